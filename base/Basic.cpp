@@ -1,0 +1,505 @@
+#include "base/Basic.h"
+
+#include "base/Mon.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+struct MemEntry {
+    void* block;
+    void** owner;
+    int64_t size;
+    std::string name;
+};
+
+struct FileEntry {
+    int handle;
+    bool text;
+    std::string name;
+    std::FILE* fp;
+};
+
+struct BasicState {
+    std::vector<MemEntry> mem;
+    int memHighest = 0;
+    std::vector<FileEntry> files;
+    int nextHandle = 1;
+    std::string lastFileName;
+    BasicState()
+    {
+        mem.reserve(256);
+        files.reserve(FILE_MAX_ENTRIES);
+    }
+    ~BasicState();
+};
+
+BasicState& St()
+{
+    static BasicState state;
+    return state;
+}
+
+std::string GroupedNumber_(int64_t v)
+{
+    std::string digits = std::to_string(v < 0 ? -v : v), out;
+    int n = static_cast<int>(digits.size());
+    for (int i = 0; i < n; ++i) {
+        out += digits[i];
+        if ((n - 1 - i) % 3 == 0 && i != n - 1) out += ',';
+    }
+    return v < 0 ? "-" + out : out;
+}
+
+int FindMem_(void* block, void* const* owner)
+{
+    if (block == nullptr) return -1;
+    auto& m = St().mem;
+    for (int i = static_cast<int>(m.size()) - 1; i >= 0; --i)
+        if (m[i].block == block && m[i].owner == owner) return i;
+    return -1;
+}
+
+void RemoveMem_(int pos)
+{
+    auto& m = St().mem;
+    if (pos != static_cast<int>(m.size()) - 1) m[pos] = std::move(m.back());
+    m.pop_back();
+}
+
+FileEntry* FindFile_(int handle, int* pos = nullptr)
+{
+    auto& f = St().files;
+    for (size_t i = 0; i < f.size(); ++i)
+        if (f[i].handle == handle) {
+            if (pos) *pos = static_cast<int>(i);
+            return &f[i];
+        }
+    return nullptr;
+}
+
+void RemoveFile_(int pos)
+{
+    auto& f = St().files;
+    if (pos != static_cast<int>(f.size()) - 1) f[pos] = std::move(f.back());
+    f.pop_back();
+}
+
+// round(size * 1.05) with halves to even, then up to a multiple of 4.
+int64_t AdjustedSize_(int64_t size)
+{
+    if (size <= 0 || size > (INT64_C(1) << 50)) return size <= 0 ? 0 : -1;
+    int64_t num = size * 105, q = num / 100, r = num % 100;
+    if (r > 50 || (r == 50 && (q & 1))) ++q;
+    return (q + 3) & ~INT64_C(3);
+}
+
+int OpenEntry_(int& handle, const std::string& name, bool text, std::FILE* fp)
+{
+    auto& s = St();
+    handle = s.nextHandle++;
+    s.files.push_back({handle, text, name.substr(0, 255), fp});
+    return 0;
+}
+
+}  // namespace
+
+BasicState::~BasicState()
+{
+    // Program end: leftovers are released last first; owners are not touched, their frames are gone.
+    for (auto it = files.rbegin(); it != files.rend(); ++it)
+        if (it->fp) std::fclose(it->fp);
+    files.clear();
+    for (auto it = mem.rbegin(); it != mem.rend(); ++it) std::free(it->block);
+    mem.clear();
+}
+
+// ---------------------------------------------------------------- memory
+
+int _memalloc_(void** owner, int64_t size, int line, int kind, const std::string& name)
+{
+    auto& s = St();
+    int code = 0;
+    int64_t adjusted = AdjustedSize_(size);
+    if (adjusted == 0) {
+        code = 5;
+    } else if (adjusted < 0) {
+        code = 1;
+    } else {
+        int pos = FindMem_(*owner, owner);
+        std::string fullName;
+        char kindLetter = kind == MEM_STRING ? 'S' : kind == MEM_NEW ? 'N' : 'C';
+        if (pos < 0 || kind == MEM_NEW) {
+            void* block = std::calloc(1, static_cast<size_t>(adjusted));
+            if (!block) {
+                code = 1;
+            } else if (static_cast<int>(s.mem.size()) >= MEM_MAX_ENTRIES) {
+                *owner = block;  // stays allocated but unregistered, as the registry is full
+                code = 6;
+            } else {
+                *owner = block;
+                int position = static_cast<int>(s.mem.size());
+                fullName = std::string(1, kindLetter) + ":" +
+                           (name.empty() ? "Handle #" + std::to_string(position) : name) + ":" + GroupedNumber_(line);
+                s.mem.push_back({block, owner, adjusted, fullName});
+                if (static_cast<int>(s.mem.size()) > s.memHighest) s.memHighest = static_cast<int>(s.mem.size());
+            }
+        } else {
+            MemEntry& e = s.mem[pos];
+            void* block = std::realloc(e.block, static_cast<size_t>(adjusted));
+            if (!block) {
+                code = 3;
+            } else {
+                if (adjusted > e.size) std::memset(static_cast<char*>(block) + e.size, 0, static_cast<size_t>(adjusted - e.size));
+                e.block = block;
+                e.owner = owner;
+                e.size = adjusted;
+                e.name = std::string(1, kindLetter) + ":" + (name.empty() ? "Handle #" + std::to_string(pos) : name) +
+                         ":" + GroupedNumber_(line);
+                *owner = block;
+            }
+        }
+    }
+    MonError(EC_MEMORY, code, line);
+    return code;
+}
+
+int MemAlloc(void** owner, int64_t size) { return _memalloc_(owner, size, 0, MEM_ORDINARY, std::string()); }
+
+void MemFree(void** owner)
+{
+    int pos = FindMem_(*owner, owner);
+    if (pos < 0) return;
+    std::free(St().mem[pos].block);
+    RemoveMem_(pos);
+    *owner = nullptr;
+}
+
+void MemXchg(void** a, void** b)
+{
+    int pa = FindMem_(*a, a), pb = FindMem_(*b, b);
+    if (pa < 0 || pb < 0) {
+        MonError(EC_MEMORY, 2, __LINE__);
+        return;
+    }
+    auto& m = St().mem;
+    std::swap(m[pa].block, m[pb].block);
+    std::swap(m[pa].size, m[pb].size);
+}
+
+bool MemIsRegistered(void* const* owner) { return FindMem_(*owner, owner) >= 0; }
+
+int64_t MemSize(void* const* owner)
+{
+    int pos = FindMem_(*owner, owner);
+    return pos < 0 ? 0 : St().mem[pos].size;
+}
+
+int MemCount() { return static_cast<int>(St().mem.size()); }
+
+void MemFreeFrom(int position)
+{
+    // Owner variables are not cleared here: when the monitor releases a failed block the
+    // frames that held them may be gone. Look-ups match block and owner, so stale copies
+    // of a freed address are never taken for registered blocks.
+    auto& m = St().mem;
+    if (position < 0) position = 0;
+    while (static_cast<int>(m.size()) > position) {
+        std::free(m.back().block);
+        m.pop_back();
+    }
+}
+
+// ---------------------------------------------------------------- files
+
+const std::string& LastFileName() { return St().lastFileName; }
+void SetLastFileName(const std::string& name) { St().lastFileName = name; }
+
+int FOpen(int& handle, const std::string& name, int mode)
+{
+    auto& s = St();
+    s.lastFileName = name;
+    handle = Undef;
+    int code = 0;
+    if (static_cast<int>(s.files.size()) >= FILE_MAX_ENTRIES) {
+        code = 11;
+    } else if (mode & FM_CREATE) {
+        std::FILE* fp = std::fopen(name.c_str(), "w+b");
+        code = fp ? OpenEntry_(handle, name, false, fp) : 2;
+    } else {
+        const char* how = (mode & FM_READ) ? "rb" : "r+b";
+        std::FILE* fp = std::fopen(name.c_str(), how);
+        if (!fp) {
+            code = (mode & FM_APPEND) ? 7 : 1;
+        } else if ((mode & FM_APPEND) && std::fseek(fp, 0, SEEK_END) != 0) {
+            std::fclose(fp);
+            code = 5;
+        } else {
+            code = OpenEntry_(handle, name, false, fp);
+        }
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+int FRead(int handle, void* buffer, int64_t count)
+{
+    int code = 0;
+    FileEntry* f = FindFile_(handle);
+    if (f && count > 0) {
+        std::clearerr(f->fp);
+        if (std::fread(buffer, 1, static_cast<size_t>(count), f->fp) != static_cast<size_t>(count)) code = 3;
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+void FReadPart(int handle, void* buffer, int64_t count, int64_t& bytesRead)
+{
+    bytesRead = 0;
+    FileEntry* f = FindFile_(handle);
+    if (f && count > 0) {
+        std::clearerr(f->fp);
+        bytesRead = static_cast<int64_t>(std::fread(buffer, 1, static_cast<size_t>(count), f->fp));
+    }
+}
+
+int FWrite(int handle, const void* buffer, int64_t count)
+{
+    int code = 0;
+    FileEntry* f = FindFile_(handle);
+    if (f && count > 0) {
+        std::clearerr(f->fp);
+        if (std::fwrite(buffer, 1, static_cast<size_t>(count), f->fp) != static_cast<size_t>(count)) code = 4;
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+int FSeek(int handle, int64_t position)
+{
+    int code = 0;
+    FileEntry* f = FindFile_(handle);
+    if (f) {
+        std::clearerr(f->fp);
+        if (position < 0 || fseeko(f->fp, static_cast<off_t>(position), SEEK_SET) != 0) code = 5;
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+int64_t FSize(int handle)
+{
+    FileEntry* f = FindFile_(handle);
+    if (!f) return Undef;
+    off_t here = ftello(f->fp);
+    if (fseeko(f->fp, 0, SEEK_END) != 0) return Undef;
+    off_t end = ftello(f->fp);
+    fseeko(f->fp, here, SEEK_SET);
+    return static_cast<int64_t>(end);
+}
+
+int64_t FPos(int handle)
+{
+    FileEntry* f = FindFile_(handle);
+    return f ? static_cast<int64_t>(ftello(f->fp)) : Undef;
+}
+
+void FClose(int handle)
+{
+    int pos = 0;
+    FileEntry* f = FindFile_(handle, &pos);
+    if (!f) return;
+    bool failed = std::fclose(f->fp) != 0;
+    RemoveFile_(pos);
+    if (failed) MonWarning(EC_FILE, 8, __LINE__);
+}
+
+int TXTOpen(int& handle, const std::string& name, int mode)
+{
+    auto& s = St();
+    s.lastFileName = name;
+    handle = Undef;
+    int code = 0;
+    if (static_cast<int>(s.files.size()) >= FILE_MAX_ENTRIES) {
+        code = 11;
+    } else {
+        const char* how = (mode & FM_CREATE) ? "wb" : (mode & FM_APPEND) ? "ab" : "rb";
+        std::FILE* fp = std::fopen(name.c_str(), how);
+        code = fp ? OpenEntry_(handle, name, true, fp) : (mode & FM_CREATE) ? 2 : (mode & FM_APPEND) ? 7 : 1;
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+int TXTWrite(int handle, const std::string& text)
+{
+    int code = 0;
+    FileEntry* f = FindFile_(handle);
+    if (f) {
+        std::clearerr(f->fp);
+        if (std::fwrite(text.data(), 1, text.size(), f->fp) != text.size() || std::fwrite("\r\n", 1, 2, f->fp) != 2)
+            code = 4;
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+bool TXTReadLn(int handle, std::string& line)
+{
+    line.clear();
+    FileEntry* f = FindFile_(handle);
+    if (!f) return false;
+    int c = std::fgetc(f->fp);
+    if (c == EOF) return false;
+    while (c != EOF && c != '\n') {
+        line += static_cast<char>(c);
+        c = std::fgetc(f->fp);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+void TXTClose(int handle) { FClose(handle); }
+
+int FDelete(const std::string& name)
+{
+    St().lastFileName = name;
+    int code = 0;
+    std::error_code ec;
+    if (std::filesystem::exists(name, ec) || std::filesystem::is_symlink(name, ec)) {
+        // Archive only: the owner may always write what he deletes.
+        std::filesystem::permissions(name, std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
+        if (std::remove(name.c_str()) != 0) code = 6;
+    }
+    MonError(EC_FILE, code, __LINE__);
+    return code;
+}
+
+int FileCount() { return static_cast<int>(St().files.size()); }
+
+void FCloseFrom(int position)
+{
+    auto& f = St().files;
+    if (position < 0) position = 0;
+    while (static_cast<int>(f.size()) > position) {
+        if (f.back().fp) std::fclose(f.back().fp);
+        f.pop_back();
+    }
+}
+
+// ---------------------------------------------------------------- helpers
+
+void FillMem(int value, int64_t length, void* address)
+{
+    if (length > 0) std::memset(address, value, static_cast<size_t>(length));
+}
+
+void MoveMem(int64_t length, void* destination, const void* source)
+{
+    if (length >= 1) std::memmove(destination, source, static_cast<size_t>(length));
+}
+
+void SwapMem(int64_t length, void* a, void* b)
+{
+    auto* pa = static_cast<uint8_t*>(a);
+    auto* pb = static_cast<uint8_t*>(b);
+    for (int64_t i = 0; i < length; ++i) std::swap(pa[i], pb[i]);
+}
+
+int FindBytes(int step, int bufferLength, int patternLength, const void* buffer, const void* pattern)
+{
+    if (step <= 0 || patternLength <= 0) return 0;
+    const auto* b = static_cast<const uint8_t*>(buffer);
+    for (int off = 0; off <= bufferLength - patternLength; off += step)
+        if (std::memcmp(b + off, pattern, static_cast<size_t>(patternLength)) == 0) return off / step + 1;
+    return 0;
+}
+
+uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+
+uint32_t Swap32(uint32_t v)
+{
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+void NumToStr(std::string& text, int mode, uint32_t value)
+{
+    std::string digits = std::to_string(value);
+    int width = 0;
+    char pad = ' ';
+    if (mode >= 200) {
+        width = mode - 200;
+        pad = '0';
+    } else if (mode >= 100) {
+        width = mode - 100;
+        std::string grouped;
+        int n = static_cast<int>(digits.size());
+        for (int i = 0; i < n; ++i) {
+            grouped += digits[i];
+            if ((n - 1 - i) % 3 == 0 && i != n - 1) grouped += ',';
+        }
+        digits = grouped;
+    } else if (mode > 0) {
+        width = mode;
+    }
+    if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), pad);
+    text = digits;
+}
+
+std::string NumToStr(int mode, uint32_t value)
+{
+    std::string t;
+    NumToStr(t, mode, value);
+    return t;
+}
+
+int StrToNum(const std::string& text)
+{
+    uint32_t v = 0;
+    for (unsigned char c : text) v = v * 10u + static_cast<uint32_t>(c - '0');
+    return static_cast<int>(v);
+}
+
+void FloatToStrW(double value, int width, int decimals, std::string& text)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%*.*f", ClampInt(width, 0, 64), ClampInt(decimals, 0, 30), value);
+    text = buf;
+}
+
+int ClampInt(int value, int low, int high)
+{
+    if (value > high) value = high;
+    if (value < low) value = low;
+    return value;
+}
+
+double ClampFloat(double value, double low, double high)
+{
+    if (value > high) value = high;
+    if (value < low) value = low;
+    return value;
+}
+
+std::string MemLeakReport()
+{
+    auto& s = St();
+    std::string r = "Max. allocated memory handles: " + std::to_string(s.memHighest) + "\r\n";
+    r += "Memory handles not freed:\r\n";
+    for (auto& e : s.mem) r += "  " + e.name + ":" + std::to_string(e.size) + " bytes\r\n";
+    r += "Files not closed: " + std::to_string(s.files.size()) + "\r\n";
+    for (auto& f : s.files) r += "  " + f.name + "\r\n";
+    return r;
+}
+
+void BasicReleaseAll()
+{
+    FCloseFrom(0);
+    MemFreeFrom(0);
+}

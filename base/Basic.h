@@ -1,0 +1,77 @@
+// Memory registry, file table and low-level helpers. Every heap block of the program's
+// own units is registered under the address of the pointer variable that owns it, so the
+// error monitor can release what a failing block acquired.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr int32_t Undef = static_cast<int32_t>(0xAF100D7Cu);
+
+// Allocation kinds of _memalloc_.
+enum { MEM_ORDINARY = 0, MEM_STRING = 1, MEM_NEW = 2 };
+
+// File open modes.
+enum { FM_READ = 1, FM_WRITE = 2, FM_CREATE = 4, FM_APPEND = 8 };
+
+constexpr int MEM_MAX_ENTRIES = 10240;
+constexpr int FILE_MAX_ENTRIES = 64;
+
+// ---- memory (class-5 result codes, 0 = success) ----
+int _memalloc_(void** owner, int64_t size, int line, int kind, const std::string& name);
+int MemAlloc(void** owner, int64_t size);
+void MemFree(void** owner);
+void MemXchg(void** a, void** b);
+bool MemIsRegistered(void* const* owner);
+int MemCount();
+void MemFreeFrom(int position);
+// Registered size of the block the variable holds, 0 when unregistered.
+int64_t MemSize(void* const* owner);
+
+// Typed conveniences so callers need no casts.
+template <class T> int MemAllocT(T** owner, int64_t size, int line = 0, const std::string& name = std::string(), int kind = MEM_ORDINARY)
+{
+    return _memalloc_(reinterpret_cast<void**>(owner), size, line, kind, name);
+}
+template <class T> void MemFreeT(T** owner) { MemFree(reinterpret_cast<void**>(owner)); }
+
+// ---- files (class-6 result codes, 0 = success) ----
+int FOpen(int& handle, const std::string& name, int mode);
+int FRead(int handle, void* buffer, int64_t count);
+void FReadPart(int handle, void* buffer, int64_t count, int64_t& bytesRead);
+int FWrite(int handle, const void* buffer, int64_t count);
+int FSeek(int handle, int64_t position);
+int64_t FSize(int handle);
+int64_t FPos(int handle);
+void FClose(int handle);
+int TXTOpen(int& handle, const std::string& name, int mode);
+int TXTWrite(int handle, const std::string& text);
+// Reads one line without its line end (CR LF or LF); false at the end of the file.
+bool TXTReadLn(int handle, std::string& line);
+void TXTClose(int handle);
+int FDelete(const std::string& name);
+int FileCount();
+void FCloseFrom(int position);
+// The file name last given to FOpen, TXTOpen or FDelete (used in file-class messages).
+const std::string& LastFileName();
+void SetLastFileName(const std::string& name);
+
+// ---- helpers ----
+void FillMem(int value, int64_t length, void* address);
+void MoveMem(int64_t length, void* destination, const void* source);
+void SwapMem(int64_t length, void* a, void* b);
+int FindBytes(int step, int bufferLength, int patternLength, const void* buffer, const void* pattern);
+uint16_t Swap16(uint16_t v);
+uint32_t Swap32(uint32_t v);
+inline bool BitTest(int64_t value, int64_t mask) { return (value & mask) != 0; }
+void NumToStr(std::string& text, int mode, uint32_t value);
+std::string NumToStr(int mode, uint32_t value);
+int StrToNum(const std::string& text);
+void FloatToStrW(double value, int width, int decimals, std::string& text);
+int ClampInt(int value, int low, int high);
+double ClampFloat(double value, double low, double high);
+
+// The leak report of program end (written to the trace only when tracing is on).
+std::string MemLeakReport();
+// Releases every registered block and open file, last first (program end).
+void BasicReleaseAll();
