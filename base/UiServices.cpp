@@ -28,7 +28,7 @@ public:
     {
         return {};
     }
-    void ShowStatus(const std::string&) override {}
+    void ShowStatus(const std::string&, bool) override {}
     void SetBusy(bool) override {}
     void ProcessPendingMessages() override {}
 };

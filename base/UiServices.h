@@ -33,8 +33,9 @@ public:
     virtual std::string FileSaveDlg(const std::string& title, std::string& folder, const std::string& proposedName,
                                     int& filterIndex, const std::string& filter) = 0;
 
-    // Status line text (bold while busy); lets pending window messages run.
-    virtual void ShowStatus(const std::string& text) = 0;
+    // Status line: one blank followed by text, bold or regular; lets pending window messages run.
+    // Callers pass the text without the leading blank.
+    virtual void ShowStatus(const std::string& text, bool bold) = 0;
     virtual void SetBusy(bool busy) = 0;
     virtual void ProcessPendingMessages() = 0;
 };

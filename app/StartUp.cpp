@@ -1,0 +1,211 @@
+#include "app/StartUp.h"
+
+#include <cctype>
+#include <cstdint>
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/Prefs.h"
+#include "base/UiServices.h"
+#include "base/WinUtils.h"
+#include "core/Backup.h"
+#include "core/ImageStore.h"
+#include "core/LogoBuilder.h"
+#include "core/Shuffle.h"
+
+bool Starting = false;
+
+AppActions& Actions()
+{
+    TRACE("StartUp.Actions");
+    static AppActions actions = [] {
+        AppActions a;
+        a.changeLogos = ChangeLogos;
+        a.ensureLogoOptionInMsdosSys = EnsureLogoOptionInMsdosSys;
+        a.uninstall = Uninstall;
+        a.loadImageStore = StoreLoad;
+        a.writeImageIndex = StoreWriteIndex;
+        a.freeImageStore = StoreFree;
+        a.imageCount = StoreCount;
+        return a;
+    }();
+    return actions;
+}
+
+static void Run_(void (*action)())
+{
+    if (action) action();
+}
+
+static std::string Trim_(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
+    return s.substr(b, e - b);
+}
+
+static std::string Lower_(std::string s)
+{
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool IsCommandLineSwitch(const std::string& param)
+{
+    TRACE("StartUp.IsCommandLineSwitch");
+    std::string p = Lower_(Trim_(param));
+    return p == "/inst" || p == "/change" || p == "/uninst";
+}
+
+bool HasCommandLineSwitch()
+{
+    TRACE("StartUp.HasCommandLineSwitch");
+    for (int i = 1; i <= ParamCount(); i++)
+        if (IsCommandLineSwitch(ParamStr(i))) return true;
+    return false;
+}
+
+bool ProcessCommandLine()
+{
+    TRACE("StartUp.ProcessCommandLine");
+    bool matched = false;
+    MonBlock([&] {
+        for (int i = 1; i <= ParamCount(); i++) {
+            std::string p = Lower_(Trim_(ParamStr(i)));
+            if (p == "/inst") {
+                matched = true;
+                Run_(Actions().changeLogos);
+                SetAutoChangeRunEntry(true);
+                Run_(Actions().ensureLogoOptionInMsdosSys);
+                Ui().InfoBox(INST_MESSAGE);
+            } else if (p == "/change") {
+                matched = true;
+                Run_(Actions().changeLogos);
+            } else if (p == "/uninst") {
+                matched = true;
+                Run_(Actions().uninstall);
+            }
+        }
+    });
+    return matched;
+}
+
+bool StartUp(StartUpWindow* window)
+{
+    TRACE("StartUp.StartUp");
+    bool ran = false;
+    Starting = true;
+    try {
+        MonBlock([&] {
+            LoadSettings();
+            LoadMessages();
+            Run_(Actions().loadImageStore);
+            if (window) window->SetUpWindow();
+            ran = ProcessCommandLine();
+            if (ran) {
+                if (window) window->HideForCommandLine();
+                // Keeps the pick counters the switch advanced; headers.dat is left as it was.
+                SaveSettings();
+                if (window) window->RequestTerminate();
+            } else if (window) {
+                window->RefreshList();
+                window->SelectRow(0);
+                window->SetHints();
+            }
+        });
+    } catch (...) {
+        // A window whose start-up failed must still be closable.
+        Starting = false;
+        throw;
+    }
+    // A command-line run keeps it set until the process ends, so the close notifications that
+    // follow the termination request do not run the shut-down (no headers.dat on this path).
+    if (!ran) Starting = false;
+    return ran;
+}
+
+void ShutDown(StartUpWindow* window)
+{
+    TRACE("StartUp.ShutDown");
+    MonBlock([&] {
+        Starting = true;
+        SaveSettings();
+        Run_(Actions().writeImageIndex);
+        if (window) window->ReleasePreview();
+        Run_(Actions().freeImageStore);
+        if (window) window->RequestTerminate();
+    });
+}
+
+void RequestShutDown(StartUpWindow* window)
+{
+    TRACE("StartUp.RequestShutDown");
+    if (!Starting) ShutDown(window);
+}
+
+int RunWithoutWindow(const std::vector<std::string>& params)
+{
+    TRACE("StartUp.RunWithoutWindow");
+    SetParams(params);
+    try {
+        if (!StartUp(nullptr)) {
+            Ui().WarningBox("This program was built without its main window. Run it with /inst, /change or "
+                            "/uninst, or use the kvs tool.");
+            ShutDown(nullptr);
+        }
+    } catch (const std::exception& e) {
+        Ui().ErrorBox(e.what());
+        PrefsClear();
+        return 1;
+    }
+    PrefsClear();
+    return 0;
+}
+
+// Decimal with "," between groups of three digits; the memory figures do not fit 32 bits.
+static std::string Grouped_(int64_t v)
+{
+    std::string digits = std::to_string(v < 0 ? -v : v);
+    std::string s;
+    int n = static_cast<int>(digits.size());
+    for (int i = 0; i < n; i++) {
+        if (i > 0 && (n - i) % 3 == 0) s += ',';
+        s += digits[i];
+    }
+    return v < 0 ? "-" + s : s;
+}
+
+static std::string MethodName_(int32_t method)
+{
+    TRACE("StartUp.MethodName_");
+    switch (method) {
+    case 0: return "Sequential";
+    case 1: return "Random";
+    case 2: return "First Only";
+    default: return "Unknown (" + std::to_string(method) + ")";
+    }
+}
+
+std::string DebugInfoText()
+{
+    TRACE("StartUp.DebugInfoText");
+    const std::string nl = "\r\n";
+    std::string s;
+    s += std::string("Debug info generated by ") + APP_TITLE + " " + APP_VERSION + nl;
+    s += nl;
+    s += "Physical memory available: " + Grouped_(GetWinPhysicalMemory()) + nl;
+    s += "Physical memory free: " + Grouped_(GetWinFreeMemory()) + nl;
+    s += "Windows version: " + GetWinVersionStr() + nl;
+    s += "Windows folder: " + GetWinFolder() + nl;
+    s += "Program files folder: " + GetProgramFilesFolder() + nl;
+    s += "Storage folder: " + GetStorageDir() + nl;
+    s += "Startup logo: " + GetLogoFileName(POS_STARTUP) + nl;
+    s += "Shut down logo: " + GetLogoFileName(POS_WAIT) + nl;
+    s += "Turn off logo: " + GetLogoFileName(POS_TURNOFF) + nl;
+    s += "Logo pick method: " + MethodName_(LogoPickMethod) + nl;
+    s += "Message pick method: " + MethodName_(MsgPickMethod) + nl;
+    s += "Number of logos: " + Grouped_(Actions().imageCount ? Actions().imageCount() : 0) + nl;
+    s += std::string("Autochanger: ") + (AutoChange ? "ON" : "OFF") + nl;
+    return s;
+}

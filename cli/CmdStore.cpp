@@ -1,0 +1,254 @@
+// kvs list, positions, rename, prefix, delete, restore: the store commands of the main window.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "cli/KvsCommands.h"
+#include "cli/KvsSupport.h"
+#include "core/Backup.h"
+#include "core/ImageStore.h"
+#include "core/Settings.h"
+#include "core/StoreCommands.h"
+
+static void OpenStore_()
+{
+    TRACE("CmdStore.OpenStore_");
+    KvsStartUp();
+    if (!Images) StoreLoad();
+}
+
+// The stored name for a name as typed, with or without ".png"; empty when there is none.
+static std::string Resolve_(const std::string& typed)
+{
+    TRACE("CmdStore.Resolve_");
+    int32_t i = ImageListFind(Images, typed);
+    if (i == Undef) i = ImageListFind(Images, typed + ".png");
+    return i == Undef ? std::string() : EntryName(*Images->Items[i]);
+}
+
+// Resolves every name; reports the first unknown one.
+static bool ResolveAll_(const std::vector<std::string>& typed, std::vector<std::string>& names)
+{
+    TRACE("CmdStore.ResolveAll_");
+    for (const std::string& t : typed) {
+        std::string n = Resolve_(t);
+        if (n.empty()) {
+            KvsFail("No image named \"" + t + "\" in the store.");
+            return false;
+        }
+        names.push_back(n);
+    }
+    return true;
+}
+
+// Errors and warnings on standard error, results on standard output; failed when any error.
+static int Report_(const StoreResult& r)
+{
+    TRACE("CmdStore.Report_");
+    int status = KVS_EXIT_OK;
+    for (const StoreMessage& m : r.Messages) {
+        if (m.Kind == SM_INFO) {
+            KvsOut(m.Text);
+        } else {
+            KvsFail(m.Text);
+            status = KVS_EXIT_FAILED;
+        }
+    }
+    return status;
+}
+
+static std::string PositionsText_(int mask)
+{
+    TRACE("CmdStore.PositionsText_");
+    std::string s;
+    if (mask & POS_STARTUP) s += "start";
+    if (mask & POS_WAIT) s += std::string(s.empty() ? "" : ",") + "wait";
+    if (mask & POS_TURNOFF) s += std::string(s.empty() ? "" : ",") + "off";
+    return s.empty() ? "-" : s;
+}
+
+// "0".."7", "-", or a comma list of start, wait, off; -1 when malformed.
+static int ParseMask_(const std::string& text)
+{
+    TRACE("CmdStore.ParseMask_");
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '7') return text[0] - '0';
+    if (text == "-" || text == "none") return 0;
+    int mask = 0;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string w = text.substr(start, end - start);
+        if (w == "start" || w == "startup") mask |= POS_STARTUP;
+        else if (w == "wait") mask |= POS_WAIT;
+        else if (w == "off" || w == "turnoff") mask |= POS_TURNOFF;
+        else return -1;
+        start = end + 1;
+    }
+    return mask;
+}
+
+// Store names are 8-bit text of the Windows character set unless they already are valid UTF-8.
+static bool IsUtf8_(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const int n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (n < 0) return false;
+        for (int k = 1; k <= n; ++k)
+            if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += static_cast<size_t>(n) + 1;
+    }
+    return true;
+}
+
+static std::string JsonString_(const std::string& s)
+{
+    TRACE("CmdStore.JsonString_");
+    static const uint16_t high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    const bool utf8 = IsUtf8_(s);
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else if (c < 0x80 || utf8) {
+            out += static_cast<char>(c);
+        } else {
+            uint32_t u = (c < 0xA0) ? high[c - 0x80] : c;
+            if (u < 0x800) {
+                out += static_cast<char>(0xC0 | (u >> 6));
+                out += static_cast<char>(0x80 | (u & 0x3F));
+            } else {
+                out += static_cast<char>(0xE0 | (u >> 12));
+                out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (u & 0x3F));
+            }
+        }
+    }
+    return out + "\"";
+}
+
+int CmdList(const std::vector<std::string>& args)
+{
+    TRACE("CmdStore.CmdList");
+    std::vector<std::string> rest = args;
+    const bool json = KvsTakeFlag(rest, "--json");
+    if (!rest.empty()) return KvsUsageError("list", "unexpected argument '" + rest[0] + "'");
+    return KvsRun([&] {
+        OpenStore_();
+        std::string text;
+        if (json) {
+            text = "[";
+            for (int i = 0; i < ImageListCount(Images); ++i) {
+                const ImageEntry& e = *Images->Items[i];
+                text += std::string(i ? ",\n " : "\n ") + "{\"name\": " + JsonString_(EntryName(e)) +
+                        ", \"positions\": " + std::to_string(e.Positions) + ", \"size\": " +
+                        std::to_string(e.FileSize) + ", \"fromLogoFile\": " + (e.FromLogoFile ? "true" : "false") +
+                        ", \"animStart\": " + std::to_string(e.AnimStart) + "}";
+            }
+            text += ImageListCount(Images) ? "\n]" : "]";
+            KvsOut(text);
+        } else {
+            for (int i = 0; i < ImageListCount(Images); ++i) {
+                const ImageEntry& e = *Images->Items[i];
+                text += EntryName(e) + "\t" + PositionsText_(e.Positions) + "\t" + std::to_string(e.FileSize) + "\t" +
+                        (e.FromLogoFile ? "1" : "0") + "\t" + std::to_string(e.AnimStart) + "\n";
+            }
+            if (!text.empty()) KvsOut(text);
+        }
+    });
+}
+
+int CmdPositions(const std::vector<std::string>& args)
+{
+    TRACE("CmdStore.CmdPositions");
+    if (args.size() < 2) return KvsUsageError("positions", "expected MASK and at least one NAME");
+    const int mask = ParseMask_(args[0]);
+    if (mask < 0) return KvsUsageError("positions", "bad MASK '" + args[0] + "' (0..7 or a list such as start,off)");
+    return KvsRunStatus([&] {
+        OpenStore_();
+        std::vector<std::string> names;
+        if (!ResolveAll_(std::vector<std::string>(args.begin() + 1, args.end()), names))
+            return static_cast<int>(KVS_EXIT_FAILED);
+        StoreSetPositions(names, mask);
+        StoreWriteIndex();
+        std::string text;
+        for (const std::string& n : names) text += n + "\t" + PositionsText_(mask) + "\n";
+        KvsOut(text);
+        return static_cast<int>(KVS_EXIT_OK);
+    });
+}
+
+int CmdRename(const std::vector<std::string>& args)
+{
+    TRACE("CmdStore.CmdRename");
+    if (args.size() != 2) return KvsUsageError("rename", "expected OLD and NEW");
+    return KvsRunStatus([&] {
+        OpenStore_();
+        std::vector<std::string> names;
+        if (!ResolveAll_({args[0]}, names)) return static_cast<int>(KVS_EXIT_FAILED);
+        // NEW is the name without ".png", as typed into the window's prompt.
+        std::string typed = args[1];
+        if (typed.size() > 4 && SameImageName(typed.substr(typed.size() - 4), ".png")) typed.resize(typed.size() - 4);
+        StoreResult r = StoreRenameImage(names[0], typed);
+        if (r.Changed) {
+            StoreWriteIndex();
+            KvsOut(r.SelectName);
+        }
+        return Report_(r);
+    });
+}
+
+int CmdPrefix(const std::vector<std::string>& args)
+{
+    TRACE("CmdStore.CmdPrefix");
+    if (args.size() < 2) return KvsUsageError("prefix", "expected NEWPREFIX and at least one NAME");
+    return KvsRunStatus([&] {
+        OpenStore_();
+        std::vector<std::string> names;
+        if (!ResolveAll_(std::vector<std::string>(args.begin() + 1, args.end()), names))
+            return static_cast<int>(KVS_EXIT_FAILED);
+        StoreResult r = StoreChangePrefix(names, args[0]);
+        StoreWriteIndex();
+        int status = Report_(r);
+        return r.Failed > 0 ? static_cast<int>(KVS_EXIT_FAILED) : status;
+    });
+}
+
+int CmdDelete(const std::vector<std::string>& args)
+{
+    TRACE("CmdStore.CmdDelete");
+    if (args.empty()) return KvsUsageError("delete", "expected at least one NAME");
+    return KvsRunStatus([&] {
+        OpenStore_();
+        std::vector<std::string> names;
+        if (!ResolveAll_(args, names)) return static_cast<int>(KVS_EXIT_FAILED);
+        if (Ui().YesNo(StoreDeleteQuestion(names), 2) != "Y") return static_cast<int>(KVS_EXIT_OK);
+        StoreResult r = StoreDeleteImages(names);
+        StoreWriteIndex();
+        return Report_(r);
+    });
+}
+
+int CmdRestore(const std::vector<std::string>& args)
+{
+    TRACE("CmdStore.CmdRestore");
+    if (!args.empty()) return KvsUsageError("restore", "unexpected argument '" + args[0] + "'");
+    return KvsRun([] {
+        LoadSettings();
+        if (Ui().YesNo(RESTORE_QUESTION, 1) != "Y") return;
+        RestoreLogos();
+        KvsOut(RESTORE_DONE);
+    });
+}

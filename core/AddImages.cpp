@@ -1,0 +1,295 @@
+#include "core/AddImages.h"
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "base/miscprocs.h"
+#include "core/ImageStore.h"
+#include "core/LogoBuilder.h"
+#include "core/Names.h"
+#include "core/Settings.h"
+#include "core/StoreView.h"
+#include "formats/FFDispatch.h"
+#include "image/ImgBasic.h"
+#include "image/ImgResize.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+int32_t OverwriteChoice = OC_NONE;
+
+static int LoadFailures_ = 0;     // files of the running batch that could not be loaded or stored
+static int FilterIndex_ = 1;      // the "Add New Image" dialog's filter, kept while the program runs
+
+static std::string FileNameOf_(const std::string& path)
+{
+    return fs::path(path).filename().string();
+}
+
+static std::string FolderOf_(const std::string& path)
+{
+    const size_t p = path.find_last_of('/');
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+static std::string ExtOf_(const std::string& name)
+{
+    const size_t p = name.find_last_of("./");
+    return (p == std::string::npos || name[p] != '.') ? std::string() : name.substr(p);
+}
+
+static bool SameText_(const std::string& a, const std::string& b) { return SameImageName(a, b); }
+
+// A plain file name of at most 127 characters; a long stem is cut so the extension stays.
+static std::string StoreFileName_(const std::string& name)
+{
+    TRACE("AddImages.StoreFileName_");
+    if (name.size() <= static_cast<size_t>(IMAGE_NAME_MAX)) return SafeStoredName(name);
+    const std::string ext = ExtOf_(name);
+    std::string stem = name.substr(0, name.size() - ext.size());
+    stem.resize(IMAGE_NAME_MAX > static_cast<int>(ext.size()) ? IMAGE_NAME_MAX - ext.size() : 0);
+    return SafeStoredName(stem + ext);
+}
+
+// The name of an existing file of folder that equals name ignoring case (the store compares names
+// that way, so two spellings must not become two files); empty when there is none.
+static std::string ExistingName_(const std::string& folder, const std::string& name)
+{
+    TRACE("AddImages.ExistingName_");
+    std::error_code ec;
+    if (fs::exists(folder + name, ec)) return name;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string n = it->path().filename().string();
+        if (SameText_(n, name)) return n;
+    }
+    return std::string();
+}
+
+std::string AddTargetPath(const std::string& source)
+{
+    TRACE("AddImages.AddTargetPath");
+    const std::string rest = ForceFileExt(NameAfterSeparator(FileNameOf_(source), true), ".png");
+    return GetStorageDir() + StoreFileName_(DefPrefix + NAME_SEPARATOR + rest);
+}
+
+void AddSysToFilter(std::string& filter)
+{
+    TRACE("AddImages.AddSysToFilter");
+    // ";*.sys" joins the patterns of the first (all formats) entry.
+    size_t first = filter.find('|');
+    size_t second = first == std::string::npos ? std::string::npos : filter.find('|', first + 1);
+    if (second != std::string::npos) filter.insert(second, ";*.sys");
+    // "|SYS Files|*.sys" goes before the last entry (caption|pattern).
+    size_t last = filter.rfind('|');
+    size_t beforeLast = (last == std::string::npos || last == 0) ? std::string::npos : filter.rfind('|', last - 1);
+    if (beforeLast != std::string::npos)
+        filter.insert(beforeLast, "|SYS Files|*.sys");
+    else
+        filter += std::string(filter.empty() ? "" : "|") + "SYS Files|*.sys";
+}
+
+std::string ResolveNameClash(const std::string& target)
+{
+    TRACE("AddImages.ResolveNameClash");
+    std::string t = target;
+    for (;;) {
+        const std::string folder = FolderOf_(t);
+        const std::string existing = ExistingName_(folder, FileNameOf_(t));
+        if (existing.empty() || OverwriteChoice == OC_OVERWRITE_ALL) {
+            // Overwriting must hit the file the store already knows, whatever its spelling.
+            return existing.empty() ? t : folder + existing;
+        }
+        if (OverwriteChoice == OC_SKIP_ALL || OverwriteChoice == OC_ABORT) return std::string();
+        const std::string name = FileNameOf_(t);
+        int answer = Ui().OverwriteDialog(
+            CLASH_CAPTION, "Image \"" + name + "\" already exists in the destination folder. What to do with it?");
+        if (answer < OC_OVERWRITE || answer > OC_ABORT) answer = OC_ABORT;
+        OverwriteChoice = answer;
+        switch (answer) {
+        case OC_OVERWRITE:
+        case OC_OVERWRITE_ALL:
+            return folder + existing;
+        case OC_RENAME: {
+            std::string typed = ForceFileExt(name, "");
+            if (!Ui().PromptText("Rename", "Enter new name", typed)) continue;  // the clash dialog again
+            if (SanitizeChars(typed).empty()) return std::string();
+            t = folder + StoreFileName_(typed + ExtOf_(name));
+            continue;
+        }
+        default:
+            return std::string();
+        }
+    }
+}
+
+static int RoundHalfEven_(int64_t num, int64_t den)
+{
+    int64_t q = num / den, r = num % den;
+    if (2 * r > den || (2 * r == den && (q & 1))) ++q;
+    return static_cast<int>(q);
+}
+
+void AddFitBox(int w, int h, int mode, int& boxW, int& boxH, int& x, int& y)
+{
+    TRACE("AddImages.AddFitBox");
+    boxW = w;
+    boxH = h;
+    x = y = 0;
+    if (mode == RM_STRETCH || w <= 0 || h <= 0) return;
+    // aspect < 4/3, exactly: the 4:3 case gives the whole picture on either side of the test.
+    const bool narrow = static_cast<int64_t>(w) * 3 <= static_cast<int64_t>(h) * 4;
+    if (mode == RM_CROP) {
+        if (narrow) {
+            boxH = RoundHalfEven_(static_cast<int64_t>(w) * 3, 4);
+            y = (h - boxH) / 2;
+        } else {
+            boxW = RoundHalfEven_(static_cast<int64_t>(h) * 4, 3);
+            x = (w - boxW) / 2;
+        }
+    } else {
+        if (narrow) {
+            boxW = RoundHalfEven_(static_cast<int64_t>(h) * 4, 3);
+            x = (boxW - w) / 2;
+        } else {
+            boxH = RoundHalfEven_(static_cast<int64_t>(w) * 3, 4);
+            y = (boxH - h) / 2;
+        }
+    }
+}
+
+void AddFitImage(Image& img, int mode)
+{
+    TRACE("AddImages.AddFitImage");
+    if (img.Width == LOGO_WIDTH && img.Height == LOGO_HEIGHT) return;
+    MonBlock([&] {
+        int bw, bh, x, y;
+        AddFitBox(img.Width, img.Height, mode, bw, bh, x, y);
+        if (bw != img.Width || bh != img.Height) {
+            if (mode == RM_CROP) {
+                ImgCrop(img, img, x, y, bw, bh);
+            } else {
+                Image canvas;
+                _imgalloc_(canvas, bw, bh, "AddImages.AddFitImage.canvas", __LINE__, 24);
+                FillMem(0, canvas.Size, canvas.Data);
+                ImgInsert(img, canvas, x, y);
+                ImgXchg(img, canvas);
+                ImgFree(canvas);
+            }
+        }
+        // The resampler averages at most 255 pixels per output pixel and at most 32767 rows;
+        // a larger picture is brought near the logo size by sampling first.
+        const int maxW = LOGO_WIDTH * 128, maxH = LOGO_HEIGHT * 64;
+        if (img.Width > maxW || img.Height > maxH)
+            ImgResize(img, img, img.Width > maxW ? maxW : img.Width, img.Height > maxH ? maxH : img.Height);
+        ImgResample(img, img, LOGO_WIDTH, LOGO_HEIGHT);
+    });
+}
+
+bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry)
+{
+    TRACE("AddImages.AddOneImage");
+    const bool isSys = SameText_(ExtOf_(FileNameOf_(source)), ".sys");
+    Image img;
+    bool loaded = false;
+    MonBlockTransparent([&] {
+        ImgLoad(source, img, isSys ? FMT_BMP : Undef);
+        loaded = true;
+    });
+    loaded = loaded && MonOK();
+    MonClearError();
+    if (!loaded) {
+        ImgFree(img);
+        ++LoadFailures_;
+        Ui().ErrorBox("Error loading \"" + source + "\"");
+        return false;
+    }
+    bool stored = false;
+    MonBlock([&] {
+        target = ResolveNameClash(target);
+        if (OverwriteChoice == OC_ABORT || target.empty()) {
+            target.clear();
+            ImgFree(img);
+            return;
+        }
+        AddFitImage(img, ResizeMode);
+        if (!MakeLongDir(FolderOf_(target))) {
+            OverwriteChoice = OC_ABORT;
+            ImgFree(img);
+            Ui().ErrorBox(STORAGE_DIR_ERROR);
+            return;
+        }
+        const bool fromLogo = isSys && img.Bpp == 8;
+        if (!fromLogo) ReduceToLogoPalette(img);
+        if (!SaveStoredImage(target, img)) {
+            // Never enter an image whose file was not written.
+            ImgFree(img);
+            ++LoadFailures_;
+            Ui().ErrorBox("Error saving \"" + target + "\"");
+            target.clear();
+            return;
+        }
+        ImgFree(img);
+        ImageEntryInit(entry);
+        EntrySetName(entry, FileNameOf_(target));
+        entry.Positions = POS_ALL;
+        entry.Reserved = 0;
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(target, ec);
+        entry.FileSize = ec ? 0 : static_cast<int32_t>(size > 0x7FFFFFFF ? 0x7FFFFFFF : size);
+        entry.FromLogoFile = fromLogo ? -1 : 0;
+        entry.AnimStart = fromLogo ? ReadLogoAnimStart(source) : 0;
+        stored = true;
+    });
+    return stored;
+}
+
+void AddImages(const std::vector<std::string>& files, AddResult* result)
+{
+    TRACE("AddImages.AddImages");
+    if (files.empty()) return;
+    if (!Images) StoreLoad();
+    std::string lastName;
+    StoreView& view = StoreViewGet();
+    Ui().SetBusy(true);
+    LoadFailures_ = 0;
+    const int n = static_cast<int>(files.size());
+    MonBlockTransparent([&] {
+        for (int i = 0; i < n; ++i) {
+            std::string target = AddTargetPath(files[i]);
+            Ui().ShowStatus("Adding image \"" + FileNameOf_(files[i]) + "\" (file " + std::to_string(i + 1) + " of " +
+                                std::to_string(n) + "), press ESC to abort...",
+                            true);
+            ImageEntry entry;
+            ImageEntryInit(entry);
+            const bool ok = AddOneImage(files[i], target, entry);
+            if (OverwriteChoice == OC_ABORT) break;
+            if (ok) {
+                lastName = EntryName(entry);
+                *ImageListFindOrAdd(Images, lastName) = entry;
+                if (result) result->Stored.push_back(lastName);
+                if (n > 1) view.ShowStoredImage(lastName);
+            }
+        }
+    });
+    if (!MonOK() && result) result->Error = MonErrorText();
+    MonClearError();
+    if (result) {
+        result->Failed = LoadFailures_;
+        result->Aborted = OverwriteChoice == OC_ABORT;
+    }
+    WriteImageIndex(Images, GetStorageDir());
+    view.RefreshList(false);
+    Ui().SetBusy(false);
+    view.SelectImageByName(lastName);
+}
+
+void AddImagesCommand()
+{
+    TRACE("AddImages.AddImagesCommand");
+    OverwriteChoice = OC_NONE;
+    std::string filter = FFMakeLoadFilter(FFC_STILL, FFF_LONG_NAMES);
+    AddSysToFilter(filter);
+    const std::vector<std::string> files = Ui().MultiFileOpenDlg(ADD_DIALOG_TITLE, FileOpenDir, filter, FilterIndex_);
+    if (!files.empty() && Ui().ResizeModeDialog()) AddImages(files);
+}

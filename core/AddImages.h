@@ -1,0 +1,56 @@
+// Adding pictures to the image store: each file is loaded through the format dispatcher, fitted
+// to 320 x 400 by the resize mode, reduced to the logo palette and stored as PNG under
+// "<DefPrefix>--<name>.png". Name clashes are settled by the clash dialog, whose choice may hold
+// for the rest of the batch; Esc in the window stops the batch after the current file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Image;
+struct ImageEntry;
+
+// The answer of the name-clash dialog during a batch (adding images, galleries). Reset to 0 when
+// a batch starts; Esc in the main window sets OC_ABORT.
+extern int32_t OverwriteChoice;
+enum {
+    OC_NONE = 0, OC_OVERWRITE = 1, OC_SKIP = 2, OC_RENAME = 3, OC_OVERWRITE_ALL = 4, OC_SKIP_ALL = 5, OC_ABORT = 6
+};
+
+// Resize modes (the "ResizeMode" setting).
+enum { RM_BORDER = 0, RM_CROP = 1, RM_STRETCH = 2 };
+
+constexpr const char* ADD_DIALOG_TITLE = "Add New Image";
+constexpr const char* CLASH_CAPTION = "Image Already Exists";
+constexpr const char* STORAGE_DIR_ERROR = "Couldn't make storage directory.";
+
+// What a batch did, for callers that report it (kvs).
+struct AddResult {
+    std::vector<std::string> Stored;  // store names, in the order they were stored
+    int Failed = 0;                   // files that could not be loaded or stored
+    bool Aborted = false;             // OverwriteChoice became OC_ABORT
+    std::string Error;                // the error that ended the batch, empty when none
+};
+
+// The window's "Add" command: file dialog, resize-mode dialog, AddImages.
+void AddImagesCommand();
+// Adds the files in order; writes the index at the end, also after an abort or a failure.
+void AddImages(const std::vector<std::string>& files, AddResult* result = nullptr);
+// Loads, fits, reduces and stores one picture. target is in and out: the final stored path,
+// empty when skipped. Fills entry; true when an image was stored.
+bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry);
+// The final target path, or empty text to skip the file.
+std::string ResolveNameClash(const std::string& target);
+// Extends the dispatcher's load filter with logo files ("*.sys").
+void AddSysToFilter(std::string& filter);
+
+// The stored path a source file gets: storage folder + DefPrefix + "--" + the source name behind
+// its own prefix, with ".png". A plain file name of at most 127 characters.
+std::string AddTargetPath(const std::string& source);
+// The window of the first fitting step for a w x h picture: for crop the part cut out, for
+// border the size of the black canvas and where the picture goes on it (x, y). Stretch and a
+// picture of exactly 4:3 give the picture itself at (0, 0).
+void AddFitBox(int w, int h, int mode, int& boxW, int& boxH, int& x, int& y);
+// Fits img to 320 x 400 by mode (24 bits afterwards); an image of that size is left alone.
+void AddFitImage(Image& img, int mode);

@@ -1,0 +1,27 @@
+// Backup of the logo files before their first replacement, and the restore file "restore.bat"
+// in the backup folder that undoes the program's changes (run by hand or by the program).
+#pragma once
+
+#include <string>
+
+constexpr const char* RESTORE_FILE = "restore.bat";
+constexpr const char* RESTORE_QUESTION = "Do you want to restore previous logos?";
+constexpr const char* RESTORE_DONE = "Previous logos restored.";
+constexpr const char* UNINSTALL_QUESTION =
+    "Do you want Kelvane Studio to delete ALL logo images (including custom images) from the storage folder? "
+    "If you are going to install a newer version of Kelvane Studio answer NO to this question.";
+
+// Called before each write of a logo file; false when the logo must not be written.
+bool BackupLogoFile(const std::string& logoPath);
+// The first free "logo<N>.bmp" in folder (trailing separator optional); empty when none is free.
+std::string NextBackupName(const std::string& folder);
+// Adds line to the restore file unless logoPath is already recorded there; whether it added it.
+bool AppendRestoreLine(const std::string& batPath, const std::string& logoPath, const std::string& line);
+// Text between the n-th pair of double quotes (n from 1); empty when there are fewer pairs.
+std::string QuotedField(const std::string& line, int n);
+// Carries out the restore file of the backup folder; each line's failure is ignored.
+void RestoreLogos();
+// "Restore Original Logos...": the question, the restore, the closing message. Returns whether it restored.
+bool RestoreOriginalLogos();
+// The "/uninst" action.
+void Uninstall();

@@ -1,0 +1,39 @@
+// Builds the three logo files from stored images: message text, the animated colour band of
+// the Startup logo, the 8-bit bitmap with the first animated palette entry in byte 50.
+//
+// Logo palette: entry 0 black, 1-235 the picture's colours, 236-255 the band.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/ImgBasic.h"
+
+struct ImageEntry;
+
+constexpr int LOGO_WIDTH = 320;
+constexpr int LOGO_HEIGHT = 400;
+constexpr int LOGO_BAND_START = 236;
+constexpr int LOGO_BAND_ENTRIES = 20;
+constexpr int LOGO_COLORS = 235;
+constexpr int LOGO_FILE_SIZE = 54 + 1024 + LOGO_WIDTH * LOGO_HEIGHT;  // 129078
+constexpr int LOGO_ANIM_OFFSET = 50;
+
+// Builds the logo file of position (1, 2 or 4) from entry with message drawn on it. Never fails outward.
+void BuildLogo(const ImageEntry& entry, int position, const std::string& message);
+
+void ReduceToLogoPalette(Image& img);
+void ShiftPaletteForLogo(Image& img);
+// color1/color2 are Windows colours (red in the lowest byte).
+void MakeBandPalette(uint8_t palette[256][3], int start, int32_t color1, int32_t color2, int move);
+void DrawBand(Image& img, int start, int shape, int move);
+int FindLogoColor(int32_t color, const uint8_t palette[256][3], int count);
+void DrawMessage(Image& img, const std::string& message);
+int DrawMessageLine(Image& img, const std::string& line, int x, int y, int32_t textColor, int32_t borderColor);
+
+// Writes the bitmap (temporary file, byte 50 patched when animStart is not Undef, renamed over path).
+bool WriteLogoFile(const std::string& path, Image& img, int32_t animStart);
+// The byte at offset 50 of a logo file; Undef when it cannot be read.
+int32_t ReadLogoAnimStart(const std::string& path);
+// Makes sure "Logo=1" stands in section "Options" of MSDOS.SYS, keeping its attributes.
+void EnsureLogoOptionInMsdosSys();

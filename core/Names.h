@@ -1,0 +1,20 @@
+// Name rules of stored images: "<prefix>--<rest>.png". The separator is the first "--".
+#pragma once
+
+#include <string>
+
+constexpr const char* NAME_SEPARATOR = "--";
+
+// Length of the prefix (after clear) or of prefix plus separator (after set); 0 when the name
+// has no separator or nothing would be left on one side.
+int SeparatorPos(const std::string& name, bool after);
+// With after set: the part behind the first "--" (the whole name when there is none).
+std::string NameAfterSeparator(const std::string& name, bool after);
+// With after clear: the prefix without the "--" (empty when there is none).
+std::string NameBeforeSeparator(const std::string& name, bool after);
+// Deletes sub again and again, always the first remaining occurrence, until none is left.
+std::string RemoveAll(const std::string& text, const std::string& sub);
+// Trims blanks and replaces each of \ / : * ? " < > | by "_".
+std::string SanitizeChars(const std::string& text);
+// SanitizeChars, every "--" removed, "MyPicture" when nothing is left, "--" appended on request.
+std::string SanitizeName(const std::string& text, bool addSeparator);

@@ -1,0 +1,558 @@
+#include "core/Settings.h"
+
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/Prefs.h"
+#include "base/WinUtils.h"
+#include "base/miscprocs.h"
+#include "core/Names.h"
+#include "platform/SysInfo.h"
+
+// ---- the variables ----
+std::string GalDir = "/";
+std::string DefPrefix = DEFAULT_PREFIX;
+std::string FileOpenDir = "/";
+int32_t ResizeMode = 0;
+bool AutoChange = true;
+std::string FontName = "Verdana";
+bool FontBold = true, FontItalic = false, FontUnderline = false, FontStrikeout = false;
+int32_t FontSize = 10;
+int32_t FontCharSet = 0;
+int32_t TextColor = 13172735;
+int32_t TextBorderColor = 0;
+bool AnimEnabled = true;
+int32_t AnimShape = 1;
+int32_t AnimMove = 0;
+int32_t AnimColor1 = 16744448, AnimColor2 = 6291456;
+int32_t AnimDelay = 0;
+bool Msg0Enabled = true, Msg1Enabled = true, Msg2Enabled = true;
+int32_t MsgPickMethod = 0;
+int32_t Msg0Index = 0, Msg1Index = 0, Msg2Index = 0;
+int32_t LogoPickMethod = 0;
+int32_t Logo0Index = 0, Logo1Index = 0, Logo2Index = 0;
+
+InstallInfo Install;
+
+const SettingsItem AnimShapeItems[3] = {
+    {"Top - bar at the top of the image", 0},
+    {"Bottom - bar at the bottom of the image", 1},
+    {"Vertical - left and right bar", 2},
+};
+const SettingsItem AnimMoveItems[2] = {
+    {"Smooth scroll", 0},
+    {"Vegas style", 1},
+};
+
+static std::string LogoFile_[3];
+static bool LogoFileSet_[3] = {false, false, false};
+static std::string MessageText_[3];
+static std::string StorageDir_;
+static std::string ProgramDir_;
+static std::string ExeName_;
+static std::vector<std::string> Params_;
+
+static const char* const MessageFiles_[3] = {"msg-startup.txt", "msg-wait.txt", "msg-turnoff.txt"};
+
+// ---- the key table: one row per key of the settings file, in the order it is written ----
+enum { KT_STR, KT_INT, KT_BOOL, KT_LOGO };
+struct KeyDef_ {
+    const char* key;
+    int type;
+    void* var;        // std::string*, int32_t*, bool*, or the position index for KT_LOGO
+    const char* defStr;
+    int32_t defInt;   // also the boolean default (0/1)
+};
+
+static const KeyDef_ Keys_[] = {
+    {"GalDir", KT_STR, &GalDir, "/", 0},
+    {"LogoFile0", KT_LOGO, nullptr, "", 0},
+    {"LogoFile1", KT_LOGO, nullptr, "", 1},
+    {"LogoFile2", KT_LOGO, nullptr, "", 2},
+    {"FileOpenDir", KT_STR, &FileOpenDir, "/", 0},
+    {"DefPrefix", KT_STR, &DefPrefix, DEFAULT_PREFIX, 0},
+    {"ResizeMode", KT_INT, &ResizeMode, "", 0},
+    {"AutoChange", KT_BOOL, &AutoChange, "", 1},
+    {"FontName", KT_STR, &FontName, "Verdana", 0},
+    {"FontBold", KT_BOOL, &FontBold, "", 1},
+    {"FontItalic", KT_BOOL, &FontItalic, "", 0},
+    {"FontUnderline", KT_BOOL, &FontUnderline, "", 0},
+    {"FontStrikeout", KT_BOOL, &FontStrikeout, "", 0},
+    {"FontSize", KT_INT, &FontSize, "", 10},
+    {"FontCharSet", KT_INT, &FontCharSet, "", 0},
+    {"TextColor", KT_INT, &TextColor, "", 13172735},
+    {"TextBorderColor", KT_INT, &TextBorderColor, "", 0},
+    {"AnimEnabled", KT_BOOL, &AnimEnabled, "", 1},
+    {"AnimShape", KT_INT, &AnimShape, "", 1},
+    {"AnimMove", KT_INT, &AnimMove, "", 0},
+    {"AnimColor1", KT_INT, &AnimColor1, "", 16744448},
+    {"AnimColor2", KT_INT, &AnimColor2, "", 6291456},
+    {"AnimDelay", KT_INT, &AnimDelay, "", 0},
+    {"Msg0Enabled", KT_BOOL, &Msg0Enabled, "", 1},
+    {"Msg1Enabled", KT_BOOL, &Msg1Enabled, "", 1},
+    {"Msg2Enabled", KT_BOOL, &Msg2Enabled, "", 1},
+    {"MsgPickMethod", KT_INT, &MsgPickMethod, "", 0},
+    {"Msg0Index", KT_INT, &Msg0Index, "", 0},
+    {"Msg1Index", KT_INT, &Msg1Index, "", 0},
+    {"Msg2Index", KT_INT, &Msg2Index, "", 0},
+    {"LogoPickMethod", KT_INT, &LogoPickMethod, "", 0},
+    {"Logo0Index", KT_INT, &Logo0Index, "", 0},
+    {"Logo1Index", KT_INT, &Logo1Index, "", 0},
+    {"Logo2Index", KT_INT, &Logo2Index, "", 0},
+};
+constexpr int KEY_COUNT = sizeof(Keys_) / sizeof(Keys_[0]);
+// The settings table lists "DefPrefix" before "FileOpenDir"; the file is written the other way.
+static const int LoadOrder_[KEY_COUNT] = {0, 1, 2, 3, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
+
+static bool SameText_(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+static std::string Trim_(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
+    return s.substr(b, e - b);
+}
+
+// A decimal integer with an optional sign and nothing else (blanks around it are allowed, as
+// the profile reader trims them); false when the text is no 32-bit integer.
+static bool ParseInt_(const std::string& text, int32_t& value)
+{
+    std::string s = Trim_(text);
+    size_t i = 0;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+    if (i >= s.size()) return false;
+    int64_t v = 0;
+    for (; i < s.size(); i++) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+        if (v > 2147483648LL) return false;
+    }
+    if (neg) v = -v;
+    if (v > 2147483647LL || v < -2147483648LL) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+// The boolean rule of the settings file: first character decides, otherwise the default.
+static bool ParseBool_(const std::string& text, bool def)
+{
+    if (text.empty()) return def;
+    switch (std::toupper(static_cast<unsigned char>(text[0]))) {
+    case '1': case 'T': case 'Y': return true;
+    case '0': case 'F': case 'N': return false;
+    default: return def;
+    }
+}
+
+// Applies a value as the loader reads it from the file, with its clean-ups.
+static void StoreValue_(const KeyDef_& d, const std::string& text)
+{
+    TRACE("Settings.StoreValue_");
+    switch (d.type) {
+    case KT_STR: {
+        std::string& s = *static_cast<std::string*>(d.var);
+        s = text;
+        if (&s == &GalDir || &s == &FileOpenDir) s = AddBS(s);
+        if (&s == &DefPrefix) s = SanitizeName(s, false);
+        break;
+    }
+    case KT_LOGO:
+        LogoFile_[d.defInt] = Trim_(text);
+        LogoFileSet_[d.defInt] = true;
+        break;
+    case KT_INT: {
+        int32_t v;
+        *static_cast<int32_t*>(d.var) = ParseInt_(text, v) ? v : d.defInt;
+        break;
+    }
+    case KT_BOOL:
+        *static_cast<bool*>(d.var) = ParseBool_(text, d.defInt != 0);
+        break;
+    }
+}
+
+static std::string ValueText_(const KeyDef_& d)
+{
+    TRACE("Settings.ValueText_");
+    switch (d.type) {
+    case KT_STR: return *static_cast<std::string*>(d.var);
+    case KT_LOGO: return GetLogoFileName(1 << d.defInt);
+    case KT_INT: return std::to_string(*static_cast<int32_t*>(d.var));
+    case KT_BOOL: return *static_cast<bool*>(d.var) ? "1" : "0";
+    }
+    return std::string();
+}
+
+// ---- positions ----
+int PosIndex(int position)
+{
+    TRACE("Settings.PosIndex");
+    switch (position) {
+    case POS_STARTUP: return 0;
+    case POS_WAIT: return 1;
+    case POS_TURNOFF: return 2;
+    default: return -1;
+    }
+}
+
+bool* MsgEnabledOf(int position)
+{
+    TRACE("Settings.MsgEnabledOf");
+    static bool* const v[3] = {&Msg0Enabled, &Msg1Enabled, &Msg2Enabled};
+    int i = PosIndex(position);
+    return i < 0 ? nullptr : v[i];
+}
+
+int32_t* MsgIndexOf(int position)
+{
+    TRACE("Settings.MsgIndexOf");
+    static int32_t* const v[3] = {&Msg0Index, &Msg1Index, &Msg2Index};
+    int i = PosIndex(position);
+    return i < 0 ? nullptr : v[i];
+}
+
+int32_t* LogoIndexOf(int position)
+{
+    TRACE("Settings.LogoIndexOf");
+    static int32_t* const v[3] = {&Logo0Index, &Logo1Index, &Logo2Index};
+    int i = PosIndex(position);
+    return i < 0 ? nullptr : v[i];
+}
+
+int NearestItem(const SettingsItem* table, int count, int32_t value)
+{
+    TRACE("Settings.NearestItem");
+    int best = 0;
+    int64_t bestDiff = -1;
+    for (int i = 0; i < count; i++) {
+        int64_t diff = static_cast<int64_t>(table[i].value) - value;
+        if (diff < 0) diff = -diff;
+        if (bestDiff < 0 || diff < bestDiff) {
+            best = i;
+            bestDiff = diff;
+        }
+    }
+    return best;
+}
+
+// ---- command line ----
+void SetParams(const std::vector<std::string>& params)
+{
+    TRACE("Settings.SetParams");
+    Params_ = params;
+    ExeName_.clear();
+}
+
+int ParamCount()
+{
+    TRACE("Settings.ParamCount");
+    return Params_.empty() ? 0 : static_cast<int>(Params_.size()) - 1;
+}
+
+std::string ParamStr(int index)
+{
+    TRACE("Settings.ParamStr");
+    if (index == 0 && (Params_.empty() || Params_[0].empty())) return SysExePath();
+    if (index < 0 || index >= static_cast<int>(Params_.size())) return std::string();
+    return Params_[index];
+}
+
+// ---- folders and files ----
+std::string GetProgramDir()
+{
+    TRACE("Settings.GetProgramDir");
+    if (ProgramDir_.empty()) ProgramDir_ = AddBS(GetAppDir());
+    return ProgramDir_;
+}
+
+std::string GetExeName()
+{
+    TRACE("Settings.GetExeName");
+    if (ExeName_.empty()) ExeName_ = ParamStr(0);
+    return ExeName_;
+}
+
+std::string GetBackupDir()
+{
+    TRACE("Settings.GetBackupDir");
+    return AddBS(GetWinFolder() + "logos.bak");
+}
+
+std::string GetDefaultLogoFileName(int position)
+{
+    TRACE("Settings.GetDefaultLogoFileName");
+    switch (position) {
+    case POS_STARTUP: return GetWinDriveRoot() + "logo.sys";
+    case POS_WAIT: return GetWinFolder() + "logow.sys";
+    case POS_TURNOFF: return GetWinFolder() + "logos.sys";
+    default: return std::string();
+    }
+}
+
+std::string GetLogoFileName(int position)
+{
+    TRACE("Settings.GetLogoFileName");
+    int i = PosIndex(position);
+    if (i < 0) return std::string();
+    if (!LogoFileSet_[i]) return GetDefaultLogoFileName(position);
+    return LogoFile_[i];
+}
+
+void SetLogoFileName(int position, const std::string& path)
+{
+    TRACE("Settings.SetLogoFileName");
+    int i = PosIndex(position);
+    if (i < 0) return;
+    LogoFile_[i] = Trim_(path);
+    LogoFileSet_[i] = true;
+}
+
+std::string GetDefaultStorageDir()
+{
+    TRACE("Settings.GetDefaultStorageDir");
+    return AddBS(GetProgramFilesFolder() + "KvsLogos");
+}
+
+std::string GetStorageDir()
+{
+    TRACE("Settings.GetStorageDir");
+    if (StorageDir_.empty()) return GetDefaultStorageDir();
+    return AddBS(StorageDir_);
+}
+
+void SetStorageDir(const std::string& path)
+{
+    TRACE("Settings.SetStorageDir");
+    // An empty folder would put the store into whatever the current folder is.
+    StorageDir_ = path.empty() ? GetDefaultStorageDir() : AddBS(path);
+}
+
+// ---- messages ----
+std::string GetMessageFileName(int position)
+{
+    TRACE("Settings.GetMessageFileName");
+    int i = PosIndex(position);
+    return i < 0 ? std::string() : GetProgramDir() + MessageFiles_[i];
+}
+
+std::string GetMessageText(int position)
+{
+    TRACE("Settings.GetMessageText");
+    int i = PosIndex(position);
+    return i < 0 ? std::string() : MessageText_[i];
+}
+
+void SetMessageText(int position, const std::string& text)
+{
+    TRACE("Settings.SetMessageText");
+    int i = PosIndex(position);
+    if (i >= 0) MessageText_[i] = text;
+}
+
+static bool Exists_(const std::string& path)
+{
+    TRACE("Settings.Exists_");
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+// Where the message files that come with the program lie: beside the executable in "data/"
+// (the build tree), or in share/kelvane-studio next to the bin folder (an installed copy).
+static std::string ShippedFile_(const std::string& name)
+{
+    TRACE("Settings.ShippedFile_");
+    std::filesystem::path exe(SysExePath());
+    if (exe.empty()) return std::string();
+    std::filesystem::path dir = exe.parent_path();
+    const std::filesystem::path candidates[] = {
+        dir / "data" / name,
+        dir.parent_path() / "share" / "kelvane-studio" / name,
+        dir / name,
+    };
+    for (const auto& c : candidates)
+        if (Exists_(c.string())) return c.string();
+    return std::string();
+}
+
+// Replaces the file by text through a temporary file in the same folder.
+static bool WriteFileAtomic_(const std::string& path, const std::string& text)
+{
+    TRACE("Settings.WriteFileAtomic_");
+    std::string tmp = path + ".tmp~";
+    bool ok = false;
+    MonBlockTransparent([&] {
+        int h = Undef;
+        if (FOpen(h, tmp, FM_CREATE | FM_WRITE) != 0) return;
+        int rc = text.empty() ? 0 : FWrite(h, text.data(), static_cast<int64_t>(text.size()));
+        FClose(h);
+        if (rc != 0) return;
+        std::error_code ec;
+        std::filesystem::rename(tmp, path, ec);
+        ok = !ec;
+    });
+    MonClearError();
+    if (!ok) {
+        std::error_code ec;
+        std::filesystem::remove(tmp, ec);
+    }
+    return ok;
+}
+
+void LoadMessages()
+{
+    TRACE("Settings.LoadMessages");
+    for (int i = 0; i < 3; i++) {
+        std::string name = GetMessageFileName(1 << i);
+        if (!Exists_(name)) {
+            std::string shipped = ShippedFile_(MessageFiles_[i]);
+            if (!shipped.empty() && shipped != name) WriteFileAtomic_(name, FileToStr(shipped) + "\r\n");
+        }
+        MessageText_[i] = Exists_(name) ? FileToStr(name) : std::string();
+    }
+    MonClearError();
+}
+
+void SaveMessages()
+{
+    TRACE("Settings.SaveMessages");
+    for (int i = 0; i < 3; i++) WriteFileAtomic_(GetMessageFileName(1 << i), MessageText_[i] + "\r\n");
+}
+
+// ---- install information ----
+void ReadInstallInfo()
+{
+    TRACE("Settings.ReadInstallInfo");
+    PrefsPrepare("win.ini", "Trelmark");
+    Install.KvsPath = PrefsReadStr("Kvs-Path", "");
+    Install.KvsVer = PrefsReadStr("Kvs-Ver", "");
+    Install.KvsStorageDir = PrefsReadStr("Kvs-StorageDir", "");
+}
+
+void WriteInstallInfo()
+{
+    TRACE("Settings.WriteInstallInfo");
+    Install.KvsPath = GetExeName();
+    Install.KvsVer = APP_VERSION;
+    Install.KvsStorageDir = GetStorageDir();
+    PrefsPrepare("win.ini", "Trelmark");
+    PrefsWriteStr("Kvs-Path", Install.KvsPath);
+    PrefsWriteStr("Kvs-Ver", Install.KvsVer);
+    PrefsFlushCache();
+    PrefsPrepare("win.ini", "Trelmark");
+    PrefsWriteStr("Kvs-StorageDir", Install.KvsStorageDir);
+    PrefsFlushCache();
+}
+
+// ---- load and save ----
+void LoadSettings()
+{
+    TRACE("Settings.LoadSettings");
+    // The pick generator (Shuffle) seeds itself from the clock on first use, once per run.
+    ProgramDir_.clear();
+    std::string dir = GetProgramDir();
+    if (!dir.empty()) SysMakeDirs(dir);
+    PrefsPrepare(dir + SETTINGS_FILE, SETTINGS_SECTION);
+    for (int n = 0; n < KEY_COUNT; n++) {
+        const KeyDef_& d = Keys_[LoadOrder_[n]];
+        std::string text;
+        switch (d.type) {
+        case KT_STR:
+            PrefsReadStr(d.key, text, d.defStr);
+            *static_cast<std::string*>(d.var) = text;
+            break;
+        case KT_LOGO:
+            PrefsReadStr(d.key, text, GetDefaultLogoFileName(1 << d.defInt));
+            LogoFile_[d.defInt] = text;
+            LogoFileSet_[d.defInt] = true;
+            break;
+        case KT_INT:
+            PrefsReadInt(d.key, *static_cast<int32_t*>(d.var), d.defInt);
+            break;
+        case KT_BOOL:
+            PrefsReadBool(d.key, *static_cast<bool*>(d.var), d.defInt != 0);
+            break;
+        }
+    }
+    ReadInstallInfo();
+    StorageDir_ = Install.KvsStorageDir.empty() ? GetDefaultStorageDir() : AddBS(Install.KvsStorageDir);
+    ExeName_ = ParamStr(0);
+    GalDir = AddBS(GalDir);
+    FileOpenDir = AddBS(FileOpenDir);
+    DefPrefix = SanitizeName(DefPrefix, false);
+    SetAutoChangeRunEntry(AutoChange);
+}
+
+void SaveSettings()
+{
+    TRACE("Settings.SaveSettings");
+    PrefsPrepare(GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION);
+    for (const KeyDef_& d : Keys_) {
+        switch (d.type) {
+        case KT_STR:
+        case KT_LOGO: PrefsWriteStr(d.key, ValueText_(d)); break;
+        case KT_INT: PrefsWriteInt(d.key, *static_cast<int32_t*>(d.var)); break;
+        case KT_BOOL: PrefsWriteBool(d.key, *static_cast<bool*>(d.var)); break;
+        }
+    }
+    PrefsFlushCache();
+    WriteInstallInfo();
+}
+
+std::vector<SettingsPair> SettingsList()
+{
+    TRACE("Settings.SettingsList");
+    std::vector<SettingsPair> list;
+    for (const KeyDef_& d : Keys_) list.push_back({d.key, ValueText_(d)});
+    return list;
+}
+
+bool SettingsSetValue(const std::string& key, const std::string& text)
+{
+    TRACE("Settings.SettingsSetValue");
+    for (const KeyDef_& d : Keys_) {
+        if (!SameText_(key, d.key)) continue;
+        // The profile reader trims values, so the loader never sees blanks around them.
+        StoreValue_(d, Trim_(text));
+        return true;
+    }
+    return false;
+}
+
+// ---- automatic change ----
+std::string AutoChangeRunCommand()
+{
+    TRACE("Settings.AutoChangeRunCommand");
+    std::string s = GetExeName() + " /change";
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void SetAutoChangeRunEntry(bool enable)
+{
+    TRACE("Settings.SetAutoChangeRunEntry");
+    RegKey key;
+    if (!RegOpenKey(REG_HKEY_LOCAL_MACHINE, REG_RUN, true, key)) return;
+    std::string expected = AutoChangeRunCommand();
+    if (enable) {
+        RegSetValueStr(key, RUN_VALUE, expected);
+    } else {
+        std::string current;
+        RegReadStr(key, RUN_VALUE, current, "");
+        // A Run value of another copy of the program is not ours to remove.
+        if (!current.empty() && SameText_(current, expected)) RegDeleteValueStr(key, RUN_VALUE);
+    }
+    RegCloseKey(key);
+}

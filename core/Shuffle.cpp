@@ -1,0 +1,166 @@
+#include "core/Shuffle.h"
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "core/ImageStore.h"
+#include "core/LogoBuilder.h"
+#include "core/Settings.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+
+namespace {
+
+std::mt19937& Rng_()
+{
+    static std::mt19937 rng(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    return rng;
+}
+
+int32_t Random_(int32_t count) { return std::uniform_int_distribution<int32_t>(0, count - 1)(Rng_()); }
+
+}  // namespace
+
+void ShuffleSeed(uint32_t seed) { Rng_().seed(seed); }
+
+int32_t PickIndex(int32_t& counter, int32_t count, int32_t method)
+{
+    TRACE("Shuffle.PickIndex");
+    if (count <= 0) return Undef;
+    int32_t result;
+    switch (method) {
+    case 0:
+        if (counter >= count || counter < 0) counter = 0;
+        result = counter;
+        counter = result + 1;
+        break;
+    case 1:
+        result = Random_(count);
+        counter = result + 1;
+        break;
+    case 2:
+        result = 0;
+        counter = 1;
+        break;
+    default:
+        result = Random_(count);
+        break;
+    }
+    return result;
+}
+
+int32_t PickImageForPosition(int position)
+{
+    TRACE("Shuffle.PickImageForPosition");
+    int32_t* counter = LogoIndexOf(position);
+    if (!counter) return Undef;
+    const int n = ImageListCount(Images);
+    int32_t eligible = 0;
+    for (int i = 0; i < n; ++i)
+        if (ImageListGet(Images, i)->Positions & position) ++eligible;
+    if (eligible == 0) return Undef;
+    int32_t k = PickIndex(*counter, eligible, LogoPickMethod);
+    for (int i = 0, number = 0; i < n; ++i) {
+        if (!(ImageListGet(Images, i)->Positions & position)) continue;
+        if (number++ == k) return i;
+    }
+    return Undef;
+}
+
+bool CopyPickedEntry(int position, ImageEntry& entry)
+{
+    TRACE("Shuffle.CopyPickedEntry");
+    int32_t index = PickImageForPosition(position);
+    if (index == Undef) {
+        std::memset(&entry, 0, sizeof entry);
+        return false;
+    }
+    std::memcpy(&entry, ImageListGet(Images, index), sizeof entry);
+    return true;
+}
+
+int CountParts(const std::string& text, const std::string& separator)
+{
+    TRACE("Shuffle.CountParts");
+    if (separator.empty()) return 1;
+    int n = 1;
+    size_t at = text.find(separator);
+    while (at != std::string::npos) {
+        ++n;
+        at = text.find(separator, at + 1);
+    }
+    return n;
+}
+
+bool GetPart(const std::string& text, const std::string& separator, int n, std::string& part)
+{
+    TRACE("Shuffle.GetPart");
+    part.clear();
+    if (n < 0) return false;
+    size_t start = 0;
+    for (int i = 0; i < n; ++i) {
+        size_t at = separator.empty() ? std::string::npos : text.find(separator, start == 0 && i == 0 ? 0 : start);
+        if (at == std::string::npos) return false;
+        start = at + separator.size();
+    }
+    size_t end = separator.empty() ? std::string::npos : text.find(separator, start);
+    part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return true;
+}
+
+std::string PickMessage(int position, const std::string& text)
+{
+    TRACE("Shuffle.PickMessage");
+    int32_t* counter = MsgIndexOf(position);
+    if (!counter) return std::string();
+    int n = CountParts(text, MSG_SEPARATOR);
+    int32_t k = PickIndex(*counter, n, MsgPickMethod);
+    std::string part;
+    if (k == Undef || !GetPart(text, MSG_SEPARATOR, k, part)) part.clear();
+    return part;
+}
+
+void BuildLogoWithMessage(const ImageEntry& entry, int position)
+{
+    TRACE("Shuffle.BuildLogoWithMessage");
+    if (EntryName(entry).empty()) return;
+    try {
+        std::string message;
+        bool* enabled = MsgEnabledOf(position);
+        if (enabled && *enabled) message = PickMessage(position, GetMessageText(position));
+        BuildLogo(entry, position, message);
+    } catch (const EMon&) {
+        // one position's failure never stops the others
+    }
+}
+
+void ChangeLogos()
+{
+    TRACE("Shuffle.ChangeLogos");
+    for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
+        ImageEntry entry;
+        if (CopyPickedEntry(position, entry)) BuildLogoWithMessage(entry, position);
+    }
+}
+
+void ShuffleLogos()
+{
+    TRACE("Shuffle.ShuffleLogos");
+    Ui().ShowStatus("Setting logos...", true);
+    Ui().SetBusy(true);
+    const int32_t keep = LogoPickMethod;
+    LogoPickMethod = 1;
+    try {
+        ChangeLogos();
+    } catch (...) {
+        LogoPickMethod = keep;
+        Ui().ShowStatus("Random logos are set.", true);
+        Ui().SetBusy(false);
+        throw;
+    }
+    LogoPickMethod = keep;
+    Ui().ShowStatus("Random logos are set.", true);
+    Ui().SetBusy(false);
+}

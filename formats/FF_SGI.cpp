@@ -1,0 +1,254 @@
+// Silicon Graphics image reader and writer.
+#include "formats/FF_SGI.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "formats/FFDispatch.h"
+
+namespace {
+
+constexpr int SGI_MAGIC = 474;
+constexpr int SGI_HDR = 512;
+
+struct SGIHdr_ {
+    int Storage = 0;
+    int Bpc = 0;
+    int Dimension = 0;
+    int XSize = 0, YSize = 0, ZSize = 0;
+    uint32_t ColorMap = 0;
+};
+
+}  // namespace
+
+static inline uint32_t SGIGet16_(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
+static inline uint32_t SGIGet32_(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+static inline void SGIPut16_(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v >> 8);
+    p[1] = uint8_t(v);
+}
+static inline void SGIPut32_(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+// Opens the file and reads and checks its header.
+static void SGIOpen_(const std::string& name, int& fh, SGIHdr_& h)
+{
+    TRACE("FF_SGI.SGIOpen_");
+    FOpen(fh, name, FM_READ);
+    uint8_t b[108];
+    int64_t got = 0;
+    FReadPart(fh, b, sizeof b, got);
+    if (got < int64_t(sizeof b) || SGIGet16_(b) != SGI_MAGIC) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    h.Storage = b[2];
+    h.Bpc = b[3];
+    h.Dimension = int(SGIGet16_(b + 4));
+    h.XSize = int(SGIGet16_(b + 6));
+    h.YSize = int(SGIGet16_(b + 8));
+    h.ZSize = int(SGIGet16_(b + 10));
+    h.ColorMap = SGIGet32_(b + 104);
+    switch (h.Dimension) {
+    case 1: h.YSize = 1; h.ZSize = 1; break;
+    case 2: h.ZSize = 1; break;
+    case 3: break;
+    default: h.ZSize = 0; break;
+    }
+    if (h.Bpc != 1 || h.Storage > 1 || h.ZSize < 1 || h.ZSize > 4 || h.ColorMap != 0)
+        MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+    if (h.XSize == 0 || h.YSize == 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+}
+
+// One run-length row into dst (xs bytes). False when a packet reaches past the row or the data.
+static bool SGIUnpack_(const uint8_t* s, int64_t n, uint8_t* dst, int xs)
+{
+    TRACE("FF_SGI.SGIUnpack_");
+    int64_t i = 0;
+    int o = 0;
+    while (i < n) {
+        const int b = s[i++];
+        const int count = b & 0x7F;
+        if (count == 0) break;
+        if (count > xs - o) return false;
+        if (b & 0x80) {
+            if (count > n - i) return false;
+            std::memcpy(dst + o, s + i, count);
+            i += count;
+        } else {
+            if (i >= n) return false;
+            std::memset(dst + o, s[i++], count);
+        }
+        o += count;
+    }
+    return true;
+}
+
+void SGILoad(const std::string& name, Image& img)
+{
+    TRACE("FF_SGI.SGILoad");
+    MonBlock([&] {
+        int fh = Undef;
+        SGIHdr_ h;
+        SGIOpen_(name, fh, h);
+        const int xs = h.XSize, ys = h.YSize, zs = h.ZSize;
+        // Grey with alpha reads as grey.
+        const int chans = zs == 2 ? 1 : zs;
+        if (!ImgSizeOK(xs, ys, chans * 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+        const int64_t fsize = FSize(fh);
+        const int64_t rows = int64_t(ys) * zs;
+        // Sizes are checked against the file before anything is allocated.
+        if (h.Storage == 0 && fsize < SGI_HDR + rows * xs) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
+        uint8_t* tab = nullptr;
+        uint8_t* packed = nullptr;
+        if (h.Storage == 1) {
+            if (fsize < SGI_HDR + 8 * rows) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+            MemAllocT(&tab, 8 * rows, __LINE__, "FF_SGI.SGILoad.tables");
+            FSeek(fh, SGI_HDR);
+            FRead(fh, tab, 8 * rows);
+            int64_t maxLen = 1;
+            for (int64_t i = 0; i < rows; ++i) {
+                const int64_t start = SGIGet32_(tab + 4 * i), len = SGIGet32_(tab + 4 * (rows + i));
+                if (start > fsize || len > fsize - start) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+                maxLen = std::max(maxLen, len);
+            }
+            MemAllocT(&packed, maxLen, __LINE__, "FF_SGI.SGILoad.packed");
+        }
+        _imgalloc_(img, xs, ys, "FF_SGI.SGILoad.image", __LINE__, chans * 8);
+        std::memset(img.Pal, 0, sizeof img.Pal);
+        uint8_t* planes = nullptr;
+        MemAllocT(&planes, int64_t(xs) * zs, __LINE__, "FF_SGI.SGILoad.planes");
+
+        const int bpx = img.BytesPerPixel;
+        for (int r = 0; r < ys; ++r) {
+            std::memset(planes, 0, size_t(xs) * zs);
+            for (int c = 0; c < zs; ++c) {
+                uint8_t* plane = planes + int64_t(c) * xs;
+                if (h.Storage == 1) {
+                    const int64_t i = int64_t(c) * ys + r;
+                    const int64_t start = SGIGet32_(tab + 4 * i), len = SGIGet32_(tab + 4 * (rows + i));
+                    if (len == 0) continue;
+                    FSeek(fh, start);
+                    FRead(fh, packed, len);
+                    if (!SGIUnpack_(packed, len, plane, xs)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+                } else {
+                    FSeek(fh, SGI_HDR + int64_t(c) * xs * ys + int64_t(r) * xs);
+                    FRead(fh, plane, xs);
+                }
+            }
+            // File rows run from the bottom up.
+            uint8_t* d = img.Data + int64_t(ys - 1 - r) * xs * bpx;
+            if (chans == 1) {
+                std::memcpy(d, planes, xs);
+            } else {
+                for (int x = 0; x < xs; ++x, d += bpx) {
+                    d[2] = planes[x];
+                    d[1] = planes[xs + x];
+                    d[0] = planes[2 * xs + x];
+                    if (bpx == 4) d[3] = planes[3 * xs + x];
+                }
+            }
+        }
+        if (chans == 1)
+            for (int i = 0; i < 256; ++i) img.Pal[i][0] = img.Pal[i][1] = img.Pal[i][2] = uint8_t(i);
+        MemFreeT(&packed);
+        MemFreeT(&tab);
+        MemFreeT(&planes);
+        FClose(fh);
+    });
+}
+
+// Packs one row: runs of 2..126 equal bytes as count and byte, other bytes in literal packets
+// of at most 125 (128 + count, bytes); a 0 byte ends the row. Returns the packed length.
+static int SGIPack_(const uint8_t* s, int n, uint8_t* d)
+{
+    TRACE("FF_SGI.SGIPack_");
+    int i = 0, o = 0;
+    while (i < n) {
+        int run = 1;
+        while (i + run < n && run < 126 && s[i + run] == s[i]) ++run;
+        if (run >= 2) {
+            d[o++] = uint8_t(run);
+            d[o++] = s[i];
+            i += run;
+            continue;
+        }
+        const int start = i;
+        int count = 0;
+        while (i < n && count < 125 && !(i + 1 < n && s[i + 1] == s[i])) {
+            ++i;
+            ++count;
+        }
+        d[o++] = uint8_t(0x80 | count);
+        std::memcpy(d + o, s + start, count);
+        o += count;
+    }
+    d[o++] = 0;
+    return o;
+}
+
+void SGISave(const std::string& name, Image& img)
+{
+    TRACE("FF_SGI.SGISave");
+    MonBlock([&] {
+        FFInfo ffi;
+        FFInit(FMT_SGI, ffi, img, 1);
+        const Image& src = *ffi.img;
+        const int w = src.Width, h = src.Height, zs = src.BytesPerPixel;
+        const int64_t rows = int64_t(h) * zs;
+
+        uint8_t hdr[SGI_HDR] = {};
+        SGIPut16_(hdr, SGI_MAGIC);
+        hdr[2] = 1;  // run-length
+        hdr[3] = 1;  // bytes per channel
+        SGIPut16_(hdr + 4, 3);
+        SGIPut16_(hdr + 6, uint32_t(w));
+        SGIPut16_(hdr + 8, uint32_t(h));
+        SGIPut16_(hdr + 10, uint32_t(zs));
+        SGIPut32_(hdr + 12, 0);
+        SGIPut32_(hdr + 16, 255);
+
+        uint8_t* tab = nullptr;
+        uint8_t* plane = nullptr;
+        uint8_t* packed = nullptr;
+        MemAllocT(&tab, 8 * rows, __LINE__, "FF_SGI.SGISave.tables");
+        std::memset(tab, 0, size_t(8 * rows));
+        MemAllocT(&plane, w, __LINE__, "FF_SGI.SGISave.plane");
+        MemAllocT(&packed, 2 * int64_t(w) + 2, __LINE__, "FF_SGI.SGISave.packed");
+
+        FDelete(name);
+        int fh = Undef;
+        FOpen(fh, name, FM_CREATE);
+        FWrite(fh, hdr, SGI_HDR);
+        FWrite(fh, tab, 8 * rows);  // room for the tables, written at the end
+        int64_t pos = SGI_HDR + 8 * rows;
+        static const int chanByte[4] = {2, 1, 0, 3};  // red, green, blue, fourth
+        for (int c = 0; c < zs; ++c) {
+            for (int r = 0; r < h; ++r) {
+                const uint8_t* s = src.Data + int64_t(h - 1 - r) * w * zs + chanByte[c];
+                for (int x = 0; x < w; ++x) plane[x] = s[int64_t(x) * zs];
+                const int len = SGIPack_(plane, w, packed);
+                FWrite(fh, packed, len);
+                const int64_t i = int64_t(c) * h + r;
+                SGIPut32_(tab + 4 * i, uint32_t(pos));
+                SGIPut32_(tab + 4 * (rows + i), uint32_t(len));
+                pos += len;
+            }
+        }
+        FSeek(fh, SGI_HDR);
+        FWrite(fh, tab, 8 * rows);
+        FClose(fh);
+        MemFreeT(&packed);
+        MemFreeT(&plane);
+        MemFreeT(&tab);
+        FFDone(ffi);
+    });
+}

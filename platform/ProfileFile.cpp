@@ -1,0 +1,502 @@
+// Private profile files: parsed on demand from the raw lines, so that a write touches one line and
+// the rest of the file is written back exactly as it was read.
+#include "platform/ProfileFile.h"
+
+#include "platform/FileAttr.h"
+#include "platform/SysInfo.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <cstring>
+#include <map>
+
+namespace {
+
+struct Line {
+    std::string text;  // without the line end
+    std::string eol;   // "\r\n", "\n" or "" (last line without end)
+};
+
+struct Stamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    bool operator==(const Stamp& o) const
+    {
+        return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+};
+
+struct Cache {
+    std::vector<Line> lines;
+    Stamp stamp;
+    bool dirty = false;
+    bool unusable = false;  // too big or not a regular file: never written over
+    timespec loadedAt{};    // when the lines were read
+};
+
+bool flushPath_(const std::string& path, Cache& c);
+
+struct Store {
+    std::map<std::string, Cache> files;
+    // Normal program end writes what a caller forgot to flush.
+    ~Store()
+    {
+        for (auto& [path, c] : files)
+            if (c.dirty) flushPath_(path, c);
+    }
+};
+
+Store& store_()
+{
+    static Store s;
+    return s;
+}
+
+enum Kind { K_OTHER, K_BLANK, K_COMMENT, K_SECTION, K_KEY };
+
+struct Parsed {
+    Kind kind = K_OTHER;
+    std::string name;   // section or key name, trimmed
+    std::string value;  // key value, trimmed and unquoted
+};
+
+bool isBlank_(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string trim_(const std::string& s, size_t from = 0, size_t to = std::string::npos)
+{
+    if (to > s.size()) to = s.size();
+    while (from < to && isBlank_(s[from])) ++from;
+    while (to > from && isBlank_(s[to - 1])) --to;
+    return s.substr(from, to - from);
+}
+
+bool sameName_(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x -= 32;
+        if (y >= 'a' && y <= 'z') y -= 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+Parsed parse_(const std::string& line, bool first)
+{
+    Parsed p;
+    size_t i = 0;
+    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) i = 3;
+    while (i < line.size() && isBlank_(line[i])) ++i;
+    if (i == line.size()) {
+        p.kind = K_BLANK;
+        return p;
+    }
+    if (line[i] == ';') {
+        p.kind = K_COMMENT;
+        return p;
+    }
+    if (line[i] == '[') {
+        size_t close = line.rfind(']');
+        if (close != std::string::npos && close > i) {
+            p.kind = K_SECTION;
+            p.name = trim_(line, i + 1, close);
+            return p;
+        }
+        // A header without ']' is no header; the line belongs to the section above.
+    }
+    size_t eq = line.find('=', i);
+    if (eq == std::string::npos) return p;
+    p.name = trim_(line, i, eq);
+    if (p.name.empty()) return p;
+    p.kind = K_KEY;
+    p.value = trim_(line, eq + 1);
+    if (p.value.size() >= 2 && (p.value.front() == '"' || p.value.front() == '\'') &&
+        p.value.back() == p.value.front())
+        p.value = p.value.substr(1, p.value.size() - 2);
+    return p;
+}
+
+Stamp stampOf_(const std::string& path)
+{
+    Stamp s;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        s.exists = true;
+        s.dev = st.st_dev;
+        s.ino = st.st_ino;
+        s.size = st.st_size;
+        s.mtime = st.st_mtim;
+    }
+    return s;
+}
+
+void load_(const std::string& path, Cache& c)
+{
+    c.lines.clear();
+    c.dirty = false;
+    c.unusable = false;
+    c.stamp = stampOf_(path);
+    clock_gettime(CLOCK_REALTIME, &c.loadedAt);
+    if (!c.stamp.exists) return;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > PROFILE_MAX_FILE) {
+        if (fd >= 0) close(fd);
+        c.unusable = true;
+        return;
+    }
+    std::string data;
+    data.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < data.size()) {
+        ssize_t n = read(fd, &data[got], data.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    data.resize(got);
+    size_t start = 0;
+    while (start < data.size()) {
+        size_t nl = data.find('\n', start);
+        Line l;
+        if (nl == std::string::npos) {
+            l.text = data.substr(start);
+            start = data.size();
+        } else {
+            size_t end = nl;
+            if (end > start && data[end - 1] == '\r') --end;
+            l.text = data.substr(start, end - start);
+            l.eol = data.substr(end, nl + 1 - end);
+            start = nl + 1;
+        }
+        c.lines.push_back(std::move(l));
+    }
+}
+
+// The cache of a file, reloaded when the file changed on disk and we hold no unwritten changes.
+Cache& cacheFor_(const std::string& path)
+{
+    auto& files = store_().files;
+    auto it = files.find(path);
+    if (it == files.end()) {
+        Cache& c = files[path];
+        load_(path, c);
+        return c;
+    }
+    Cache& c = it->second;
+    if (c.dirty) return c;
+    // File times are coarse: a file changed within the same few milliseconds keeps its stamp, so
+    // one modified shortly before we read it is read again until it has aged.
+    Stamp now = stampOf_(path);
+    double age = static_cast<double>(c.loadedAt.tv_sec - c.stamp.mtime.tv_sec) +
+                 (c.loadedAt.tv_nsec - c.stamp.mtime.tv_nsec) / 1e9;
+    if (!(now == c.stamp) || (c.stamp.exists && age < 2.0)) load_(path, c);
+    return c;
+}
+
+// Index of the first header of the section, -1 when missing.
+long findSection_(const Cache& c, const std::string& section)
+{
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+        Parsed p = parse_(c.lines[i].text, i == 0);
+        if (p.kind == K_SECTION && sameName_(p.name, section)) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+// Line of the key in the section starting at header s, -1 when missing; last is the last
+// non-blank line of the section.
+long findKey_(const Cache& c, long s, const std::string& key, Parsed* found, long* last)
+{
+    if (last) *last = s;
+    for (size_t i = static_cast<size_t>(s) + 1; i < c.lines.size(); ++i) {
+        Parsed p = parse_(c.lines[i].text, false);
+        if (p.kind == K_SECTION) break;
+        if (p.kind != K_BLANK && last) *last = static_cast<long>(i);
+        if (p.kind == K_KEY && sameName_(p.name, key)) {
+            if (found) *found = p;
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+bool hasBreak_(const std::string& s)
+{
+    return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+void endLastLine_(Cache& c, size_t index)
+{
+    if (index < c.lines.size() && c.lines[index].eol.empty()) c.lines[index].eol = "\r\n";
+}
+
+std::string dirOf_(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool writeAll_(int fd, const std::string& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool flushPath_(const std::string& path, Cache& c)
+{
+    if (!c.dirty) return true;
+    if (c.unusable) return false;
+    std::string target = path;
+    struct stat st;
+    bool existed = lstat(path.c_str(), &st) == 0;
+    if (existed && S_ISLNK(st.st_mode)) {
+        char* real = realpath(path.c_str(), nullptr);
+        if (real) {
+            target = real;
+            free(real);
+        }
+        existed = stat(target.c_str(), &st) == 0;
+    }
+    // A read-only file stays as it is, as the profile service leaves it.
+    if (existed && (!S_ISREG(st.st_mode) || access(target.c_str(), W_OK) != 0 ||
+                    (FileGetAttr(target) & FA_READONLY)))
+        return false;
+
+    std::string data;
+    for (const Line& l : c.lines) {
+        data += l.text;
+        data += l.eol;
+    }
+    std::string base = target.substr(target.rfind('/') + 1);
+    std::string tmp = dirOf_(target) + "/." + base + ".XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    tmp = name.data();
+    mode_t mode;
+    if (existed) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = writeAll_(fd, data) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && existed) FileCopyAttr(target, tmp);
+    if (ok) ok = rename(tmp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    c.dirty = false;
+    c.stamp = stampOf_(path);
+    return true;
+}
+
+}  // namespace
+
+std::string ProfileResolvePath(const std::string& file)
+{
+    if (file.empty()) return std::string();
+    std::string path = file;
+    if (file.find('/') == std::string::npos) {
+        std::string win = SysWindowsDir();
+        if (win.empty()) return std::string();
+        path = win + file;
+    }
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) return path;
+    // Windows file names ignore case: use an existing file that differs only in case.
+    std::string dir = dirOf_(path);
+    std::string base = path.substr(path.rfind('/') + 1);
+    DIR* d = opendir(dir.c_str());
+    if (!d) return path;
+    std::string match;
+    while (dirent* e = readdir(d)) {
+        if (strcasecmp(e->d_name, base.c_str()) == 0) {
+            match = e->d_name;
+            break;
+        }
+    }
+    closedir(d);
+    if (match.empty()) return path;
+    return (dir == "/" ? std::string("/") : dir + "/") + match;
+}
+
+int ProfileReadString(const std::string& section, const std::string& key, const std::string& def,
+                      std::string& out, int bufferSize, const std::string& file)
+{
+    out.clear();
+    if (bufferSize <= 0) return 0;
+    std::string value = def;
+    std::string path = ProfileResolvePath(file);
+    std::string k = trim_(key);
+    std::string s = trim_(section);
+    if (!path.empty() && !k.empty()) {
+        Cache& c = cacheFor_(path);
+        long at = findSection_(c, s);
+        Parsed p;
+        if (at >= 0 && findKey_(c, at, k, &p, nullptr) >= 0) value = p.value;
+    }
+    if (value.size() > static_cast<size_t>(bufferSize - 1)) value.resize(static_cast<size_t>(bufferSize - 1));
+    out = value;
+    return static_cast<int>(out.size());
+}
+
+bool ProfileWriteString(const std::string& section, const std::string& key, const std::string& value,
+                        const std::string& file)
+{
+    std::string s = trim_(section);
+    std::string k = trim_(key);
+    if (s.empty() || k.empty() || hasBreak_(section) || hasBreak_(key) || hasBreak_(value)) return false;
+    if (k.find('=') != std::string::npos || k[0] == '[' || k[0] == ';') return false;
+    std::string path = ProfileResolvePath(file);
+    if (path.empty()) return false;
+    Cache& c = cacheFor_(path);
+    if (c.unusable) return false;
+    std::string line = k + "=" + value;
+    long at = findSection_(c, s);
+    if (at < 0) {
+        if (!c.lines.empty()) {
+            endLastLine_(c, c.lines.size() - 1);
+            if (parse_(c.lines.back().text, c.lines.size() == 1).kind != K_BLANK)
+                c.lines.push_back({std::string(), "\r\n"});
+        }
+        c.lines.push_back({"[" + s + "]", "\r\n"});
+        c.lines.push_back({line, "\r\n"});
+        c.dirty = true;
+        return true;
+    }
+    Parsed p;
+    long last = at;
+    long found = findKey_(c, at, k, &p, &last);
+    if (found >= 0) {
+        Parsed now = parse_(line, false);
+        if (now.value == p.value && now.kind == K_KEY) return true;  // already holds it
+        c.lines[static_cast<size_t>(found)].text = p.name + "=" + value;
+        c.dirty = true;
+        return true;
+    }
+    endLastLine_(c, static_cast<size_t>(last));
+    c.lines.insert(c.lines.begin() + last + 1, Line{line, "\r\n"});
+    c.dirty = true;
+    return true;
+}
+
+bool ProfileDeleteKey(const std::string& section, const std::string& key, const std::string& file)
+{
+    std::string path = ProfileResolvePath(file);
+    if (path.empty()) return false;
+    Cache& c = cacheFor_(path);
+    if (c.unusable) return false;
+    long at = findSection_(c, trim_(section));
+    if (at < 0) return true;
+    long found = findKey_(c, at, trim_(key), nullptr, nullptr);
+    if (found < 0) return true;
+    c.lines.erase(c.lines.begin() + found);
+    c.dirty = true;
+    return true;
+}
+
+bool ProfileSectionExists(const std::string& section, const std::string& file, bool prefix)
+{
+    std::string path = ProfileResolvePath(file);
+    if (path.empty()) return false;
+    Cache& c = cacheFor_(path);
+    std::string s = trim_(section);
+    if (findSection_(c, s) >= 0) return true;
+    if (!prefix) return false;
+    std::string head = s + "\\";
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+        Parsed p = parse_(c.lines[i].text, i == 0);
+        if (p.kind == K_SECTION && p.name.size() > head.size() && sameName_(p.name.substr(0, head.size()), head))
+            return true;
+    }
+    return false;
+}
+
+bool ProfileAddSection(const std::string& section, const std::string& file)
+{
+    std::string s = trim_(section);
+    if (s.empty() || hasBreak_(section)) return false;
+    std::string path = ProfileResolvePath(file);
+    if (path.empty()) return false;
+    Cache& c = cacheFor_(path);
+    if (c.unusable) return false;
+    if (findSection_(c, s) >= 0) return true;
+    if (!c.lines.empty()) {
+        endLastLine_(c, c.lines.size() - 1);
+        if (parse_(c.lines.back().text, c.lines.size() == 1).kind != K_BLANK)
+            c.lines.push_back({std::string(), "\r\n"});
+    }
+    c.lines.push_back({"[" + s + "]", "\r\n"});
+    c.dirty = true;
+    return true;
+}
+
+std::vector<std::string> ProfileKeys(const std::string& section, const std::string& file)
+{
+    std::vector<std::string> keys;
+    std::string path = ProfileResolvePath(file);
+    if (path.empty()) return keys;
+    Cache& c = cacheFor_(path);
+    long at = findSection_(c, trim_(section));
+    if (at < 0) return keys;
+    for (size_t i = static_cast<size_t>(at) + 1; i < c.lines.size(); ++i) {
+        Parsed p = parse_(c.lines[i].text, false);
+        if (p.kind == K_SECTION) break;
+        if (p.kind != K_KEY) continue;
+        bool seen = false;
+        for (const std::string& k : keys) seen = seen || sameName_(k, p.name);
+        if (!seen) keys.push_back(p.name);
+    }
+    return keys;
+}
+
+bool ProfileFlush(const std::string& file)
+{
+    std::string path = ProfileResolvePath(file);
+    if (path.empty()) return false;
+    auto& files = store_().files;
+    auto it = files.find(path);
+    if (it == files.end()) return true;
+    return flushPath_(path, it->second);
+}
+
+bool ProfileFlushAll()
+{
+    bool ok = true;
+    for (auto& [path, c] : store_().files) ok = flushPath_(path, c) && ok;
+    return ok;
+}
+
+void ProfileDropCache()
+{
+    store_().files.clear();
+}

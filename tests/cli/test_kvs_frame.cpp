@@ -1,0 +1,179 @@
+// Runs the built kvs (and kelvane-studio) binaries on temporary folders.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/TempEnv.h"
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out, err;
+};
+
+class KvsBinary : public ::testing::Test {
+protected:
+    RunResult Run(const std::string& program, const std::string& args, const std::string& input = "")
+    {
+        const std::string dir = env.root.string() + "/";
+        TempEnv::Write(dir + "stdin.txt", input);
+        std::string cmd = "KVS_WINDOWS_DIR='" + env.win + "' KVS_PROGRAM_DIR='" + env.prog + "' QT_QPA_PLATFORM=offscreen '" +
+                          std::string(KVS_BINARY_DIR) + "/" + program + "' " + args + " <'" + dir + "stdin.txt' >'" +
+                          dir + "out.txt' 2>'" + dir + "err.txt'";
+        int raw = std::system(cmd.c_str());
+        RunResult r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = TempEnv::Read(dir + "out.txt");
+        r.err = TempEnv::Read(dir + "err.txt");
+        return r;
+    }
+    RunResult Kvs(const std::string& args, const std::string& input = "") { return Run("kvs", args, input); }
+
+    static std::vector<std::string> Lines(const std::string& text, const std::string& eol = "\n")
+    {
+        std::vector<std::string> lines;
+        size_t p = 0;
+        for (size_t e; (e = text.find(eol, p)) != std::string::npos; p = e + eol.size())
+            lines.push_back(text.substr(p, e - p));
+        if (p < text.size()) lines.push_back(text.substr(p));
+        return lines;
+    }
+    static std::string StudioRunValue()
+    {
+        std::string s = std::filesystem::weakly_canonical(std::string(KVS_BINARY_DIR) + "/kelvane-studio").string() +
+                        " /change";
+        for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    }
+    TempEnv env;
+};
+
+const char* const kSaveOrder[] = {
+    "GalDir", "LogoFile0", "LogoFile1", "LogoFile2", "FileOpenDir", "DefPrefix", "ResizeMode", "AutoChange",
+    "FontName", "FontBold", "FontItalic", "FontUnderline", "FontStrikeout", "FontSize", "FontCharSet",
+    "TextColor", "TextBorderColor", "AnimEnabled", "AnimShape", "AnimMove", "AnimColor1", "AnimColor2",
+    "AnimDelay", "Msg0Enabled", "Msg1Enabled", "Msg2Enabled", "MsgPickMethod", "Msg0Index", "Msg1Index",
+    "Msg2Index", "LogoPickMethod", "Logo0Index", "Logo1Index", "Logo2Index"};
+
+}  // namespace
+
+TEST_F(KvsBinary, ChangeOnEmptyFoldersWritesSettingsInstallInfoAndRunEntry)
+{
+    RunResult r = Kvs("change");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> ini = Lines(TempEnv::Read(env.prog + "Kvs.ini"), "\r\n");
+    ASSERT_EQ(ini.size(), 1 + std::size(kSaveOrder));
+    EXPECT_EQ(ini[0], "[Main]");
+    for (size_t i = 0; i < std::size(kSaveOrder); i++) {
+        EXPECT_EQ(ini[i + 1].substr(0, ini[i + 1].find('=')), kSaveOrder[i]);
+        EXPECT_EQ(ini[i + 1].find('\n'), std::string::npos);
+    }
+    std::vector<std::string> win = Lines(TempEnv::Read(env.win + "win.ini"), "\r\n");
+    ASSERT_EQ(win.size(), 4u);
+    EXPECT_EQ(win[0], "[Trelmark]");
+    EXPECT_EQ(win[1], "Kvs-Path=" + std::filesystem::weakly_canonical(std::string(KVS_BINARY_DIR) + "/kelvane-studio").string());
+    EXPECT_EQ(win[2], "Kvs-Ver=2.5.0");
+    EXPECT_EQ(win[3], "Kvs-StorageDir=" + (env.root / "drive_c").string() + "/Program Files/KvsLogos/");
+    const std::string reg = TempEnv::Read(env.win + "registry.ini");
+    EXPECT_NE(reg.find("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]"), std::string::npos);
+    EXPECT_NE(reg.find("KelvaneStudio=\"" + StudioRunValue() + "\""), std::string::npos) << reg;
+    // The shipped message files were put into the program folder.
+    EXPECT_TRUE(std::filesystem::exists(env.prog + "msg-turnoff.txt"));
+}
+
+TEST_F(KvsBinary, SettingsPrintsDefaultsAndStoresValues)
+{
+    RunResult r = Kvs("settings");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), std::size(kSaveOrder));
+    EXPECT_EQ(lines[0], "GalDir=/");
+    EXPECT_EQ(lines[5], "DefPrefix=MyPicture");
+    EXPECT_EQ(lines[8], "FontName=Verdana");
+    EXPECT_EQ(lines[15], "TextColor=13172735");
+    EXPECT_EQ(lines[20], "AnimColor1=16744448");
+    EXPECT_EQ(lines[33], "Logo2Index=0");
+
+    r = Kvs("settings defprefix 'a:b--c'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "DefPrefix=a_bc\n");
+    r = Kvs("settings FontSize 12abc");
+    EXPECT_EQ(r.out, "FontSize=10\n");
+    r = Kvs("settings fontsize 14");
+    r = Kvs("settings FONTSIZE");
+    EXPECT_EQ(r.out, "FontSize=14\n");
+    EXPECT_NE(TempEnv::Read(env.prog + "Kvs.ini").find("\r\nDefPrefix=a_bc\r\n"), std::string::npos);
+
+    // Turning AutoChange off removes our Run entry.
+    ASSERT_NE(TempEnv::Read(env.win + "registry.ini").find("KelvaneStudio="), std::string::npos);
+    r = Kvs("settings AutoChange no");
+    EXPECT_EQ(r.out, "AutoChange=0\n");
+    EXPECT_EQ(TempEnv::Read(env.win + "registry.ini").find("KelvaneStudio="), std::string::npos);
+}
+
+TEST_F(KvsBinary, UsageErrorsAndHelp)
+{
+    RunResult r = Kvs("");
+    EXPECT_EQ(r.status, 2);
+    r = Kvs("frobnicate");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("frobnicate"), std::string::npos);
+    r = Kvs("--yes --no change");
+    EXPECT_EQ(r.status, 2);
+    r = Kvs("--bogus change");
+    EXPECT_EQ(r.status, 2);
+    r = Kvs("settings NoSuchKey");
+    EXPECT_EQ(r.status, 2);
+    r = Kvs("settings a b c");
+    EXPECT_EQ(r.status, 2);
+    r = Kvs("change now");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(std::filesystem::exists(env.prog + "Kvs.ini"));  // bad usage changes nothing
+
+    r = Kvs("--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* c : {"inst", "change", "uninst", "settings", "debug-info"})
+        EXPECT_NE(r.out.find(std::string("\n  ") + c), std::string::npos) << c;
+    r = Kvs("settings --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: kvs [--yes|--no] settings [KEY [VALUE]]\n", 0), 0u) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(env.prog + "Kvs.ini"));
+}
+
+TEST_F(KvsBinary, InstShowsItsMessageOnStandardError)
+{
+    TempEnv::Write(env.prog + "Kvs.ini", "[Main]\r\nAutoChange=0\r\n");
+    RunResult r = Kvs("inst");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Kelvane Studio has changed your Windows logos"), std::string::npos);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(TempEnv::Read(env.win + "registry.ini").find("KelvaneStudio=\"" + StudioRunValue() + "\""),
+              std::string::npos);
+}
+
+TEST_F(KvsBinary, DebugInfo)
+{
+    RunResult r = Kvs("debug-info");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 15u);
+    EXPECT_EQ(lines[0], "Debug info generated by KelvaneStudio 2.5.0");
+    EXPECT_EQ(lines[5], "Windows folder: " + env.win);
+    EXPECT_EQ(lines[14], "Autochanger: ON");
+}
+
+TEST_F(KvsBinary, StudioSwitchRunsWithoutWindow)
+{
+    RunResult r = Run("kelvane-studio", "' /Change '");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(TempEnv::Read(env.prog + "Kvs.ini"), "\r\n").size(), 1 + std::size(kSaveOrder));
+    EXPECT_NE(TempEnv::Read(env.win + "registry.ini").find("KelvaneStudio=\"" + StudioRunValue() + "\""),
+              std::string::npos);
+}

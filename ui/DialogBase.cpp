@@ -1,0 +1,70 @@
+#include "ui/DialogBase.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QScreen>
+#include <QShowEvent>
+
+#include "base/Mon.h"
+
+TFormBasic::TFormBasic(QWidget* parent) : QDialog(parent)
+{
+    TRACE("wFormBasic.TFormBasic");
+    // The system's dialog font stands in for "MS Sans Serif" 8 points.
+}
+
+void TFormBasic::SetClientSize(int width, int height)
+{
+    TRACE("wFormBasic.SetClientSize");
+    resize(width, height);
+    setSizeGripEnabled(false);
+}
+
+TFormDialog::TFormDialog(QWidget* parent) : TFormBasic(parent)
+{
+    TRACE("wFormDialog.TFormDialog");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+}
+
+void TFormDialog::showEvent(QShowEvent* event)
+{
+    TRACE("wFormDialog.showEvent");
+    TFormBasic::showEvent(event);
+    if (event->spontaneous()) return;
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void MakeStaticMemo(QPlainTextEdit* memo, bool border)
+{
+    TRACE("wFormBasic.MakeStaticMemo");
+    memo->setReadOnly(true);
+    memo->setFocusPolicy(Qt::NoFocus);
+    memo->setTabChangesFocus(true);
+    if (!border) memo->setFrameShape(QFrame::NoFrame);
+    QPalette p = memo->palette();
+    const QColor face = QApplication::palette(memo).color(QPalette::Active, QPalette::Button);
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) p.setColor(g, QPalette::Base, face);
+    memo->setPalette(p);
+}
+
+void SetupOkCancel(QDialog* dialog, QPushButton* ok, QPushButton* cancel)
+{
+    TRACE("wFormBasic.SetupOkCancel");
+    ok->setText(QObject::tr("OK"));
+    ok->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogOkButton));
+    ok->setDefault(true);
+    ok->setMinimumSize(84, 28);
+    cancel->setText(QObject::tr("Cancel"));
+    cancel->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogCancelButton));
+    cancel->setMinimumSize(84, 28);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+}

@@ -1,0 +1,424 @@
+#include "ui/VCLUtils.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+#include "base/Mon.h"
+#include "base/Prefs.h"
+#include "base/miscprocs.h"
+#include "core/Settings.h"
+
+static QString Q_(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+static std::string Trim_(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
+    return s.substr(b, e - b);
+}
+
+static std::string Lower_(const std::string& s)
+{
+    std::string r = s;
+    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return r;
+}
+
+std::string _GetAppTitle()
+{
+    TRACE("VCLUtils._GetAppTitle");
+    return APP_TITLE;
+}
+
+// ---------------------------------------------------------------- message boxes and questions
+
+static void Box_(QMessageBox::Icon icon, const std::string& text)
+{
+    QMessageBox box(icon, Q_(APP_TITLE), Q_(text), QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void ErrorBox(const std::string& text)
+{
+    Box_(QMessageBox::Critical, text);
+}
+
+void WarningBox(const std::string& text)
+{
+    Box_(QMessageBox::Warning, text);
+}
+
+void InfoBox(const std::string& text)
+{
+    Box_(QMessageBox::Information, text);
+}
+
+std::string YesNo(const std::string& text, int defaultButton)
+{
+    TRACE("VCLUtils.YesNo");
+    QMessageBox box(QMessageBox::Question, Q_(APP_TITLE), Q_(text), QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(defaultButton == 1 ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.exec();
+    return box.clickedButton() == box.button(QMessageBox::Yes) ? "Y" : "N";
+}
+
+std::string YesNoCancel(const std::string& text, int defaultButton)
+{
+    TRACE("VCLUtils.YesNoCancel");
+    QMessageBox box(QMessageBox::Question, Q_(APP_TITLE), Q_(text),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QApplication::activeWindow());
+    box.setDefaultButton(defaultButton == 1   ? QMessageBox::Yes
+                         : defaultButton == 2 ? QMessageBox::No
+                                              : QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked && clicked == box.button(QMessageBox::Yes)) return "Y";
+    if (clicked && clicked == box.button(QMessageBox::No)) return "N";
+    return "C";
+}
+
+// ---------------------------------------------------------------- filters and names
+
+std::string FilterToExt(const std::string& filter, int index)
+{
+    TRACE("VCLUtils.FilterToExt");
+    if (index < 1) return "";
+    size_t pos = 0;
+    for (int bars = 0; bars < 2 * index - 1; bars++) {
+        size_t bar = filter.find('|', pos);
+        if (bar == std::string::npos) return "";
+        pos = bar + 1;
+    }
+    size_t end = filter.find('|', pos);
+    std::string patterns = Trim_(filter.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+    size_t dot = patterns.find('.');
+    if (dot == std::string::npos) return "";
+    size_t stop = patterns.find_first_of("|;,", dot);
+    std::string ext = patterns.substr(dot, stop == std::string::npos ? std::string::npos : stop - dot);
+    if (ext.find('*') != std::string::npos) return "";
+    return ext;
+}
+
+static bool HasExt_(const std::string& name)
+{
+    size_t slash = name.find_last_of("/\\");
+    size_t dot = name.rfind('.');
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+std::string CompleteName(const std::string& name, const std::string& filter, int index, bool force)
+{
+    TRACE("VCLUtils.CompleteName");
+    if (force || !HasExt_(name)) return ForceFileExt(name, FilterToExt(filter, index));
+    return name;
+}
+
+std::vector<std::string> FilterToNameFilters(const std::string& filter)
+{
+    TRACE("VCLUtils.FilterToNameFilters");
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    for (;;) {
+        size_t bar = filter.find('|', pos);
+        parts.push_back(filter.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos));
+        if (bar == std::string::npos) break;
+        pos = bar + 1;
+    }
+    std::vector<std::string> result;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        std::string pats = parts[i + 1];
+        std::replace(pats.begin(), pats.end(), ';', ' ');
+        std::replace(pats.begin(), pats.end(), ',', ' ');
+        // The dialog shows the description only (HideNameFilterDetails hides the pattern part).
+        result.push_back(Trim_(parts[i]) + " (" + Trim_(pats) + ")");
+    }
+    return result;
+}
+
+static std::string FolderOf_(const std::string& name)
+{
+    std::string folder = std::filesystem::path(name).parent_path().string();
+    return AddBS(folder);
+}
+
+std::string FileDlgAccept(const std::string& chosen, const std::string& filter, int chosenIndex, std::string& folder,
+                          int& filterIndex)
+{
+    TRACE("VCLUtils.FileDlgAccept");
+    std::string name = CompleteName(chosen, filter, chosenIndex, false);
+    folder = FolderOf_(name);
+    filterIndex = chosenIndex;
+    return name;
+}
+
+static std::string StartFolder_(const std::string& folder)
+{
+    return Trim_(folder).empty() ? GetProgramDir() : folder;
+}
+
+// Sets up the dialog shared by the three file dialogs; returns the name filter list.
+static QStringList PrepareFileDialog_(QFileDialog& dlg, const std::string& title, const std::string& folder,
+                                      const std::string& filter, int filterIndex)
+{
+    dlg.setWindowTitle(Q_(title));
+    dlg.setDirectory(Q_(StartFolder_(folder)));
+    dlg.setOption(QFileDialog::HideNameFilterDetails, true);
+    QStringList filters;
+    for (const std::string& f : FilterToNameFilters(filter)) filters << Q_(f);
+    if (!filters.isEmpty()) {
+        dlg.setNameFilters(filters);
+        if (filterIndex >= 1 && filterIndex <= filters.size()) dlg.selectNameFilter(filters[filterIndex - 1]);
+    }
+    return filters;
+}
+
+static int ChosenIndex_(const QFileDialog& dlg, const QStringList& filters)
+{
+    int i = static_cast<int>(filters.indexOf(dlg.selectedNameFilter()));
+    return i < 0 ? 1 : i + 1;
+}
+
+std::string FileOpenDlg(const std::string& title, std::string& folder, const std::string& filter, int& filterIndex)
+{
+    TRACE("VCLUtils.FileOpenDlg");
+    QFileDialog dlg(QApplication::activeWindow());
+    QStringList filters = PrepareFileDialog_(dlg, title, folder, filter, filterIndex);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return "";
+    return FileDlgAccept(dlg.selectedFiles().first().toStdString(), filter, ChosenIndex_(dlg, filters), folder,
+                         filterIndex);
+}
+
+std::vector<std::string> MultiFileOpenDlg(const std::string& title, std::string& folder, const std::string& filter,
+                                          int& filterIndex)
+{
+    TRACE("VCLUtils.MultiFileOpenDlg");
+    std::vector<std::string> names;
+    QFileDialog dlg(QApplication::activeWindow());
+    QStringList filters = PrepareFileDialog_(dlg, title, folder, filter, filterIndex);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFiles);
+    if (dlg.exec() != QDialog::Accepted) return names;
+    for (const QString& f : dlg.selectedFiles()) names.push_back(f.toStdString());
+    if (names.empty()) return names;
+    _OrderProperly(names);
+    folder = FolderOf_(names.front());
+    filterIndex = ChosenIndex_(dlg, filters);
+    return names;
+}
+
+std::string FileSaveDlg(const std::string& title, std::string& folder, const std::string& proposedName,
+                        int& filterIndex, const std::string& filter)
+{
+    TRACE("VCLUtils.FileSaveDlg");
+    QFileDialog dlg(QApplication::activeWindow());
+    QStringList filters = PrepareFileDialog_(dlg, title, folder, filter, filterIndex);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!proposedName.empty()) dlg.selectFile(Q_(proposedName));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return "";
+    return FileDlgAccept(dlg.selectedFiles().first().toStdString(), filter, ChosenIndex_(dlg, filters), folder,
+                         filterIndex);
+}
+
+void _OrderProperly(std::vector<std::string>& names)
+{
+    TRACE("VCLUtils._OrderProperly");
+    const size_t n = names.size();
+    if (n < 2) return;
+    auto le = [](const std::string& a, const std::string& b) { return Lower_(a) <= Lower_(b); };
+    if (n <= 3) {
+        if (!le(names.front(), names.back())) std::swap(names.front(), names.back());
+        return;
+    }
+    const bool descending = !le(names[1], names[2]);
+    // "in order" for the run's direction; equal neighbours count as ordered either way
+    auto ordered = [&](const std::string& a, const std::string& b) { return descending ? le(b, a) : le(a, b); };
+    for (size_t i = 1; i + 2 < n; i++)
+        if (!ordered(names[i], names[i + 1])) return;
+    if (ordered(names[n - 1], names[1]) && ordered(names[n - 2], names[0])) std::swap(names.front(), names.back());
+}
+
+// ---------------------------------------------------------------- colours
+
+QColor WinColorToQColor(int32_t color)
+{
+    uint32_t c = static_cast<uint32_t>(color);
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+int32_t QColorToWinColor(const QColor& color)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(color.red()) | (static_cast<uint32_t>(color.green()) << 8) |
+                                (static_cast<uint32_t>(color.blue()) << 16));
+}
+
+static std::string Hex6_(uint32_t value)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%06X", value & 0xFFFFFFu);
+    return buf;
+}
+
+std::array<std::string, 16> ColorPickLoadCustom(const std::string& settingsFile, const std::string& section)
+{
+    TRACE("VCLUtils.ColorPickLoadCustom");
+    std::array<std::string, 16> colors;
+    PrefsPrepare(settingsFile, section);
+    for (int i = 0; i < 16; i++) {
+        std::string key = std::string("Color") + static_cast<char>('A' + i);
+        int32_t v = HexToInt(PrefsReadStr(key, "FFFFFF"), 16777215);
+        colors[i] = Hex6_(static_cast<uint32_t>(v));
+    }
+    return colors;
+}
+
+void ColorPickSaveCustom(const std::string& settingsFile, const std::string& section,
+                         const std::array<std::string, 16>& colors)
+{
+    TRACE("VCLUtils.ColorPickSaveCustom");
+    PrefsPrepare(settingsFile, section);
+    for (int i = 0; i < 16; i++) PrefsWriteStr(std::string("Color") + static_cast<char>('A' + i), colors[i]);
+    PrefsFlushCache();
+}
+
+int32_t ColorPickDlg(int32_t color, const std::string& settingsFile, const std::string& section)
+{
+    TRACE("VCLUtils.ColorPickDlg");
+    const bool store = !settingsFile.empty();
+    if (store) {
+        std::array<std::string, 16> custom = ColorPickLoadCustom(settingsFile, section);
+        for (int i = 0; i < 16; i++) QColorDialog::setCustomColor(i, WinColorToQColor(HexToInt(custom[i], 16777215)));
+    }
+    QColorDialog dlg(WinColorToQColor(color), QApplication::activeWindow());
+    dlg.setWindowTitle(QObject::tr("Color"));
+    if (dlg.exec() != QDialog::Accepted) return color;
+    int32_t result = QColorToWinColor(dlg.selectedColor());
+    if (store) {
+        std::array<std::string, 16> custom;
+        for (int i = 0; i < 16; i++)
+            custom[i] = Hex6_(static_cast<uint32_t>(QColorToWinColor(QColorDialog::customColor(i))));
+        ColorPickSaveCustom(settingsFile, section, custom);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------- controls
+
+void SetHint(QWidget* button, const std::string& text)
+{
+    TRACE("VCLUtils.SetHint");
+    if (!button) return;
+    button->setToolTip(Q_(text));
+    button->setToolTipDuration(-1);
+}
+
+static void SetBackground_(QWidget* control, bool on)
+{
+    const QPalette app = QApplication::palette(control);
+    const QColor bg = on ? app.color(QPalette::Active, QPalette::Base) : app.color(QPalette::Active, QPalette::Button);
+    QPalette p = control->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) p.setColor(g, QPalette::Base, bg);
+    control->setPalette(p);
+}
+
+void TEdit_Enable(QLineEdit* edit, bool on)
+{
+    TRACE("VCLUtils.TEdit_Enable");
+    if (!edit) return;
+    edit->setEnabled(on);
+    SetBackground_(edit, on);
+}
+
+void TMemo_Enable(QPlainTextEdit* memo, bool on)
+{
+    TRACE("VCLUtils.TMemo_Enable");
+    if (!memo) return;
+    memo->setEnabled(on);
+    SetBackground_(memo, on);
+}
+
+void TComboBox_Enable(QComboBox* combo, bool on)
+{
+    TRACE("VCLUtils.TComboBox_Enable");
+    if (!combo) return;
+    combo->setEnabled(on);
+    SetBackground_(combo, on);
+}
+
+void _TControl_Enable(QWidget* control, bool on)
+{
+    TRACE("VCLUtils._TControl_Enable");
+    if (!control) return;
+    if (auto* e = qobject_cast<QLineEdit*>(control)) TEdit_Enable(e, on);
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(control)) TMemo_Enable(m, on);
+    else if (auto* c = qobject_cast<QComboBox*>(control)) TComboBox_Enable(c, on);
+    else control->setEnabled(on);
+}
+
+// Input boxes and lists are single controls: their inner widgets (viewport, scroll bars, popup)
+// follow them and are not walked.
+static bool IsContainer_(QWidget* w)
+{
+    return !qobject_cast<QLineEdit*>(w) && !qobject_cast<QPlainTextEdit*>(w) && !qobject_cast<QComboBox*>(w);
+}
+
+void TWinControl_Enable(QWidget* container, bool on)
+{
+    TRACE("VCLUtils.TWinControl_Enable");
+    if (!container) return;
+    _TControl_Enable(container, on);
+    if (!IsContainer_(container)) return;
+    for (QWidget* child : container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!child->isWindow()) TWinControl_Enable(child, on);
+}
+
+bool ControlIsGreyed(QWidget* control)
+{
+    if (!control) return false;
+    const QPalette app = QApplication::palette(control);
+    return control->palette().color(QPalette::Active, QPalette::Base) == app.color(QPalette::Active, QPalette::Button);
+}
+
+void ClearDC(QPainter& dc, int left, int top, int32_t color, int height, int width)
+{
+    TRACE("VCLUtils.ClearDC");
+    dc.fillRect(left, top, width, height, WinColorToQColor(color));
+}
+
+void ProcessPendingMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+void HourglassOn()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void HourglassOff()
+{
+    if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
