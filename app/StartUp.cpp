@@ -12,6 +12,9 @@
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
 #include "core/Shuffle.h"
+#include "formats/ConForm.h"
+#include "formats/FF_AVI.h"
+#include "formats/FF_GIF.h"
 
 bool Starting = false;
 
@@ -98,6 +101,7 @@ bool StartUp(StartUpWindow* window)
     Starting = true;
     try {
         MonBlock([&] {
+            AviInit();
             LoadSettings();
             LoadMessages();
             Run_(Actions().loadImageStore);
@@ -156,11 +160,20 @@ int RunWithoutWindow(const std::vector<std::string>& params)
         }
     } catch (const std::exception& e) {
         Ui().ErrorBox(e.what());
-        PrefsClear();
+        ProgramEnd();
         return 1;
     }
-    PrefsClear();
+    ProgramEnd();
     return 0;
+}
+
+void ProgramEnd()
+{
+    TRACE("StartUp.ProgramEnd");
+    GIFDone();
+    AviDone();
+    ConDone();
+    PrefsClear();
 }
 
 // Decimal with "," between groups of three digits; the memory figures do not fit 32 bits.

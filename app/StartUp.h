@@ -69,5 +69,8 @@ bool ProcessCommandLine();
 // Returns the exit status: 0 done, 1 an error (its text shown through Ui()).
 int RunWithoutWindow(const std::vector<std::string>& params);
 
+// Releases the format units' state and the preferences target: once, when the program ends.
+void ProgramEnd();
+
 // The debug report, lines ending with CR LF.
 std::string DebugInfoText();

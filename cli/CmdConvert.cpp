@@ -1,6 +1,7 @@
 // kvs convert IN OUT [--format ID] [--resize W H | --resample W H] [--colors N [--dither MODE]]
 // kvs info FILE
 // Both go through the format dispatcher exactly as the program's own loading and saving do.
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -50,6 +51,18 @@ static std::string Describe_(int32_t format, const Image& img)
            " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(WrittenBpp_(format, img.Bpp));
 }
 
+// The reading format of a file name; logo files (".sys") are bitmaps, as when adding images.
+static int32_t InputFormat_(const std::string& name)
+{
+    int32_t format = FFFormatOfName(name, FF_READ);
+    if (format == Undef && name.size() > 4) {
+        std::string ext = name.substr(name.size() - 4);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == ".sys") format = FMT_BMP;
+    }
+    return format;
+}
+
 int CmdConvert(const std::vector<std::string>& args)
 {
     TRACE("Kvs.CmdConvert");
@@ -96,7 +109,7 @@ int CmdConvert(const std::vector<std::string>& args)
 
     return KvsRun([&] {
         Image img, out;
-        ImgLoad(files[0], img, Undef);
+        ImgLoad(files[0], img, InputFormat_(files[0]));
         if (scaleMode == 1) ImgResize(img, img, width, height);
         if (scaleMode == 2) ImgResample(img, img, width, height);
         if (colors > 0) {
@@ -123,7 +136,7 @@ int CmdInfo(const std::vector<std::string>& args)
     if (args.size() != 1) return KvsUsageError("info", "needs one file");
     return KvsRun([&] {
         Image img;
-        int32_t format = FFFormatOfName(args[0], FF_READ);
+        int32_t format = InputFormat_(args[0]);
         ImgLoad(args[0], img, format);
         KvsOut("format=" + FormatName_(FF_READ, format) + " width=" + std::to_string(img.Width) +
                " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(img.Bpp));

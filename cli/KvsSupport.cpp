@@ -229,6 +229,6 @@ int KvsMain(const std::vector<std::string>& argv)
     }
     std::cout.flush();
     SetUi(old);
-    PrefsClear();
+    ProgramEnd();
     return status;
 }

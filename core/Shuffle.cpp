@@ -85,11 +85,13 @@ int CountParts(const std::string& text, const std::string& separator)
 {
     TRACE("Shuffle.CountParts");
     if (separator.empty()) return 1;
+    // Counted the way GetPart walks the text: a separator starts after the previous one ends, so
+    // overlapping matches ("\r\n--\r\n--\r\n") never count a part GetPart cannot return.
     int n = 1;
     size_t at = text.find(separator);
     while (at != std::string::npos) {
         ++n;
-        at = text.find(separator, at + 1);
+        at = text.find(separator, at + separator.size());
     }
     return n;
 }

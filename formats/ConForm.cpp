@@ -423,7 +423,16 @@ static void TGAunRLE_(ImgFile& imgf, Image& img)
             n = std::min(n, (oend - o) / bpp);
             if (bpp == 1) {
                 std::memset(o, *p, static_cast<size_t>(n));
-            } else if (n > 0) {
+            } else if (n <= 8) {
+                // Short runs: fixed-size copies the compiler turns into plain moves.
+                uint8_t px[4] = {};
+                std::memcpy(px, p, static_cast<size_t>(bpp));
+                if (oend - o >= n * bpp + 4) {
+                    for (int64_t i = 0; i < n; ++i) std::memcpy(o + i * bpp, px, 4);
+                } else {
+                    for (int64_t i = 0; i < n; ++i) std::memcpy(o + i * bpp, px, static_cast<size_t>(bpp));
+                }
+            } else {
                 // Doubling copies: one pixel, then the filled part onto the rest.
                 const int64_t total = n * bpp;
                 std::memcpy(o, p, static_cast<size_t>(bpp));
@@ -439,7 +448,9 @@ static void TGAunRLE_(ImgFile& imgf, Image& img)
             int64_t bytes = (static_cast<int64_t>(hdr) + 1) * bpp;
             if (end - p < bytes) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
             int64_t k = std::min(bytes, oend - o);
-            std::memcpy(o, p, static_cast<size_t>(k));
+            // Short literals: one fixed 16-byte move when both buffers have room for it.
+            if (k <= 16 && end - p >= 16 && oend - o >= 16) std::memcpy(o, p, 16);
+            else std::memcpy(o, p, static_cast<size_t>(k));
             o += k;
             p += bytes;
         }

@@ -43,7 +43,8 @@ typedef void (*PngStep_)(PngState_*);
 static PngState_ PNGState_;
 static int32_t PNGLevel_ = 6;
 
-// ---- libpng callbacks (plain frames: they may be left by a long jump)
+// ---- libpng callbacks and the steps below run in plain frames that a long jump may leave,
+// so they carry no TRACE scope object (its destructor would be skipped).
 
 static void error_handler_(png_structp png, png_const_charp msg)
 {

@@ -39,6 +39,7 @@ static const bool TIFLZW_ = false;
 
 static void error_handler_(const char* text)
 {
+    TRACE("FF_TIF.error_handler_");
     if (TIFErrPending_) return;  // the first text names the cause, the rest are follow-ups
     snprintf(TIFErrText_, sizeof TIFErrText_, "%s", text ? text : "");
     TIFErrPending_ = true;
@@ -57,6 +58,7 @@ static void warning_handler_(const char* text)
 // Raises libtiff's error text when one came since the last check.
 static void TIFCheck_(int line)
 {
+    TRACE("FF_TIF.TIFCheck_");
     if (!TIFErrPending_) return;
     TIFErrPending_ = false;
     MonErrorMsg(EC_CODEC, TIFErrText_, line);
@@ -64,6 +66,7 @@ static void TIFCheck_(int line)
 
 static TIFF* TIFOpenFile_(const std::string& name, const char* mode)
 {
+    TRACE("FF_TIF.TIFOpenFile_");
     memset(&TIFState_, 0, sizeof TIFState_);
     TIFErrPending_ = false;
     ExternErrorSet(error_handler_);
@@ -106,6 +109,7 @@ static void TIFClose_()
 // True when the colour map holds 16-bit values (some entry 256 or more).
 static bool checkpal_(const uint16_t* r, const uint16_t* g, const uint16_t* b)
 {
+    TRACE("FF_TIF.checkpal_");
     for (int i = 0; i < 256; i++)
         if (r[i] > 255 || g[i] > 255 || b[i] > 255) return true;
     return false;
@@ -113,12 +117,14 @@ static bool checkpal_(const uint16_t* r, const uint16_t* g, const uint16_t* b)
 
 static bool TIFCompressionOK_(int c)
 {
+    TRACE("FF_TIF.TIFCompressionOK_");
     return c == COMPRESSION_NONE || c == COMPRESSION_LZW || c == COMPRESSION_JPEG || c == COMPRESSION_PACKBITS ||
            c == COMPRESSION_ADOBE_DEFLATE;
 }
 
 static void TIFSwapRow_(uint8_t* row, uint32_t width, int bytesPerPixel)
 {
+    TRACE("FF_TIF.TIFSwapRow_");
     for (uint32_t x = 0; x < width; x++, row += bytesPerPixel) {
         uint8_t t = row[0];
         row[0] = row[2];

@@ -28,6 +28,7 @@ static int DepthIndex_(int bpp)
 
 bool ImgSizeOK(int64_t width, int64_t height, int bpp)
 {
+    TRACE("ImgBasic.ImgSizeOK");
     if (width <= 0 || height <= 0 || bpp <= 0 || bpp > 32) return false;
     // Each factor alone must fit before the product is formed, so nothing overflows.
     if (width > IMG_MAX_BYTES || height > IMG_MAX_BYTES) return false;
@@ -166,6 +167,7 @@ static inline void PutWord_(uint8_t* p, uint16_t v)
 
 static void ToGrey_(const Image& src, Image& dst, int64_t n)
 {
+    TRACE("ImgBasic.ToGrey_");
     uint8_t table[768];
     for (int k = 0; k < 768; ++k) table[k] = static_cast<uint8_t>(k < 9 ? 0 : k / 3);
     for (int i = 0; i < 256; ++i) dst.Pal[i][0] = dst.Pal[i][1] = dst.Pal[i][2] = static_cast<uint8_t>(i);
@@ -199,6 +201,7 @@ static void ToGrey_(const Image& src, Image& dst, int64_t n)
 // Writes src's pixels into dst, already allocated with src's geometry at the new depth.
 static void ConvPixels_(Image& src, Image& dst, int mode)
 {
+    TRACE("ImgBasic.ConvPixels_");
     const int64_t n = static_cast<int64_t>(src.Width) * src.Height;
     const uint8_t* s = src.Data;
     uint8_t* d = dst.Data;
@@ -318,6 +321,7 @@ void ImgInitInfo(ImgOpInfo& info)
 
 static void Identity_(ImgOpInfo& info)
 {
+    TRACE("ImgBasic.Identity_");
     const int depths[6] = {8, 15, 16, 24, 32, 24};
     std::copy(depths, depths + 6, info.WorkDepth);
 }
@@ -483,6 +487,10 @@ void ImgFlipV(Image& src, Image& dst)
         const int h = ctx.Src->Height;
         const size_t row = static_cast<size_t>(ctx.SrcRowBytes);
         if (ctx.Src == ctx.Dst) {
+            if (h < 2) {
+                ImgDone(ctx);
+                return;
+            }
             uint8_t* top = ctx.SrcBits;
             uint8_t* bottom = ctx.SrcBits + (h - 1) * row;
             for (; top < bottom; top += row, bottom -= row) std::swap_ranges(top, top + row, bottom);

@@ -19,6 +19,7 @@ int64_t CeilDiv_(int64_t a, int64_t b) { return (a + b - 1) / b; }
 // skip one more pixel. Starts are clipped to the last pixel so nothing outside is addressed.
 void ReduceStarts_(int32_t* starts, int64_t count, int64_t r, int64_t limit)
 {
+    TRACE("ImgResize.ReduceStarts_");
     int64_t s = 0;
     starts[0] = 0;
     for (int64_t k = 1; k < count; ++k) {
@@ -141,6 +142,7 @@ template <class T> void DivRow_(uint8_t* __restrict out, const T* __restrict acc
 template <class T>
 void SumRows_(const uint8_t* base, size_t rowBytes, int64_t first, int64_t last, T* acc, uint8_t* out)
 {
+    TRACE("ImgResize.SumRows_");
     const int64_t count = last - first;
     if (count == 1) {
         std::memcpy(out, base + first * rowBytes, rowBytes);
@@ -154,6 +156,7 @@ void SumRows_(const uint8_t* base, size_t rowBytes, int64_t first, int64_t last,
 // Width reduction of one 24-bit row: each output pixel averages its group of source pixels.
 void ReduceLine_(const uint8_t* in, uint8_t* out, const int32_t* starts, int64_t dw, int64_t sw)
 {
+    TRACE("ImgResize.ReduceLine_");
     for (int64_t k = 0; k < dw; ++k, out += 3) {
         const int64_t a = starts[k];
         // The last group always ends at the last pixel; earlier groups end before the next start.
@@ -175,6 +178,7 @@ void ReduceLine_(const uint8_t* in, uint8_t* out, const int32_t* starts, int64_t
 // Width enlargement of one 24-bit row of sw pixels into dw pixels. line holds at least dw pixels.
 void EnlargeLine_(const uint8_t* in, uint8_t* out, uint8_t* line, int64_t sw, int64_t dw, int64_t rx)
 {
+    TRACE("ImgResize.EnlargeLine_");
     int64_t n = sw;
     int64_t f = dw / sw;
     const uint8_t* cur = in;
@@ -240,6 +244,7 @@ void EnlargeLine_(const uint8_t* in, uint8_t* out, uint8_t* line, int64_t sw, in
 void HeightPass_(uint8_t* block, size_t row, int64_t h, int64_t cur, int64_t c, bool up, uint8_t* ring,
                  int64_t ringRows)
 {
+    TRACE("ImgResize.HeightPass_");
     const int64_t base = h - cur;  // logical position of current row 0
     auto phys = [&](int64_t logical) { return block + (up ? h - 1 - logical : logical) * row; };
     int64_t savedUpTo = -1;  // highest current row copied into the ring
@@ -330,7 +335,7 @@ void ImgResample(Image& src, Image& dst, int width, int height)
             }
             const int accSize = maxGroup <= 257 ? 2 : maxGroup <= 16843009 ? 4 : 8;
             void* accBlock = nullptr;
-            MemAlloc(&accBlock, static_cast<int64_t>(srow) * accSize);
+            _memalloc_(&accBlock, static_cast<int64_t>(srow) * accSize, __LINE__, MEM_ORDINARY, "ImgBasic.ImgResample.acc");
             int64_t t = 0;
             for (int64_t k = 0; k < dh; ++k, out += drow) {
                 const int64_t next = std::min(k + 1 < dh ? CeilDiv_((k + 1) * ry, U) : sh, sh);

@@ -99,6 +99,17 @@ static bool MatchFont_(const std::string& family, bool bold, bool italic, std::s
                        int& weight, int& slant)
 {
     TRACE("TextRender.MatchFont_");
+    // A message draws line after line in one font: the match is remembered, not repeated.
+    struct Match {
+        std::string family, file;
+        bool bold, italic;
+        int index, weight, slant;
+    };
+    static Match last{"", "", false, false, 0, 0, 0};
+    if (!last.file.empty() && last.family == family && last.bold == bold && last.italic == italic) {
+        file = last.file, index = last.index, weight = last.weight, slant = last.slant;
+        return true;
+    }
     if (!FcInit()) return false;
     FcPattern* pat = FcPatternCreate();
     if (!pat) return false;
@@ -122,6 +133,7 @@ static bool MatchFont_(const std::string& family, bool bold, bool italic, std::s
         if (FcPatternGetInteger(m, FC_SLANT, 0, &slant) != FcResultMatch) slant = FC_SLANT_ROMAN;
     }
     FcPatternDestroy(m);
+    if (ok) last = Match{family, file, bold, italic, index, weight, slant};
     return ok;
 }
 

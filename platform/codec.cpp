@@ -1,6 +1,8 @@
 // The codec library. libjpeg reports fatal errors through error_exit, which must not return:
 // ours long-jumps back to the one setjmp of each operation. Those setjmp frames and everything
 // between them and libjpeg hold only plain C data, so the jump skips no destructor.
+// This stands in for a foreign library: only its exported functions announce themselves on
+// the trace; the helpers, some of them left by long jumps, do not.
 #include "platform/codec.h"
 
 #include <cctype>

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QColor>
+#include <QString>
 
 class QWidget;
 class QLineEdit;
@@ -65,6 +66,12 @@ void ColorPickSaveCustom(const std::string& settingsFile, const std::string& sec
                          const std::array<std::string, 16>& colors);
 
 QColor WinColorToQColor(int32_t color);
+// The program's 8-bit Windows-charset text (messages) and back; every byte survives the round trip.
+QString WinToQ(const std::string& text);
+std::string QToWin(const QString& text);
+// A multi-line box holding program text: CR LF line ends outside, the box's own inside.
+void MemoSetText(QPlainTextEdit* memo, const std::string& text);
+std::string MemoGetText(const QPlainTextEdit* memo);
 int32_t QColorToWinColor(const QColor& color);
 
 void SetHint(QWidget* button, const std::string& text);

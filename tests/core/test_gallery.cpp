@@ -286,6 +286,9 @@ TEST_F(GalleryTest, RefusedFilesChangeNothing)
     WriteAll(out / "not.gal", std::string(300, 'x'));
     EXPECT_FALSE(ReadGallery(out / "not.gal"));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
+    WriteAll(out / "zero.gal", "");
+    EXPECT_FALSE(ReadGallery(out / "zero.gal"));
+    EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "short.gal", "ab");
     EXPECT_FALSE(ReadGallery(out / "short.gal"));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);

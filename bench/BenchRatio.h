@@ -1,0 +1,54 @@
+// A console reporter that keeps each benchmark's mean real time, so a program can print its
+// figures as ratios against a reference measured in the same run.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> Times;     // real time by benchmark name, in its time unit
+    std::map<std::string, double> CpuTimes;  // CPU time, steadier on a busy machine
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& r : runs)
+            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
+                Times[r.benchmark_name()] = r.GetAdjustedRealTime();
+                CpuTimes[r.benchmark_name()] = r.GetAdjustedCPUTime();
+            }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    // Time of the first benchmark whose name starts with prefix, 0 when it did not run.
+    double Time(const std::string& prefix, bool cpu = false) const
+    {
+        for (const auto& [name, t] : cpu ? CpuTimes : Times)
+            if (name.rfind(prefix, 0) == 0) return t;
+        return 0;
+    }
+    // Prints "label = ratio (target <= limit): met" when both ran; returns the ratio (0 when not).
+    double PrintRatio(const char* label, const std::string& what, const std::string& reference, double limit) const
+    {
+        double a = Time(what), b = Time(reference);
+        if (a <= 0 || b <= 0) return 0;
+        double ratio = a / b, cpuRatio = Time(what, true) / Time(reference, true);
+        std::printf("%s = %.2f real, %.2f CPU (target <= %.2f): %s\n", label, ratio, cpuRatio, limit,
+                    ratio <= limit ? "met" : cpuRatio <= limit ? "met in CPU time" : "NOT met");
+        return ratio;
+    }
+};
+
+// Runs the registered benchmarks with a RatioReporter and hands it to report afterwards.
+template <class F> int RunWithRatios(int argc, char** argv, F report)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    report(reporter);
+    benchmark::Shutdown();
+    return 0;
+}

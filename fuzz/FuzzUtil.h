@@ -1,0 +1,96 @@
+// Shared pieces of the fuzz harnesses: a scratch folder per process that the program's folders
+// point into, writing the input to a file there, and the check that every registry block and
+// file-table entry an input acquired is released again.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/UiServices.h"
+
+namespace fuzz {
+
+// Answers every question with its preselected button, shows nothing.
+class QuietUi : public UiServices {
+public:
+    void ErrorBox(const std::string&) override {}
+    void WarningBox(const std::string&) override {}
+    void InfoBox(const std::string&) override {}
+    std::string YesNo(const std::string&, int b) override { return b == 1 ? "Y" : "N"; }
+    std::string YesNoCancel(const std::string&, int b) override { return b == 1 ? "Y" : b == 2 ? "N" : "C"; }
+    bool PromptText(const std::string&, const std::string&, std::string&) override { return false; }
+    int OverwriteDialog(const std::string&, const std::string&) override { return 1; }
+    bool ResizeModeDialog() override { return false; }
+    std::string FileOpenDlg(const std::string&, std::string&, const std::string&, int&) override { return {}; }
+    std::vector<std::string> MultiFileOpenDlg(const std::string&, std::string&, const std::string&, int&) override
+    {
+        return {};
+    }
+    std::string FileSaveDlg(const std::string&, std::string&, const std::string&, int&, const std::string&) override
+    {
+        return {};
+    }
+    void ShowStatus(const std::string&, bool) override {}
+    void SetBusy(bool) override {}
+    void ProcessPendingMessages() override {}
+};
+
+// The scratch folder (trailing '/'), made once per process; KVS_WINDOWS_DIR and KVS_PROGRAM_DIR
+// point into it so nothing outside is ever touched.
+inline const std::string& Scratch()
+{
+    // Never destroyed: the clean-up at exit still needs it.
+    static const std::string& dir = *new std::string([] {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+        std::string templ = (base / "kvs-fuzz-XXXXXX").string();
+        if (!mkdtemp(templ.data())) std::abort();
+        std::string d = templ + "/";
+        fs::create_directories(d + "WINDOWS", ec);
+        fs::create_directories(d + "prog", ec);
+        setenv("KVS_WINDOWS_DIR", (d + "WINDOWS/").c_str(), 1);
+        setenv("KVS_PROGRAM_DIR", (d + "prog/").c_str(), 1);
+        static QuietUi ui;
+        SetUi(&ui);
+        std::atexit([] {
+            std::error_code e;
+            std::filesystem::remove_all(Scratch(), e);
+        });
+        return d;
+    }());
+    return dir;
+}
+
+inline std::string WriteInput(const std::string& name, const uint8_t* data, size_t size)
+{
+    const std::string path = Scratch() + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) std::abort();
+    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+    std::fclose(f);
+    return path;
+}
+
+// Registry blocks and open files must come back to where they were before the input.
+struct BalanceCheck {
+    int mem = MemCount();
+    int files = FileCount();
+    int depth = MonDepth();
+    ~BalanceCheck()
+    {
+        MonClearError();
+        if (MemCount() != mem || FileCount() != files || MonDepth() != depth) {
+            std::fprintf(stderr, "registry imbalance: blocks %d -> %d, files %d -> %d, monitor depth %d -> %d\n%s\n",
+                         mem, MemCount(), files, FileCount(), depth, MonDepth(), MemLeakReport().c_str());
+            std::abort();
+        }
+    }
+};
+
+}  // namespace fuzz

@@ -1,0 +1,5 @@
+@echo off
+REM Kelvane Studio restore
+DEL "logo.sys"
+COPY "logo1.bmp" "logo.sys"
+copy "missing" "x"

@@ -1,0 +1,1176 @@
+#include "ui/TfrmMain.h"
+
+#include <cstdio>
+#include <functional>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/StartUp.h"
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "core/AddImages.h"
+#include "core/Backup.h"
+#include "core/Gallery.h"
+#include "core/ImageStore.h"
+#include "core/LogoBuilder.h"
+#include "core/Settings.h"
+#include "core/Shuffle.h"
+#include "core/StoreCommands.h"
+#include "formats/FFDispatch.h"
+#include "image/ImgResize.h"
+#include "platform/SysInfo.h"
+#include "ui/TDisplayControl.h"
+#include "ui/TfrmLogoPos.h"
+#include "ui/TfrmSetLogo.h"
+#include "ui/VCLUtils.h"
+#include "ui/TfrmOptions.h"
+
+namespace {
+
+constexpr int TOOLS_HEIGHT = 54;
+constexpr int STATUS_HEIGHT = 22;
+constexpr int LIST_WIDTH = 331;
+constexpr int CLIENT_WIDTH = 624;
+constexpr int CLIENT_HEIGHT = 374;
+constexpr int ANIM_INTERVAL_MS = 55;  // about the pace of the start-up screen's band
+
+// Paints the rows through the window's own drawing routine.
+class FilesDelegate_ : public QStyledItemDelegate {
+public:
+    explicit FilesDelegate_(TfrmMain* owner) : QStyledItemDelegate(owner), owner_(owner) {}
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QRect& r = option.rect;
+        owner_->lstFilesDrawItem(*painter, index.row(), QRect(r.left(), r.top(), r.width(), r.height()),
+                                 option.state & QStyle::State_Selected, option.state & QStyle::State_HasFocus);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
+        return QSize(option.rect.width(), owner_->lstFilesMeasureItem());
+    }
+
+private:
+    TfrmMain* owner_;
+};
+
+// ---- toolbar glyphs, drawn here so they scale and need no image files ----
+enum { G_ADD, G_GALLERY, G_SET, G_SHUFFLE, G_DELETE, G_HELP, G_WEB, G_EXIT };
+
+void Picture_(QPainter& p, const QRectF& r)
+{
+    p.setPen(QPen(QColor(40, 40, 40), 1.2));
+    p.setBrush(QColor(120, 180, 235));
+    p.drawRect(r);
+    QPainterPath hill;
+    hill.moveTo(r.left(), r.bottom());
+    hill.lineTo(r.left() + r.width() * 0.35, r.top() + r.height() * 0.45);
+    hill.lineTo(r.left() + r.width() * 0.6, r.top() + r.height() * 0.75);
+    hill.lineTo(r.left() + r.width() * 0.78, r.top() + r.height() * 0.55);
+    hill.lineTo(r.right(), r.bottom());
+    hill.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 140, 60));
+    p.drawPath(hill);
+    p.setBrush(QColor(250, 210, 40));
+    p.drawEllipse(QPointF(r.left() + r.width() * 0.75, r.top() + r.height() * 0.28), r.width() * 0.1,
+                  r.width() * 0.1);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(40, 40, 40), 1.2));
+    p.drawRect(r);
+}
+
+QIcon Glyph_(int kind)
+{
+    const int s = 24;
+    QPixmap pm(s * 2, s * 2);  // drawn at double size, shown smooth on any screen
+    pm.setDevicePixelRatio(2.0);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    switch (kind) {
+    case G_ADD:
+        Picture_(p, QRectF(1.5, 4.5, 17, 13));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 150, 30));
+        p.drawEllipse(QPointF(17.5, 17.5), 6, 6);
+        p.setPen(QPen(Qt::white, 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(17.5, 14), QPointF(17.5, 21));
+        p.drawLine(QPointF(14, 17.5), QPointF(21, 17.5));
+        break;
+    case G_GALLERY: {
+        p.setPen(QPen(QColor(120, 80, 10), 1.2));
+        p.setBrush(QColor(230, 180, 60));
+        QPainterPath back;
+        back.moveTo(2, 20);
+        back.lineTo(2, 5);
+        back.lineTo(9, 5);
+        back.lineTo(11, 7.5);
+        back.lineTo(20, 7.5);
+        back.lineTo(20, 20);
+        back.closeSubpath();
+        p.drawPath(back);
+        Picture_(p, QRectF(6.5, 9.5, 11, 8));
+        p.setPen(QPen(QColor(120, 80, 10), 1.2));
+        p.setBrush(QColor(250, 205, 90));
+        QPainterPath front;
+        front.moveTo(2, 20);
+        front.lineTo(5.5, 12);
+        front.lineTo(23, 12);
+        front.lineTo(20, 20);
+        front.closeSubpath();
+        p.drawPath(front);
+        break;
+    }
+    case G_SET:
+        p.setPen(QPen(QColor(50, 50, 50), 1.2));
+        p.setBrush(QColor(200, 200, 200));
+        p.drawRoundedRect(QRectF(1.5, 2.5, 21, 16), 2, 2);
+        Picture_(p, QRectF(4, 5, 16, 11));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(90, 90, 90));
+        p.drawRect(QRectF(9, 18.5, 6, 2.5));
+        p.drawRect(QRectF(6, 21, 12, 1.8));
+        break;
+    case G_SHUFFLE: {
+        p.setPen(QPen(QColor(30, 90, 170), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath a, b;
+        a.moveTo(2, 6.5);
+        a.cubicTo(10, 6.5, 12, 17.5, 19, 17.5);
+        b.moveTo(2, 17.5);
+        b.cubicTo(10, 17.5, 12, 6.5, 19, 6.5);
+        p.drawPath(a);
+        p.drawPath(b);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 90, 170));
+        p.drawPolygon(QPolygonF({QPointF(18, 2.5), QPointF(23.5, 6.5), QPointF(18, 10.5)}));
+        p.drawPolygon(QPolygonF({QPointF(18, 13.5), QPointF(23.5, 17.5), QPointF(18, 21.5)}));
+        break;
+    }
+    case G_DELETE:
+        p.setPen(QPen(QColor(200, 30, 30), 3.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(5, 5), QPointF(19, 19));
+        p.drawLine(QPointF(19, 5), QPointF(5, 19));
+        break;
+    case G_HELP: {
+        p.setPen(QPen(QColor(20, 70, 150), 1.2));
+        p.setBrush(QColor(50, 110, 200));
+        p.drawEllipse(QPointF(12, 12), 10, 10);
+        QFont f = QApplication::font();
+        f.setBold(true);
+        f.setPixelSize(15);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(2, 2, 20, 20), Qt::AlignCenter, QStringLiteral("?"));
+        break;
+    }
+    case G_WEB:
+        p.setPen(QPen(QColor(20, 90, 120), 1.4));
+        p.setBrush(QColor(120, 200, 230));
+        p.drawEllipse(QPointF(12, 12), 10, 10);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(12, 12), 4.5, 10);
+        p.drawLine(QPointF(2, 12), QPointF(22, 12));
+        p.drawLine(QPointF(12, 2), QPointF(12, 22));
+        p.drawLine(QPointF(4, 7), QPointF(20, 7));
+        p.drawLine(QPointF(4, 17), QPointF(20, 17));
+        break;
+    case G_EXIT:
+        p.setPen(QPen(QColor(90, 60, 30), 1.2));
+        p.setBrush(QColor(170, 120, 70));
+        p.drawRect(QRectF(3.5, 2.5, 11, 19));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(250, 220, 90));
+        p.drawEllipse(QPointF(12, 12.5), 1.2, 1.2);
+        p.setPen(QPen(QColor(200, 40, 40), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawLine(QPointF(11, 12), QPointF(21, 12));
+        p.drawLine(QPointF(17.5, 8.5), QPointF(21, 12));
+        p.drawLine(QPointF(17.5, 15.5), QPointF(21, 12));
+        break;
+    }
+    p.end();
+    return QIcon(pm);
+}
+
+// Runs a command as the outermost monitor block: a failure ends up in an error box rather than
+// escaping into Qt's event loop.
+void Command_(const std::function<void()>& body)
+{
+    MonBlockTransparent(body);
+    if (!MonOK()) {
+        const std::string text = MonErrorText();
+        MonClearError();
+        Ui().ErrorBox(text);
+    }
+}
+
+std::string StripPng_(const std::string& name)
+{
+    return name.size() >= 4 ? name.substr(0, name.size() - 4) : std::string();
+}
+
+}  // namespace
+
+// ====================================================================== construction
+
+TfrmMain::TfrmMain(bool runStartUp, QWidget* parent) : QMainWindow(parent), runStartUp_(runStartUp)
+{
+    TRACE("wMain.TfrmMain.Create");
+    setObjectName(QStringLiteral("frmMain"));
+    setupUi_();
+    createMenu_();
+    wireSignals_();
+    previousView_ = SetStoreView(this);
+}
+
+TfrmMain::~TfrmMain()
+{
+    qApp->removeEventFilter(this);
+    if (&StoreViewGet() == this) SetStoreView(previousView_);
+    StopAnimation_();
+    Preview_Done(preview);
+}
+
+void TfrmMain::setupUi_()
+{
+    TRACE("wMain.TfrmMain.setupUi_");
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    panTools = new QFrame(client);
+    panTools->setObjectName(QStringLiteral("panTools"));
+    panTools->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panTools->setLineWidth(1);
+
+    struct ButtonDef {
+        QToolButton** member;
+        const char* name;
+        int left;
+        const char* caption;
+        int glyph;
+    };
+    const ButtonDef defs[] = {
+        {&btnAdd, "btnAdd", 5, "Add", G_ADD},           {&btnGallery, "btnGallery", 73, "Open Gal.", G_GALLERY},
+        {&btnSet, "btnSet", 141, "Set", G_SET},         {&btnShuffle, "btnShuffle", 209, "Shuffle", G_SHUFFLE},
+        {&btnDelete, "btnDelete", 277, "Delete", G_DELETE}, {&btnHelp, "btnHelp", 345, "Help", G_HELP},
+        {&btnWeb, "btnWeb", 413, "Web", G_WEB},         {&btnExit, "btnExit", 497, "Exit", G_EXIT},
+    };
+    for (const ButtonDef& d : defs) {
+        auto* b = new QToolButton(panTools);
+        b->setObjectName(QString::fromLatin1(d.name));
+        b->setText(QString::fromLatin1(d.caption));
+        b->setIcon(Glyph_(d.glyph));
+        b->setIconSize(QSize(22, 22));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setGeometry(d.left, 4, 68, 46);
+        *d.member = b;
+    }
+
+    lstFiles = new QListWidget(client);
+    lstFiles->setObjectName(QStringLiteral("lstFiles"));
+    lstFiles->setItemDelegate(new FilesDelegate_(this));
+    lstFiles->setUniformItemSizes(true);
+    lstFiles->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    Panel2 = new QFrame(client);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Panel2->setLineWidth(1);
+    Panel2->setAutoFillBackground(true);
+
+    panStatus = new QLabel(client);
+    panStatus->setObjectName(QStringLiteral("panStatus"));
+    panStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panStatus->setTextFormat(Qt::PlainText);
+    panStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    animTimer_ = new QTimer(this);
+    animTimer_->setInterval(ANIM_INTERVAL_MS);
+
+    setAcceptDrops(true);
+    client->installEventFilter(this);
+    qApp->installEventFilter(this);  // key preview: the window sees every key first
+}
+
+void TfrmMain::createMenu_()
+{
+    TRACE("wMain.TfrmMain.createMenu_");
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto item = [this](QMenu* menu, QAction*& member, const char* name, const char* caption,
+                       const QKeySequence& key = QKeySequence()) {
+        member = menu->addAction(QString::fromUtf8(caption));
+        member->setObjectName(QString::fromLatin1(name));
+        if (!key.isEmpty()) member->setShortcut(key);
+        member->setShortcutContext(Qt::WindowShortcut);
+    };
+    mnuImage = bar->addMenu(QStringLiteral("&Image"));
+    mnuImage->setObjectName(QStringLiteral("mnuImage"));
+    item(mnuImage, Add1, "Add1", "Add...", QKeySequence(Qt::Key_A));
+    item(mnuImage, Delete1, "Delete1", "Delete...", QKeySequence(Qt::Key_Delete));
+    item(mnuImage, Rename1, "Rename1", "Rename...", QKeySequence(Qt::Key_R));
+    item(mnuImage, mnuProps, "mnuProps", "Choose Position...", QKeySequence(Qt::Key_P));
+    mnuImage->addSeparator();
+    item(mnuImage, ChangePrefix1, "ChangePrefix1", "Change Prefix...");
+    mnuImage->addSeparator();
+    item(mnuImage, Set1, "Set1", "Set as Logo...");
+    Set1->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    item(mnuImage, Shuffle1, "Shuffle1", "Shuffle");
+    mnuImage->addSeparator();
+    item(mnuImage, Exit1, "Exit1", "Exit");
+
+    mnuGallery = bar->addMenu(QStringLiteral("&Gallery"));
+    mnuGallery->setObjectName(QStringLiteral("mnuGallery"));
+    item(mnuGallery, mnuGalAdd, "mnuGalAdd", "&Open...");
+    mnuGallery->addSeparator();
+    item(mnuGallery, mnuGalCreate, "mnuGalCreate", "&Create...");
+
+    mnuView = bar->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    item(mnuView, mnuViewStartup, "mnuViewStartup", "Current \"Startup\" Logo");
+    item(mnuView, mnuViewWait, "mnuViewWait", "Current \"Wait\" Logo");
+    item(mnuView, mnuViewTurnOff, "mnuViewTurnOff", "Current \"Turn Off\" Logo");
+    item(mnuView, mnuAnimate, "mnuAnimate", "Animate \"Startup\" Logo Band");
+    mnuAnimate->setCheckable(true);
+    mnuView->addSeparator();
+    item(mnuView, RefreshList1, "RefreshList1", "Refresh List", QKeySequence(Qt::Key_F5));
+
+    mnuTools = bar->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    item(mnuTools, mnuWebExtra, "mnuWebExtra", "Extra Web Contents");
+    item(mnuTools, mnuOptions, "mnuOptions", "Options/Messages...");
+    mnuTools->addSeparator();
+    item(mnuTools, mnuSpecialFolders, "mnuSpecialFolders", "System Files...");
+    mnuTools->addSeparator();
+    item(mnuTools, mnuRestoreOriginal, "mnuRestoreOriginal", "Restore Original Logos...");
+
+    mnuHelp = bar->addMenu(QStringLiteral("&Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    item(mnuHelp, mnuManual, "mnuManual", "Short Manual", QKeySequence(Qt::Key_F1));
+    item(mnuHelp, mnuFAQ, "mnuFAQ", "Frequently Asked Questions");
+    mnuHelp->addSeparator();
+    item(mnuHelp, mnuDebugInfo, "mnuDebugInfo", "Debug Info...");
+    mnuHelp->addSeparator();
+    item(mnuHelp, btnAbout, "btnAbout", "About...");
+}
+
+void TfrmMain::wireSignals_()
+{
+    TRACE("wMain.TfrmMain.wireSignals_");
+    connect(btnAdd, &QToolButton::clicked, this, &TfrmMain::btnAddClick);
+    connect(btnGallery, &QToolButton::clicked, this, &TfrmMain::mnuGalOpenClick);
+    connect(btnSet, &QToolButton::clicked, this, &TfrmMain::btnSetClick);
+    connect(btnShuffle, &QToolButton::clicked, this, &TfrmMain::btnShuffleClick);
+    connect(btnDelete, &QToolButton::clicked, this, &TfrmMain::btnDelClick);
+    connect(btnHelp, &QToolButton::clicked, this, &TfrmMain::mnuManualClick);
+    connect(btnWeb, &QToolButton::clicked, this, &TfrmMain::mnuWebExtraClick);
+    connect(btnExit, &QToolButton::clicked, this, &TfrmMain::btnExitClick);
+
+    connect(Add1, &QAction::triggered, this, &TfrmMain::btnAddClick);
+    connect(Delete1, &QAction::triggered, this, &TfrmMain::btnDelClick);
+    connect(Rename1, &QAction::triggered, this, &TfrmMain::Rename1Click);
+    connect(mnuProps, &QAction::triggered, this, &TfrmMain::mnuPropsClick);
+    connect(ChangePrefix1, &QAction::triggered, this, &TfrmMain::ChangePrefix1Click);
+    connect(Set1, &QAction::triggered, this, &TfrmMain::btnSetClick);
+    connect(Shuffle1, &QAction::triggered, this, &TfrmMain::btnShuffleClick);
+    connect(Exit1, &QAction::triggered, this, &TfrmMain::btnExitClick);
+    connect(mnuGalAdd, &QAction::triggered, this, &TfrmMain::mnuGalOpenClick);
+    connect(mnuGalCreate, &QAction::triggered, this, &TfrmMain::mnuGalCreateClick);
+    connect(mnuViewStartup, &QAction::triggered, this, &TfrmMain::mnuViewStartupClick);
+    connect(mnuViewWait, &QAction::triggered, this, &TfrmMain::mnuViewWaitClick);
+    connect(mnuViewTurnOff, &QAction::triggered, this, &TfrmMain::mnuViewTurnOffClick);
+    connect(mnuAnimate, &QAction::triggered, this, &TfrmMain::mnuAnimateClick);
+    connect(RefreshList1, &QAction::triggered, this, &TfrmMain::RefreshList1Click);
+    connect(mnuWebExtra, &QAction::triggered, this, &TfrmMain::mnuWebExtraClick);
+    connect(mnuOptions, &QAction::triggered, this, &TfrmMain::mnuOptionsClick);
+    connect(mnuSpecialFolders, &QAction::triggered, this, &TfrmMain::mnuSpecialFoldersClick);
+    connect(mnuRestoreOriginal, &QAction::triggered, this, &TfrmMain::mnuRestoreOriginalClick);
+    connect(mnuManual, &QAction::triggered, this, &TfrmMain::mnuManualClick);
+    connect(mnuFAQ, &QAction::triggered, this, &TfrmMain::mnuFAQClick);
+    connect(mnuDebugInfo, &QAction::triggered, this, &TfrmMain::mnuDebugInfoClick);
+    connect(btnAbout, &QAction::triggered, this, &TfrmMain::btnAboutClick);
+
+    connect(lstFiles, &QListWidget::currentRowChanged, this, &TfrmMain::lstFilesClick);
+    connect(lstFiles, &QListWidget::itemClicked, this, &TfrmMain::lstFilesClick);
+    connect(animTimer_, &QTimer::timeout, this, [this] {
+        if (!AnimateTick()) StopAnimation_();
+    });
+}
+
+// ====================================================================== geometry
+
+void TfrmMain::layoutControls_()
+{
+    const int w = client->width(), h = client->height();
+    panTools->setGeometry(0, 0, w, TOOLS_HEIGHT);
+    panStatus->setGeometry(0, h - STATUS_HEIGHT, w, STATUS_HEIGHT);
+    const int listHeight = qMax(0, h - TOOLS_HEIGHT - STATUS_HEIGHT);
+    lstFiles->setGeometry(0, TOOLS_HEIGHT, LIST_WIDTH, listHeight);
+    // The picture area fills the rest right of the list.
+    Panel2->setGeometry(LIST_WIDTH + 2, TOOLS_HEIGHT, qMax(0, w - LIST_WIDTH - 3), listHeight);
+}
+
+void TfrmMain::FormResize()
+{
+    TRACE("wMain.TfrmMain.FormResize");
+    layoutControls_();
+    if (Starting) return;
+    ShowCurrentImage();
+}
+
+// ====================================================================== window operations
+
+int TfrmMain::SelectedCount()
+{
+    TRACE("wMain.TfrmMain.SelectedCount");
+    int n = 0;
+    for (int i = 0; i < lstFiles->count(); i++)
+        if (lstFiles->item(i)->isSelected()) n++;
+    return n;
+}
+
+bool TfrmMain::IsHighlighted(int row)
+{
+    TRACE("wMain.TfrmMain.IsHighlighted");
+    if (row < 0 || row >= lstFiles->count()) return false;
+    return lstFiles->item(row)->isSelected();
+}
+
+int32_t TfrmMain::CurrentRow()
+{
+    TRACE("wMain.TfrmMain.CurrentRow");
+    const int row = lstFiles->currentRow();
+    if (lstFiles->count() == 0 || row < 0 || row >= lstFiles->count()) return Undef;
+    return row;
+}
+
+std::string TfrmMain::CurrentName()
+{
+    TRACE("wMain.TfrmMain.CurrentName");
+    const int32_t row = CurrentRow();
+    if (row == Undef || row >= ImageListCount(Images)) return std::string();
+    return EntryName(*Images->Items[row]);
+}
+
+std::vector<std::string> TfrmMain::HighlightedNames()
+{
+    TRACE("wMain.TfrmMain.HighlightedNames");
+    std::vector<std::string> names;
+    const int n = qMin(lstFiles->count(), ImageListCount(Images));
+    for (int i = 0; i < n; i++)
+        if (lstFiles->item(i)->isSelected()) names.push_back(EntryName(*Images->Items[i]));
+    return names;
+}
+
+void TfrmMain::SelectRow(int row)
+{
+    TRACE("wMain.TfrmMain.SelectRow");
+    if (row < 0 || row >= ImageListCount(Images) || row >= lstFiles->count()) return;
+    {
+        // One image load per selection: the list's own change signal stays quiet here.
+        const QSignalBlocker block(lstFiles);
+        lstFiles->setFocus();
+        const int current = lstFiles->currentRow();
+        if (current >= 0 && current < lstFiles->count()) lstFiles->item(current)->setSelected(false);
+        lstFiles->item(row)->setSelected(true);
+        lstFiles->selectionModel()->setCurrentIndex(lstFiles->model()->index(row, 0), QItemSelectionModel::NoUpdate);
+        lstFiles->scrollToItem(lstFiles->item(row));
+    }
+    lstFiles->viewport()->update();
+    ShowCurrentImage();
+}
+
+void TfrmMain::SelectImageByName(const std::string& name)
+{
+    TRACE("wMain.TfrmMain.SelectImageByName");
+    const int32_t i = ImageListFind(Images, name);
+    SelectRow(i == Undef ? 0 : i);
+}
+
+void TfrmMain::ShowStatus(const std::string& text, bool bold)
+{
+    TRACE("wMain.TfrmMain.ShowStatus");
+    QFont f = panStatus->font();
+    f.setBold(bold);
+    panStatus->setFont(f);
+    panStatus->setText(QString::fromLocal8Bit(" " + text));
+    QCoreApplication::processEvents();
+}
+
+void TfrmMain::ShowImageCount()
+{
+    TRACE("wMain.TfrmMain.ShowImageCount");
+    const int n = ImageListCount(Images);
+    char size[64];
+    std::snprintf(size, sizeof size, "%.1f", ImageListTotalSize(Images) / 1048576.0);
+    ShowStatus(std::to_string(n) + " image" + (n == 1 ? "" : "s") + " (total size: " + size + " MB)", false);
+}
+
+void TfrmMain::SetBusy(bool on)
+{
+    TRACE("wMain.TfrmMain.SetBusy");
+    if (on != busy_) {
+        if (on) QApplication::setOverrideCursor(Qt::WaitCursor);
+        else QApplication::restoreOverrideCursor();
+    }
+    busy_ = on;
+    for (QToolButton* b : {btnAdd, btnGallery, btnSet, btnShuffle, btnDelete, btnHelp, btnWeb, btnExit})
+        b->setEnabled(!on);
+    for (QAction* title : menuBar()->actions()) {
+        title->setEnabled(!on);
+        if (QMenu* m = title->menu())
+            for (QAction* a : m->actions()) a->setEnabled(!on);
+    }
+}
+
+void TfrmMain::RefreshList(bool show)
+{
+    TRACE("wMain.TfrmMain.RefreshList");
+    const bool wasUpdating = Updating;
+    Updating = true;
+    MonBlockTransparent([&] {
+        int32_t remembered = CurrentRow();
+        lstFiles->setUpdatesEnabled(false);
+        const int n = ImageListCount(Images);
+        {
+            const QSignalBlocker block(lstFiles);
+            for (int j = 0; j < n; j++) {
+                const QString name = QString::fromLocal8Bit(EntryName(*Images->Items[j]));
+                if (j < lstFiles->count()) {
+                    QListWidgetItem* it = lstFiles->item(j);
+                    // Another image in this row: it was not the one the user highlighted.
+                    if (it->text() != name) {
+                        it->setText(name);
+                        it->setSelected(false);
+                    }
+                } else {
+                    lstFiles->addItem(name);
+                }
+            }
+            while (lstFiles->count() > n) delete lstFiles->takeItem(lstFiles->count() - 1);
+        }
+        lstFiles->setUpdatesEnabled(true);
+        lstFiles->viewport()->update();
+        ShowImageCount();
+        if (remembered == Undef) remembered = -1;
+        if (remembered > n - 1) remembered = n - 1;
+        if (remembered >= 0) SelectRow(remembered);
+        if (show) {
+            ShowStoredImage(CurrentName());
+            ShowImageCount();
+        }
+    });
+    MonClearError();
+    Updating = wasUpdating;
+}
+
+void TfrmMain::ShowCurrentImage()
+{
+    TRACE("wMain.TfrmMain.ShowCurrentImage");
+    if (Starting || Updating) return;
+    ShowStoredImage(CurrentName());
+    ShowImageCount();
+}
+
+void TfrmMain::ShowStoredImage(const std::string& name)
+{
+    TRACE("wMain.TfrmMain.ShowStoredImage");
+    const bool wasUpdating = Updating;
+    Updating = true;
+    StopAnimation_();
+    Image img;
+    bool shown = false;
+    if (!name.empty()) {
+        MonBlockTransparent([&] {
+            if (LoadStoredImage(GetStorageDir() + name, img)) {
+                ImgResize(img, img, PREVIEW_WIDTH, PREVIEW_HEIGHT);
+                Preview_Show(preview, img);
+                shown = true;
+            }
+        });
+        shown = shown && MonOK();
+        MonClearError();
+    }
+    if (!shown) Preview_Clear(preview);
+    ImgFree(img);
+    Updating = wasUpdating;
+}
+
+void TfrmMain::ShowLogoFile(int position)
+{
+    TRACE("wMain.TfrmMain.ShowLogoFile");
+    const bool wasUpdating = Updating;
+    Updating = true;
+    StopAnimation_();
+    Image img;
+    bool shown = false;
+    const std::string path = GetLogoFileName(position);
+    MonBlockTransparent([&] {
+        ImgLoad(path, img, FMT_BMP);
+        ImgResize(img, img, PREVIEW_WIDTH, PREVIEW_HEIGHT);
+        Preview_Show(preview, img);
+        shown = true;
+    });
+    shown = shown && MonOK();
+    MonClearError();
+    if (!shown) {
+        Preview_Clear(preview);
+    } else if (position == POS_STARTUP && img.Bpp == 8) {
+        const int32_t start = ReadLogoAnimStart(path);
+        animStart_ = (start != Undef && start >= 1 && start <= 254) ? start : -1;
+        if (animStart_ > 0 && mnuAnimate->isChecked()) animTimer_->start();
+    }
+    ImgFree(img);
+    Updating = wasUpdating;
+}
+
+void TfrmMain::ReloadStore()
+{
+    TRACE("wMain.TfrmMain.ReloadStore");
+    StoreReload();
+    RefreshList(true);
+}
+
+void TfrmMain::SetPositions(int mask)
+{
+    TRACE("wMain.TfrmMain.SetPositions");
+    if (Updating) return;
+    Updating = true;
+    if (SelectedCount() > 0) StoreSetPositions(HighlightedNames(), mask);
+    RefreshList(false);
+    Updating = false;
+}
+
+int TfrmMain::HighlightedPositions()
+{
+    TRACE("wMain.TfrmMain.HighlightedPositions");
+    return StoreHighlightedPositions(HighlightedNames());
+}
+
+// ====================================================================== start-up steps
+
+void TfrmMain::SetUpWindow()
+{
+    TRACE("wMain.TfrmMain.SetUpWindow");
+    QCoreApplication::setApplicationName(QString::fromLatin1(APP_TITLE));
+    setWindowTitle(QString::fromLatin1(APP_TITLE) + QLatin1Char(' ') + QString::fromLatin1(APP_VERSION));
+    lstFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    panTools->setToolTip(QString());
+    RowWidth = -1;
+    if (!preview.display) {
+        Preview_Init(preview, Panel2, 2);
+        Preview_SetColor(preview, Panel2->palette().color(QPalette::Window));
+    }
+}
+
+void TfrmMain::HideForCommandLine()
+{
+    TRACE("wMain.TfrmMain.HideForCommandLine");
+    setWindowState(windowState() | Qt::WindowMinimized);
+    hide();
+}
+
+void TfrmMain::RequestTerminate()
+{
+    TRACE("wMain.TfrmMain.RequestTerminate");
+    close();
+    QCoreApplication::quit();
+}
+
+void TfrmMain::SetHints()
+{
+    TRACE("wMain.TfrmMain.SetHints");
+    SetHint(btnAdd, "Add new images to the list");
+    SetHint(btnGallery, "Add images from a gallery");
+    SetHint(btnSet, "Set currently displayed image as the logo");
+    SetHint(btnShuffle, "Set random logos");
+    SetHint(btnDelete, "Delete selected logos");
+    SetHint(btnHelp, "Short manual");
+    SetHint(btnExit, "Close this application");
+}
+
+void TfrmMain::ReleasePreview()
+{
+    TRACE("wMain.TfrmMain.ReleasePreview");
+    StopAnimation_();
+    Preview_Done(preview);
+}
+
+// ====================================================================== list drawing
+
+int TfrmMain::lstFilesMeasureItem() const
+{
+    // The base item height is the font's; the system font may be taller than the designed 13.
+    return qMax(13, lstFiles->fontMetrics().height()) + 4;
+}
+
+QColor TfrmMain::SeparatorColor(const QColor& background)
+{
+    return QColor(qMax(0, background.red() - 32), qMax(0, background.green() - 32), qMax(0, background.blue() - 32));
+}
+
+std::vector<TfrmMain::RowCell> TfrmMain::RowCells(int row, const QRect& rect)
+{
+    std::vector<RowCell> cells;
+    if (Starting || row < 0 || row >= lstFiles->count() || row >= ImageListCount(Images)) return cells;
+    const int right = rect.left() + rect.width();
+    if (RowWidth < 0 || right < RowWidth) RowWidth = right;
+    const int w = RowWidth;
+    const int t = w / 3;
+    const int c = t / 3;
+    const int n = w - t;
+    const int top = rect.top(), h = rect.height();
+    cells.push_back({QRect(rect.left(), top, n - rect.left(), h), lstFiles->item(row)->text().chopped(
+                                                                      qMin(4, int(lstFiles->item(row)->text().size())))});
+    const int mask = Images->Items[row]->Positions;
+    const int x1 = n + 1, r1 = x1 + c;
+    const int x2 = r1 + 1, r2 = x2 + c;
+    const int x3 = r2 + 1, r3 = w;
+    cells.push_back({QRect(x1, top, r1 - x1, h), (mask & 1) ? QStringLiteral("start") : QStringLiteral("-")});
+    cells.push_back({QRect(x2, top, r2 - x2, h), (mask & 2) ? QStringLiteral("wait") : QStringLiteral("-")});
+    cells.push_back({QRect(x3, top, r3 - x3, h), (mask & 4) ? QStringLiteral("off") : QStringLiteral("-")});
+    return cells;
+}
+
+void TfrmMain::lstFilesDrawItem(QPainter& dc, int row, const QRect& rect, bool highlighted, bool focused)
+{
+    const QPalette pal = lstFiles->palette();
+    const QBrush brush = highlighted ? pal.highlight() : pal.base();
+    const QColor textColor = highlighted ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text);
+    dc.save();
+    dc.setFont(lstFiles->font());
+    dc.fillRect(rect, brush);
+    const std::vector<RowCell> cells = RowCells(row, rect);
+    if (!cells.empty()) {
+        dc.setPen(textColor);
+        const int textHeight = dc.fontMetrics().height();
+        // Text at (left + 1, top) as designed, centred in the taller rows the system font gives.
+        const int dy = qMax(0, (rect.height() - 1 - textHeight) / 2);
+        for (size_t k = 0; k < cells.size(); k++) {
+            const RowCell& cell = cells[k];
+            if (k > 0) dc.fillRect(cell.rect, brush);
+            dc.drawText(QRect(cell.rect.left() + 1, cell.rect.top() + dy, k == 0 ? 10000 : cell.rect.width(), textHeight),
+                        Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, cell.text);
+        }
+        dc.setPen(SeparatorColor(palette().color(QPalette::Window)));
+        const int bottom = rect.top() + rect.height();
+        dc.drawLine(rect.left(), bottom - 1, RowWidth, bottom - 1);
+        if (focused) {
+            QStyleOptionFocusRect o;
+            o.rect = QRect(rect.left(), rect.top(), RowWidth - rect.left(), rect.height() - 1);
+            o.backgroundColor = brush.color();
+            o.palette = pal;
+            o.state = QStyle::State_HasFocus;
+            lstFiles->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &dc, lstFiles);
+        }
+    }
+    dc.restore();
+}
+
+// ====================================================================== events
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    if (runStartUp_) FormShow();
+}
+
+void TfrmMain::FormShow()
+{
+    TRACE("wMain.TfrmMain.FormShow");
+    try {
+        StartUp(this);
+    } catch (const std::exception& e) {
+        MonClearError();
+        Ui().ErrorBox(e.what());
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    TRACE("wMain.TfrmMain.FormClose");
+    // Closing in the middle of a batch would free the store under the running command.
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    try {
+        RequestShutDown(this);
+    } catch (const std::exception& e) {
+        MonClearError();
+        Ui().ErrorBox(e.what());
+    }
+    event->accept();
+}
+
+bool TfrmMain::FormKeyDown(int key)
+{
+    TRACE("wMain.TfrmMain.FormKeyDown");
+    if (key == Qt::Key_Escape) {
+        OverwriteChoice = OC_ABORT;
+        return true;
+    }
+    int bit = 0;
+    if (key == Qt::Key_F6) bit = 1;
+    else if (key == Qt::Key_F7) bit = 2;
+    else if (key == Qt::Key_F8) bit = 4;
+    if (bit == 0) return false;
+    if (CurrentRow() != Undef) SetPositions(bit ^ HighlightedPositions());
+    return true;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == client && event->type() == QEvent::Resize) {
+        FormResize();
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* w = static_cast<QWidget*>(watched);
+        // Only keys meant for this window; dialogs and menus are windows of their own.
+        if (w == this || isAncestorOf(w)) {
+            auto* ke = static_cast<QKeyEvent*>(event);
+            if (FormKeyDown(ke->key())) return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!busy_ && !Starting && event->mimeData()->hasUrls()) {
+        for (const QUrl& u : event->mimeData()->urls())
+            if (u.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+    }
+}
+
+void TfrmMain::dropEvent(QDropEvent* event)
+{
+    std::vector<std::string> files;
+    for (const QUrl& u : event->mimeData()->urls())
+        if (u.isLocalFile()) files.push_back(u.toLocalFile().toLocal8Bit().toStdString());
+    if (files.empty()) return;
+    event->acceptProposedAction();
+    // The dialogs must not run inside the drag and drop exchange.
+    QTimer::singleShot(0, this, [this, files] { AddDroppedFiles(files); });
+}
+
+void TfrmMain::AddDroppedFiles(const std::vector<std::string>& files)
+{
+    TRACE("wMain.TfrmMain.AddDroppedFiles");
+    if (busy_ || Starting || files.empty()) return;
+    Command_([&] {
+        OverwriteChoice = OC_NONE;
+        if (Ui().ResizeModeDialog()) AddImages(files);
+    });
+}
+
+// ====================================================================== band animation
+
+bool TfrmMain::AnimateTick()
+{
+    if (animStart_ < 1 || !preview.display || !preview.display->isVisible()) return false;
+    return Display_CyclePalette(preview.display, animStart_);
+}
+
+bool TfrmMain::Animating() const { return animTimer_->isActive(); }
+
+void TfrmMain::StopAnimation_()
+{
+    if (animTimer_) animTimer_->stop();
+    animStart_ = -1;
+}
+
+void TfrmMain::mnuAnimateClick()
+{
+    TRACE("wMain.TfrmMain.mnuAnimateClick");
+    if (!mnuAnimate->isChecked()) {
+        animTimer_->stop();
+        return;
+    }
+    // Show the installed Startup logo, which then cycles.
+    ShowLogoFile(POS_STARTUP);
+}
+
+bool TfrmMain::SaveScreenshot(const QString& file)
+{
+    TRACE("wMain.TfrmMain.SaveScreenshot");
+    return grab().save(file, "PNG");
+}
+
+// ====================================================================== commands
+
+void TfrmMain::lstFilesClick()
+{
+    ShowCurrentImage();
+}
+
+void TfrmMain::btnAddClick()
+{
+    TRACE("wMain.TfrmMain.btnAddClick");
+    Command_([] { AddImagesCommand(); });
+}
+
+void TfrmMain::mnuGalOpenClick()
+{
+    TRACE("wMain.TfrmMain.mnuGalOpenClick");
+    Command_([] { GalOpenCommand(); });
+}
+
+void TfrmMain::mnuGalCreateClick()
+{
+    TRACE("wMain.TfrmMain.mnuGalCreateClick");
+    Command_([] { GalCreateCommand(); });
+}
+
+void TfrmMain::btnSetClick()
+{
+    TRACE("wMain.TfrmMain.btnSetClick");
+    Command_([this] {
+        const int32_t row = CurrentRow();
+        if (row == Undef || row >= ImageListCount(Images)) {
+            Ui().ErrorBox("No image selected.");
+            return;
+        }
+        const ImageEntry entry = *Images->Items[row];
+        SetLogoRequest req;
+        req.positions = 0;
+        req.explanation = SET_LOGO_EXPLANATION;
+        req.message1 = PickMessage(POS_STARTUP, GetMessageText(POS_STARTUP));
+        req.message2 = PickMessage(POS_WAIT, GetMessageText(POS_WAIT));
+        req.message4 = PickMessage(POS_TURNOFF, GetMessageText(POS_TURNOFF));
+        if (!SetLogoDialog(req) || req.positions == 0) return;
+        Ui().ProcessPendingMessages();
+        Ui().SetBusy(true);
+        try {
+            if (req.positions & POS_STARTUP) BuildLogo(entry, POS_STARTUP, req.message1);
+            if (req.positions & POS_WAIT) BuildLogo(entry, POS_WAIT, req.message2);
+            if (req.positions & POS_TURNOFF) BuildLogo(entry, POS_TURNOFF, req.message4);
+        } catch (...) {
+            Ui().SetBusy(false);
+            throw;
+        }
+        Ui().SetBusy(false);
+    });
+}
+
+void TfrmMain::btnShuffleClick()
+{
+    TRACE("wMain.TfrmMain.btnShuffleClick");
+    Command_([] {
+        Ui().SetBusy(true);
+        try {
+            Ui().ShowStatus("Setting logos...", true);
+            ShuffleLogos();
+            Ui().ShowStatus("Random logos are set.", true);
+        } catch (...) {
+            Ui().SetBusy(false);
+            throw;
+        }
+        Ui().SetBusy(false);
+    });
+}
+
+void TfrmMain::btnDelClick()
+{
+    TRACE("wMain.TfrmMain.btnDelClick");
+    Command_([this] {
+        const std::vector<std::string> names = HighlightedNames();
+        const int n = static_cast<int>(names.size());
+        if (n == 0) return;
+        // The question names what is highlighted, which is what gets deleted.
+        if (Ui().YesNo(StoreDeleteQuestion(names), 2) != "Y") return;
+        const int32_t remembered = CurrentRow();
+        const StoreResult r = StoreDeleteImages(names);
+        StoreShowMessages(r);
+        if (r.Failed == 0) {
+            int row = (remembered == Undef ? 0 : remembered) + 1 - n;
+            RefreshList(false);
+            const int last = ImageListCount(Images) - 1;
+            if (row > last) row = last;
+            if (row < 0) row = 0;
+            SelectRow(row);
+        } else {
+            ReloadStore();
+        }
+    });
+}
+
+void TfrmMain::Rename1Click()
+{
+    TRACE("wMain.TfrmMain.Rename1Click");
+    Command_([this] {
+        const std::string current = CurrentName();
+        if (current.empty()) {
+            Ui().WarningBox("No image selected for renaming.");
+            return;
+        }
+        std::string typed = StoreRenameProposal(current);
+        if (!Ui().PromptText(RENAME_CAPTION, RENAME_LABEL, typed)) return;
+        const StoreResult r = StoreRenameImage(current, typed);
+        if (r.Changed) {
+            RefreshList(false);
+            SelectImageByName(r.SelectName);
+        }
+        StoreShowMessages(r);
+    });
+}
+
+void TfrmMain::ChangePrefix1Click()
+{
+    TRACE("wMain.TfrmMain.ChangePrefix1Click");
+    Command_([this] {
+        const std::string current = CurrentName();
+        if (current.empty()) {
+            Ui().WarningBox("No images selected.");
+            return;
+        }
+        std::string typed = StorePrefixProposal(current);
+        if (!Ui().PromptText(PREFIX_CAPTION, PREFIX_LABEL, typed)) return;
+        const StoreResult r = StoreChangePrefix(HighlightedNames(), typed);
+        if (r.Changed) {
+            RefreshList(false);
+            SelectImageByName(r.SelectName);
+        }
+        StoreShowMessages(r);
+    });
+}
+
+void TfrmMain::mnuPropsClick()
+{
+    TRACE("wMain.TfrmMain.mnuPropsClick");
+    Command_([this] {
+        int32_t mask = HighlightedPositions();
+        if (LogoPosDialog(mask, POSITIONS_TEXT)) SetPositions(mask);
+    });
+}
+
+void TfrmMain::mnuViewStartupClick()
+{
+    TRACE("wMain.TfrmMain.mnuViewStartupClick");
+    ShowLogoFile(POS_STARTUP);
+}
+
+void TfrmMain::mnuViewWaitClick()
+{
+    TRACE("wMain.TfrmMain.mnuViewWaitClick");
+    ShowLogoFile(POS_WAIT);
+}
+
+void TfrmMain::mnuViewTurnOffClick()
+{
+    TRACE("wMain.TfrmMain.mnuViewTurnOffClick");
+    ShowLogoFile(POS_TURNOFF);
+}
+
+void TfrmMain::RefreshList1Click()
+{
+    TRACE("wMain.TfrmMain.RefreshList1Click");
+    Command_([this] { ReloadStore(); });
+}
+
+void TfrmMain::mnuOptionsClick()
+{
+    TRACE("wMain.TfrmMain.mnuOptionsClick");
+    Command_([] { OptionsDialog(); });
+}
+
+void TfrmMain::mnuSpecialFoldersClick()
+{
+    TRACE("wMain.TfrmMain.mnuSpecialFoldersClick");
+    Command_([this] {
+        StoreWriteIndex();
+        // The store follows the folders whatever the answer.
+        try {
+            SystemFilesDialog();
+        } catch (...) {
+            RefreshImageList(Images, GetStorageDir());
+            RefreshList(true);
+            throw;
+        }
+        RefreshImageList(Images, GetStorageDir());
+        RefreshList(true);
+    });
+}
+
+void TfrmMain::mnuRestoreOriginalClick()
+{
+    TRACE("wMain.TfrmMain.mnuRestoreOriginalClick");
+    Command_([] { RestoreOriginalLogos(); });
+}
+
+void TfrmMain::mnuDebugInfoClick()
+{
+    TRACE("wMain.TfrmMain.mnuDebugInfoClick");
+    Command_([] {
+        const std::string text = DebugInfoText();
+        QGuiApplication::clipboard()->setText(QString::fromLocal8Bit(text));
+        Ui().InfoBox(text + "\r\n" + DEBUG_COPIED);
+    });
+}
+
+void TfrmMain::mnuManualClick()
+{
+    TRACE("wMain.TfrmMain.mnuManualClick");
+    SysOpenDocument(GetProgramDir() + "manual.html");
+}
+
+void TfrmMain::btnAboutClick()
+{
+    TRACE("wMain.TfrmMain.btnAboutClick");
+    SysOpenDocument(GetProgramDir() + "readme.txt");
+}
+
+void TfrmMain::mnuFAQClick()
+{
+    TRACE("wMain.TfrmMain.mnuFAQClick");
+    SysOpenDocument(FAQ_ADDRESS);
+}
+
+void TfrmMain::mnuWebExtraClick()
+{
+    TRACE("wMain.TfrmMain.mnuWebExtraClick");
+    SysOpenDocument(WEB_EXTRA_ADDRESS);
+}
+
+void TfrmMain::btnExitClick()
+{
+    TRACE("wMain.TfrmMain.btnExitClick");
+    if (busy_) return;
+    try {
+        RequestShutDown(this);
+    } catch (const std::exception& e) {
+        MonClearError();
+        Ui().ErrorBox(e.what());
+    }
+}

@@ -1,0 +1,400 @@
+#include "ui/TfrmOptions.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "base/Mon.h"
+#include "core/LogoBuilder.h"
+#include "core/Settings.h"
+
+OptionsWorkCopy OptionsWork;
+
+void OptionsFillWorkCopy(OptionsWorkCopy& work)
+{
+    TRACE("wOptions.OptionsFillWorkCopy");
+    work.messages1 = GetMessageText(POS_STARTUP);
+    work.messages2 = GetMessageText(POS_WAIT);
+    work.messages4 = GetMessageText(POS_TURNOFF);
+    work.autoChange = AutoChange;
+    work.resizeMode = ResizeMode;
+    work.fontName = FontName;
+    work.fontBold = FontBold;
+    work.fontItalic = FontItalic;
+    work.fontUnderline = FontUnderline;
+    work.fontStrikeout = FontStrikeout;
+    work.fontSize = FontSize;
+    work.fontCharSet = FontCharSet;
+    work.textColor = TextColor;
+    work.textBorderColor = TextBorderColor;
+}
+
+void OptionsApplyWorkCopy(const OptionsWorkCopy& work)
+{
+    TRACE("wOptions.OptionsApplyWorkCopy");
+    SetMessageText(POS_STARTUP, work.messages1);
+    SetMessageText(POS_WAIT, work.messages2);
+    SetMessageText(POS_TURNOFF, work.messages4);
+    ResizeMode = work.resizeMode;
+    AutoChange = work.autoChange;
+    FontName = work.fontName;
+    FontBold = work.fontBold;
+    FontItalic = work.fontItalic;
+    FontUnderline = work.fontUnderline;
+    FontStrikeout = work.fontStrikeout;
+    FontSize = work.fontSize;
+    FontCharSet = work.fontCharSet;
+    TextColor = work.textColor;
+    TextBorderColor = work.textBorderColor;
+    SaveSettings();
+    SaveMessages();
+    SetAutoChangeRunEntry(AutoChange);
+    EnsureLogoOptionInMsdosSys();
+}
+
+std::string OptionsFontText(const OptionsWorkCopy& work)
+{
+    TRACE("wOptions.OptionsFontText");
+    std::string text = work.fontName + ", size " + std::to_string(work.fontSize);
+    if (work.fontBold) text += ", bold";
+    if (work.fontItalic) text += ", italic";
+    if (work.fontUnderline) text += ", underline";
+    if (work.fontStrikeout) text += ", strikeout";
+    return text;
+}
+
+void OptionsTakeFont(OptionsWorkCopy& work, const std::string& name, bool bold, bool italic, bool underline,
+                     bool strikeout, int32_t size, int32_t charSet)
+{
+    TRACE("wOptions.OptionsTakeFont");
+    work.fontName = name;
+    work.fontBold = bold;
+    work.fontItalic = italic;
+    work.fontUnderline = underline;
+    work.fontStrikeout = strikeout;
+    work.fontSize = std::clamp<int32_t>(size, 6, 72);
+    work.fontCharSet = charSet;
+}
+
+// ---------------------------------------------------------------- colour swatch
+
+TColorSwatch::TColorSwatch(QWidget* parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setLineWidth(1);
+    setFixedSize(64, 24);
+    setAutoFillBackground(true);
+    setCursor(Qt::PointingHandCursor);
+    SetColor(0);
+}
+
+void TColorSwatch::SetColor(int32_t color)
+{
+    color_ = color;
+    QPalette p = palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(g, QPalette::Window, WinColorToQColor(color));
+    setPalette(p);
+}
+
+void TColorSwatch::mouseReleaseEvent(QMouseEvent* event)
+{
+    QFrame::mouseReleaseEvent(event);
+    if (isEnabled() && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+}
+
+// ---------------------------------------------------------------- the dialog
+
+TfrmOptions::TfrmOptions(QWidget* parent) : TFormDialog(parent)
+{
+    TRACE("wOptions.TfrmOptions");
+    SetupUi_();
+}
+
+static QPlainTextEdit* NewMessageList_(const char* name)
+{
+    auto* memo = NewControl<QPlainTextEdit>(name);
+    memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setMinimumSize(403, 265);
+    // A fixed-pitch face of character height 12 stands in for "Fixedsys".
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(12);
+    memo->setFont(f);
+    return memo;
+}
+
+static QWidget* MessageTab_(const char* name, QCheckBox* chk, QPlainTextEdit* memo)
+{
+    auto* tab = NewControl<QWidget>(name);
+    auto* v = new QVBoxLayout(tab);
+    v->addWidget(chk);
+    v->addWidget(memo, 1);
+    return tab;
+}
+
+static QHBoxLayout* SwatchRow_(TColorSwatch* swatch, const QString& label)
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(swatch);
+    row->addWidget(new QLabel(label));
+    row->addStretch();
+    return row;
+}
+
+void TfrmOptions::SetupUi_()
+{
+    TRACE("wOptions.SetupUi_");
+    setObjectName("frmOptions");
+    setWindowTitle(tr("Options"));
+
+    // General
+    TabSheet1 = NewControl<QWidget>("TabSheet1");
+    chkAutoStart = NewControl<QCheckBox>("chkAutoStart", tr("Change logos each time your system starts up"));
+    QFont bold = chkAutoStart->font();
+    bold.setBold(true);
+    chkAutoStart->setFont(bold);
+
+    boxFont = NewControl<QGroupBox>("boxFont", tr("Message Font"));
+    edFont = NewControl<QLineEdit>("edFont");
+    edFont->setReadOnly(true);
+    edFont->setFocusPolicy(Qt::NoFocus);
+    {
+        QPalette p = edFont->palette();
+        p.setColor(QPalette::Base, QApplication::palette(edFont).color(QPalette::Active, QPalette::Button));
+        edFont->setPalette(p);
+    }
+    btnFontSelect = NewControl<QPushButton>("btnFontSelect", tr("Choose..."));
+    panTextColor1 = NewControl<TColorSwatch>("panTextColor1");
+    panTextColor2 = NewControl<TColorSwatch>("panTextColor2");
+    auto* fontGrid = new QGridLayout(boxFont);
+    fontGrid->addWidget(edFont, 0, 0);
+    fontGrid->addWidget(btnFontSelect, 0, 1);
+    auto* swatches = new QHBoxLayout;
+    swatches->addLayout(SwatchRow_(panTextColor1, tr("Text Color")));
+    swatches->addLayout(SwatchRow_(panTextColor2, tr("Shadow Color")));
+    fontGrid->addLayout(swatches, 1, 0, 1, 2);
+
+    radMsgPick = NewControl<QGroupBox>("radMsgPick", tr("Message Pick Method"));
+    radMsgPick0 = NewControl<QRadioButton>("radMsgPick0", tr("Sequential"));
+    radMsgPick1 = NewControl<QRadioButton>("radMsgPick1", tr("Random"));
+    radMsgPick2 = NewControl<QRadioButton>("radMsgPick2", tr("First Message Only"));
+    auto* msgPick = new QVBoxLayout(radMsgPick);
+    for (QRadioButton* r : {radMsgPick0, radMsgPick1, radMsgPick2}) msgPick->addWidget(r);
+    msgPick->addStretch();
+
+    radLogoPick = NewControl<QGroupBox>("radLogoPick", tr("Logo Pick Method"));
+    radLogoPick0 = NewControl<QRadioButton>("radLogoPick0", tr("Sequential"));
+    radLogoPick1 = NewControl<QRadioButton>("radLogoPick1", tr("Random"));
+    auto* logoPick = new QVBoxLayout(radLogoPick);
+    logoPick->addWidget(radLogoPick0);
+    logoPick->addWidget(radLogoPick1);
+    logoPick->addStretch();
+
+    auto* general = new QVBoxLayout(TabSheet1);
+    general->addWidget(chkAutoStart);
+    general->addWidget(boxFont);
+    auto* picks = new QHBoxLayout;
+    picks->addWidget(radMsgPick);
+    picks->addWidget(radLogoPick);
+    general->addLayout(picks);
+    general->addStretch();
+
+    // The three message tabs
+    chkMsg0 = NewControl<QCheckBox>("chkMsg0", tr("Display \"Startup\" Message"));
+    chkMsg1 = NewControl<QCheckBox>("chkMsg1", tr("Display \"Wait To Shut Down\" Message"));
+    chkMsg2 = NewControl<QCheckBox>("chkMsg2", tr("Display \"Turn Off\" Message"));
+    memo0 = NewMessageList_("memo0");
+    memo1 = NewMessageList_("memo1");
+    memo2 = NewMessageList_("memo2");
+    TabSheet2 = MessageTab_("TabSheet2", chkMsg0, memo0);
+    tabShutDown = MessageTab_("tabShutDown", chkMsg1, memo1);
+    TabSheet4 = MessageTab_("TabSheet4", chkMsg2, memo2);
+
+    // Animation
+    tabAnim = NewControl<QWidget>("tabAnim");
+    chkAnimEnabled = NewControl<QCheckBox>("chkAnimEnabled", tr("Enable Startup Animation"));
+    boxAnimOptions = NewControl<QGroupBox>("boxAnimOptions", tr("Animation Options"));
+    lstAnimShape = NewControl<QComboBox>("lstAnimShape");
+    lstAnimMove = NewControl<QComboBox>("lstAnimMove");
+    lstAnimShape->setEditable(false);
+    lstAnimMove->setEditable(false);
+    panAnimColor1 = NewControl<TColorSwatch>("panAnimColor1");
+    panAnimColor2 = NewControl<TColorSwatch>("panAnimColor2");
+    auto* anim = new QGridLayout(boxAnimOptions);
+    anim->addWidget(new QLabel(tr("Shape")), 0, 0);
+    anim->addWidget(lstAnimShape, 0, 1);
+    anim->addWidget(new QLabel(tr("Color Mix")), 1, 0);
+    anim->addWidget(lstAnimMove, 1, 1);
+    auto* animColors = new QHBoxLayout;
+    animColors->addLayout(SwatchRow_(panAnimColor1, tr("Color 1")));
+    animColors->addLayout(SwatchRow_(panAnimColor2, tr("Color 2")));
+    anim->addLayout(animColors, 2, 0, 1, 2);
+    anim->setColumnStretch(1, 1);
+    auto* animTab = new QVBoxLayout(tabAnim);
+    animTab->addWidget(chkAnimEnabled);
+    animTab->addWidget(boxAnimOptions);
+    animTab->addStretch();
+
+    PageControl1 = NewControl<QTabWidget>("PageControl1");
+    PageControl1->addTab(TabSheet1, tr("General"));
+    PageControl1->addTab(TabSheet2, tr("Startup"));
+    PageControl1->addTab(tabShutDown, tr("Shut Down"));
+    PageControl1->addTab(TabSheet4, tr("Turn Off"));
+    PageControl1->addTab(tabAnim, tr("Animation"));
+
+    btnOK = NewControl<QPushButton>("btnOK");
+    btnCancel = NewControl<QPushButton>("btnCancel");
+    SetupOkCancel(this, btnOK, btnCancel);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(0, 0, 8, 8);
+    main->addWidget(PageControl1, 1);
+    main->addLayout(buttons);
+    SetClientSize(426, 397);
+
+    // Signals
+    connect(btnFontSelect, &QPushButton::clicked, this, &TfrmOptions::btnFontSelectClick);
+    connect(chkAnimEnabled, &QCheckBox::clicked, this, &TfrmOptions::chkAnimEnabledClick);
+    for (QCheckBox* chk : {chkMsg0, chkMsg1, chkMsg2}) connect(chk, &QCheckBox::clicked, this, &TfrmOptions::ApplyMessageRule_);
+    for (TColorSwatch* s : {panTextColor1, panTextColor2, panAnimColor1, panAnimColor2})
+        connect(s, &TColorSwatch::clicked, this, [this, s] { PanColorClick_(s); });
+}
+
+void TfrmOptions::Fill(const OptionsWorkCopy& work)
+{
+    TRACE("wOptions.Fill");
+    Font = work;
+    PageControl1->setCurrentWidget(TabSheet1);
+    chkAutoStart->setChecked(work.autoChange);
+    (LogoPickMethod == 1 ? radLogoPick1 : radLogoPick0)->setChecked(true);
+    (MsgPickMethod == 1 ? radMsgPick1 : MsgPickMethod == 2 ? radMsgPick2 : radMsgPick0)->setChecked(true);
+
+    chkAnimEnabled->setChecked(AnimEnabled);
+    lstAnimShape->clear();
+    for (const SettingsItem& item : AnimShapeItems) lstAnimShape->addItem(QString::fromLatin1(item.caption), item.value);
+    lstAnimMove->clear();
+    for (const SettingsItem& item : AnimMoveItems) lstAnimMove->addItem(QString::fromLatin1(item.caption), item.value);
+    lstAnimShape->setCurrentIndex(NearestItem(AnimShapeItems, 3, AnimShape));
+    lstAnimMove->setCurrentIndex(NearestItem(AnimMoveItems, 2, AnimMove));
+    panAnimColor1->SetColor(AnimColor1);
+    panAnimColor2->SetColor(AnimColor2);
+    TWinControl_Enable(boxAnimOptions, AnimEnabled);
+
+    edFont->setText(QString::fromStdString(OptionsFontText(work)));
+    panTextColor1->SetColor(work.textColor);
+    panTextColor2->SetColor(work.textBorderColor);
+
+    MemoSetText(memo0, work.messages1);
+    MemoSetText(memo1, work.messages2);
+    MemoSetText(memo2, work.messages4);
+    chkMsg0->setChecked(Msg0Enabled);
+    chkMsg1->setChecked(Msg1Enabled);
+    chkMsg2->setChecked(Msg2Enabled);
+    ApplyMessageRule_();
+}
+
+void TfrmOptions::ReadBack(OptionsWorkCopy& work)
+{
+    TRACE("wOptions.ReadBack");
+    // The font fields come from the font dialog's results, the rest from the controls.
+    work.fontName = Font.fontName;
+    work.fontBold = Font.fontBold;
+    work.fontItalic = Font.fontItalic;
+    work.fontUnderline = Font.fontUnderline;
+    work.fontStrikeout = Font.fontStrikeout;
+    work.fontSize = Font.fontSize;
+    work.fontCharSet = Font.fontCharSet;
+    work.autoChange = chkAutoStart->isChecked();
+    work.textColor = panTextColor1->Color();
+    work.textBorderColor = panTextColor2->Color();
+    work.messages1 = MemoGetText(memo0);
+    work.messages2 = MemoGetText(memo1);
+    work.messages4 = MemoGetText(memo2);
+
+    LogoPickMethod = radLogoPick1->isChecked() ? 1 : 0;
+    MsgPickMethod = radMsgPick1->isChecked() ? 1 : radMsgPick2->isChecked() ? 2 : 0;
+    AnimEnabled = chkAnimEnabled->isChecked();
+    const int shape = lstAnimShape->currentIndex();
+    if (shape >= 0) AnimShape = AnimShapeItems[shape].value;
+    const int move = lstAnimMove->currentIndex();
+    if (move >= 0) AnimMove = AnimMoveItems[move].value;
+    AnimColor1 = panAnimColor1->Color();
+    AnimColor2 = panAnimColor2->Color();
+    Msg0Enabled = chkMsg0->isChecked();
+    Msg1Enabled = chkMsg1->isChecked();
+    Msg2Enabled = chkMsg2->isChecked();
+}
+
+void TfrmOptions::ApplyMessageRule_()
+{
+    TRACE("wOptions.ApplyMessageRule_");
+    TMemo_Enable(memo0, chkMsg0->isChecked());
+    TMemo_Enable(memo1, chkMsg1->isChecked());
+    TMemo_Enable(memo2, chkMsg2->isChecked());
+}
+
+void TfrmOptions::chkAnimEnabledClick()
+{
+    TRACE("wOptions.chkAnimEnabledClick");
+    TWinControl_Enable(boxAnimOptions, chkAnimEnabled->isChecked());
+}
+
+void TfrmOptions::btnFontSelectClick()
+{
+    TRACE("wOptions.btnFontSelectClick");
+    QFont f(QString::fromStdString(Font.fontName));
+    if (Font.fontSize > 0) f.setPointSize(Font.fontSize);
+    f.setBold(Font.fontBold);
+    f.setItalic(Font.fontItalic);
+    f.setUnderline(Font.fontUnderline);
+    f.setStrikeOut(Font.fontStrikeout);
+    bool ok = false;
+    QFont chosen = QFontDialog::getFont(&ok, f, this, tr("Font"));
+    if (!ok) return;
+    int size = chosen.pointSize();
+    if (size <= 0 && chosen.pixelSize() > 0) size = chosen.pixelSize() * 72 / 96;
+    // The toolkit's fonts carry no Windows character set: the old one stays.
+    OptionsTakeFont(Font, chosen.family().toStdString(), chosen.bold(), chosen.italic(), chosen.underline(),
+                    chosen.strikeOut(), size, Font.fontCharSet);
+    edFont->setText(QString::fromStdString(OptionsFontText(Font)));
+}
+
+void TfrmOptions::PanColorClick_(TColorSwatch* swatch)
+{
+    TRACE("wOptions.PanColorClick_");
+    swatch->SetColor(ColorPickDlg(swatch->Color(), GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION));
+}
+
+bool OptionsDialog()
+{
+    TRACE("wOptions.OptionsDialog");
+    OptionsFillWorkCopy(OptionsWork);
+    {
+        TfrmOptions dlg(QApplication::activeWindow());
+        dlg.Fill(OptionsWork);
+        if (dlg.exec() != QDialog::Accepted) return false;
+        dlg.ReadBack(OptionsWork);
+    }
+    OptionsApplyWorkCopy(OptionsWork);
+    return true;
+}

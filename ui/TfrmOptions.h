@@ -1,0 +1,123 @@
+// "Options": automatic change, pick methods, message font and colours, the three message lists
+// and the animated colour band. Works on a working copy; only OK makes changes take effect.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <QFrame>
+
+#include "ui/DialogBase.h"
+#include "ui/VCLUtils.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QWidget;
+
+// The settings the dialog edits through a copy; filled before it opens, copied back after OK.
+struct OptionsWorkCopy {
+    std::string messages1, messages2, messages4;  // message lists of Startup, Wait, Turn Off
+    bool autoChange = false;
+    int32_t resizeMode = 0;  // passes through unchanged
+    std::string fontName;
+    bool fontBold = false, fontItalic = false, fontUnderline = false, fontStrikeout = false;
+    int32_t fontSize = 0;
+    int32_t fontCharSet = 0;
+    int32_t textColor = 0;
+    int32_t textBorderColor = 0;
+};
+// The working copy lives for the program's run and is refilled at each opening.
+extern OptionsWorkCopy OptionsWork;
+
+// Step 1: the copy from the settings and the message lists in memory.
+void OptionsFillWorkCopy(OptionsWorkCopy& work);
+// Step 4: the copy into the settings, then SaveSettings, SaveMessages, the Run entry after
+// AutoChange and the boot-logo switch in MSDOS.SYS.
+void OptionsApplyWorkCopy(const OptionsWorkCopy& work);
+// "Verdana, size 10, bold": name, size, then each style that is on.
+std::string OptionsFontText(const OptionsWorkCopy& work);
+// What the font dialog's OK does to the copy: the size is clamped to 6..72.
+void OptionsTakeFont(OptionsWorkCopy& work, const std::string& name, bool bold, bool italic, bool underline,
+                     bool strikeout, int32_t size, int32_t charSet);
+
+// A colour swatch: a bordered panel showing a Windows colour; a click asks for another.
+class TColorSwatch : public QFrame {
+    Q_OBJECT
+public:
+    explicit TColorSwatch(QWidget* parent = nullptr);
+    void SetColor(int32_t color);
+    int32_t Color() const { return color_; }
+
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    int32_t color_ = 0;
+};
+
+class TfrmOptions : public TFormDialog {
+    Q_OBJECT
+public:
+    explicit TfrmOptions(QWidget* parent = nullptr);
+
+    // Controls from the copy and, directly, from the pick, message and animation settings.
+    void Fill(const OptionsWorkCopy& work);
+    // The copy from the controls, and the directly edited settings stored.
+    void ReadBack(OptionsWorkCopy& work);
+
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+    QWidget* tabShutDown;
+    QWidget* TabSheet4;
+    QWidget* tabAnim;
+    QCheckBox* chkAutoStart;
+    QGroupBox* boxFont;
+    QLineEdit* edFont;
+    QPushButton* btnFontSelect;
+    TColorSwatch* panTextColor1;
+    TColorSwatch* panTextColor2;
+    QGroupBox* radMsgPick;
+    QRadioButton* radMsgPick0;
+    QRadioButton* radMsgPick1;
+    QRadioButton* radMsgPick2;
+    QGroupBox* radLogoPick;
+    QRadioButton* radLogoPick0;
+    QRadioButton* radLogoPick1;
+    QCheckBox* chkMsg0;
+    QCheckBox* chkMsg1;
+    QCheckBox* chkMsg2;
+    QPlainTextEdit* memo0;
+    QPlainTextEdit* memo1;
+    QPlainTextEdit* memo2;
+    QCheckBox* chkAnimEnabled;
+    QGroupBox* boxAnimOptions;
+    QComboBox* lstAnimShape;
+    QComboBox* lstAnimMove;
+    TColorSwatch* panAnimColor1;
+    TColorSwatch* panAnimColor2;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+
+    // The font the dialog works on (the font dialog's result lands here first).
+    OptionsWorkCopy Font;
+
+private:
+    void SetupUi_();
+    void ApplyMessageRule_();
+    void btnFontSelectClick();
+    void chkAnimEnabledClick();
+    void PanColorClick_(TColorSwatch* swatch);
+};
+
+// The whole Options/Messages sequence; true when confirmed and saved.
+bool OptionsDialog();

@@ -1,0 +1,209 @@
+#include "ui/TfrmResize.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "base/Mon.h"
+#include "core/Names.h"
+#include "core/Settings.h"
+
+static const char* const MODE_TEXT_[3] = {
+    "SHOW ENTIRE IMAGE, proportional resizing\r\n(good for pictures of people, cars, houses, etc).\r\n\r\n"
+    "This mode is useful if you want to keep original proportions, but don't want to loose any part of the "
+    "image. Original proportions are kept by adding vertical or horizontal borders.",
+    "FILL THE SCREEN, proportional resizing\r\n(good for landscapes).\r\n\r\n"
+    "The image is resized to cover the entire screen and proportions are kept by cutting off margins either "
+    "vertically or horizontally. In most cases that means only the central part of the picture remains visible.",
+    "SIMPLE STRETCH\r\n(good for abstract textures).\r\n\r\n"
+    "The image is stretched (or shrinked) to fill the screen. Original proportions are NOT preserved meaning "
+    "that objects on the picture may look distorted, but for abstract images that's not so important.",
+};
+
+// A 4:3 landscape in a 120 x 90 frame of its own; the painter's transform places it.
+static void DrawScene_(QPainter& p)
+{
+    QLinearGradient sky(0, 0, 0, 60);
+    sky.setColorAt(0, QColor(40, 90, 200));
+    sky.setColorAt(1, QColor(170, 210, 250));
+    p.fillRect(QRectF(0, 0, 120, 90), sky);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 210, 40));
+    p.drawEllipse(QPointF(88, 24), 12, 12);
+    p.setBrush(QColor(60, 150, 60));
+    p.drawEllipse(QRectF(-30, 50, 110, 70));
+    p.setBrush(QColor(30, 110, 40));
+    p.drawEllipse(QRectF(40, 58, 110, 60));
+    p.setBrush(QColor(150, 60, 40));
+    p.drawRect(QRectF(20, 48, 18, 14));
+}
+
+QImage ResizeModePicture(int mode)
+{
+    TRACE("wResize.ResizeModePicture");
+    QImage img(96, 80, QImage::Format_RGB32);
+    img.fill(QColor(212, 208, 200));
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    // The logo screen, upright 320 x 400, scaled to the picture's height.
+    const QRectF screen(48 - 30.5, 2, 61, 76);
+    p.fillRect(screen, Qt::black);
+    p.save();
+    if (mode == 0) {
+        const double h = screen.width() * 90 / 120;
+        p.translate(screen.left(), screen.top() + (screen.height() - h) / 2);
+        p.scale(screen.width() / 120, h / 90);
+        DrawScene_(p);
+    } else if (mode == 1) {
+        const double w = screen.height() * 120 / 90;
+        const double left = screen.left() - (w - screen.width()) / 2;
+        // the cut-off margins faintly, the visible part in full
+        p.save();
+        p.setOpacity(0.3);
+        p.translate(left, screen.top());
+        p.scale(w / 120, screen.height() / 90);
+        DrawScene_(p);
+        p.restore();
+        p.setClipRect(screen);
+        p.translate(left, screen.top());
+        p.scale(w / 120, screen.height() / 90);
+        DrawScene_(p);
+    } else {
+        p.translate(screen.left(), screen.top());
+        p.scale(screen.width() / 120, screen.height() / 90);
+        DrawScene_(p);
+    }
+    p.restore();
+    p.setPen(QPen(QColor(64, 64, 64), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(screen.adjusted(-0.5, -0.5, 0.5, 0.5));
+    return img;
+}
+
+TfrmResize::TfrmResize(QWidget* parent) : TFormBasic(parent)
+{
+    TRACE("wResize.TfrmResize");
+    SetupUi_();
+}
+
+static QPlainTextEdit* NewModeText_(const char* name, int mode)
+{
+    auto* memo = NewControl<QPlainTextEdit>(name);
+    MakeStaticMemo(memo, false);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setMinimumWidth(306);
+    memo->setFixedHeight(80);
+    MemoSetText(memo, MODE_TEXT_[mode]);
+    return memo;
+}
+
+static QLabel* NewModePicture_(const char* name, int mode)
+{
+    auto* pic = NewControl<QLabel>(name);
+    pic->setPixmap(QPixmap::fromImage(ResizeModePicture(mode)));
+    pic->setFixedSize(96, 80);
+    return pic;
+}
+
+static QFrame* NewLine_()
+{
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+void TfrmResize::SetupUi_()
+{
+    TRACE("wResize.SetupUi_");
+    setObjectName("frmResize");
+    setWindowTitle(tr("Choose Resize Mode"));
+    labTitle = NewControl<QLabel>("labTitle", tr("How do you want the picture to be resized:"));
+    radBorder = NewControl<QRadioButton>("radBorder");
+    radCrop = NewControl<QRadioButton>("radCrop");
+    radStretch = NewControl<QRadioButton>("radStretch");
+    imgBorder = NewModePicture_("imgBorder", 0);
+    imgCrop = NewModePicture_("imgCrop", 1);
+    imgStretch = NewModePicture_("imgStretch", 2);
+    memoBorder = NewModeText_("memoBorder", 0);
+    memoCrop = NewModeText_("memoCrop", 1);
+    memoStretch = NewModeText_("memoStretch", 2);
+    auto* modes = new QButtonGroup(this);
+    modes->setObjectName("grpModes");
+
+    auto* rows = new QGridLayout;
+    rows->setColumnStretch(2, 1);
+    const std::tuple<QRadioButton*, QLabel*, QPlainTextEdit*> table[] = {
+        {radBorder, imgBorder, memoBorder}, {radCrop, imgCrop, memoCrop}, {radStretch, imgStretch, memoStretch}};
+    int r = 0;
+    for (const auto& [rad, img, memo] : table) {
+        if (r > 0) rows->addWidget(NewLine_(), r++, 0, 1, 3);
+        modes->addButton(rad);
+        rad->setAccessibleName(memo->toPlainText().section('\n', 0, 0));
+        rows->addWidget(rad, r, 0);
+        rows->addWidget(img, r, 1);
+        rows->addWidget(memo, r, 2);
+        r++;
+    }
+
+    boxPrefix = NewControl<QGroupBox>("boxPrefix", tr("Filename Prefix"));
+    edPrefix = NewControl<QLineEdit>("edPrefix");
+    auto* prefix = new QHBoxLayout(boxPrefix);
+    prefix->addWidget(edPrefix);
+
+    btnOK = NewControl<QPushButton>("btnOK");
+    btnCancel = NewControl<QPushButton>("btnCancel");
+    SetupOkCancel(this, btnOK, btnCancel);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(boxPrefix, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+    bottom->addLayout(buttons);
+
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(12, 10, 12, 10);
+    main->addWidget(labTitle);
+    main->addLayout(rows);
+    main->addStretch();
+    main->addLayout(bottom);
+    SetClientSize(485, 393);
+}
+
+void TfrmResize::Fill()
+{
+    TRACE("wResize.Fill");
+    QRadioButton* const rad[3] = {radBorder, radCrop, radStretch};
+    for (QRadioButton* b : rad) b->setChecked(false);
+    if (ResizeMode >= 0 && ResizeMode <= 2) rad[ResizeMode]->setChecked(true);
+    edPrefix->setText(QString::fromStdString(SanitizeName(DefPrefix, false)));
+}
+
+void TfrmResize::ReadBack()
+{
+    TRACE("wResize.ReadBack");
+    ResizeMode = radCrop->isChecked() ? 1 : radStretch->isChecked() ? 2 : 0;
+    DefPrefix = SanitizeName(edPrefix->text().toStdString(), false);
+}
+
+bool ResizeModeDialog()
+{
+    TRACE("wResize.ResizeModeDialog");
+    TfrmResize dlg(QApplication::activeWindow());
+    dlg.Fill();
+    if (dlg.exec() != QDialog::Accepted) return false;
+    dlg.ReadBack();
+    return true;
+}

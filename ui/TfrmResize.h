@@ -1,0 +1,47 @@
+// "Choose Resize Mode", shown before images are added: how pictures are fitted to 320 x 400 and
+// the prefix of the new names. Edits the ResizeMode and DefPrefix settings.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+
+#include "ui/DialogBase.h"
+#include "ui/VCLUtils.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+// Small example of a resize mode (0 border, 1 crop, 2 stretch): a landscape scene fitted to an
+// upright logo screen, 96 x 80 pixels.
+QImage ResizeModePicture(int mode);
+
+class TfrmResize : public TFormBasic {
+    Q_OBJECT
+public:
+    explicit TfrmResize(QWidget* parent = nullptr);
+
+    void Fill();      // from ResizeMode and DefPrefix
+    void ReadBack();  // into ResizeMode and DefPrefix
+
+    QLabel* labTitle;
+    QRadioButton* radBorder;
+    QRadioButton* radCrop;
+    QRadioButton* radStretch;
+    QLabel* imgBorder;
+    QLabel* imgCrop;
+    QLabel* imgStretch;
+    QPlainTextEdit* memoBorder;
+    QPlainTextEdit* memoCrop;
+    QPlainTextEdit* memoStretch;
+    QGroupBox* boxPrefix;
+    QLineEdit* edPrefix;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+
+private:
+    void SetupUi_();
+};
