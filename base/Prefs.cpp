@@ -70,11 +70,13 @@ void PrefsClear()
 
 const std::string& PrefsFileName()
 {
+    TRACE("Prefs.PrefsFileName");
     return prefsFile_;
 }
 
 const std::string& PrefsSection()
 {
+    TRACE("Prefs.PrefsSection");
     return prefsSection_;
 }
 
@@ -86,6 +88,7 @@ void PrefsReadStr(const std::string& key, std::string& text, const std::string& 
 
 std::string PrefsReadStr(const std::string& key, const std::string& def)
 {
+    TRACE("Prefs.PrefsReadStr");
     std::string text;
     PrefsReadStr(key, text, def);
     return text;
@@ -101,6 +104,7 @@ void PrefsReadInt(const std::string& key, int32_t& value, int32_t def)
 
 int32_t PrefsReadInt(const std::string& key, int32_t def)
 {
+    TRACE("Prefs.PrefsReadInt");
     int32_t value = def;
     PrefsReadInt(key, value, def);
     return value;
@@ -122,6 +126,7 @@ void PrefsReadBool(const std::string& key, bool& value, bool def)
 
 bool PrefsReadBool(const std::string& key, bool def)
 {
+    TRACE("Prefs.PrefsReadBool");
     bool value = def;
     PrefsReadBool(key, value, def);
     return value;

@@ -1,5 +1,7 @@
 #include "base/UiServices.h"
 
+#include "base/Mon.h"
+
 #include <cstdio>
 
 namespace {
@@ -42,6 +44,7 @@ UiServices& Ui() { return g_ui ? *g_ui : g_silent; }
 
 UiServices* SetUi(UiServices* ui)
 {
+    TRACE("UiServices.SetUi");
     UiServices* old = g_ui;
     g_ui = ui;
     return old;

@@ -1,6 +1,7 @@
 // Folders, process start, memory and version figures.
 #include "base/WinUtils.h"
 
+#include "base/Mon.h"
 #include "base/miscprocs.h"
 #include "platform/SysInfo.h"
 
@@ -45,6 +46,7 @@ bool _ExecAndReturn(const std::string& file, const std::string& params, const st
 
 bool ExecAndWait(const std::string& file, const std::string& params, const std::string& folder, bool minimised)
 {
+    TRACE("WinUtils.ExecAndWait");
     (void)minimised;
     std::string f = trimBlanks_(file);
     if (f.empty()) return false;
@@ -76,6 +78,7 @@ bool StartFile(const std::string& file, const std::string& params, const std::st
 
 void OpenWithShell(const std::string& fileOrAddress)
 {
+    TRACE("WinUtils.OpenWithShell");
     StartFile(fileOrAddress, std::string(), std::string(), false, false);
 }
 
@@ -103,6 +106,7 @@ std::string _GetRegistryFolder(RegRoot root, const std::string& keyPath, const s
 
 std::string GetProgramFilesFolder()
 {
+    TRACE("WinUtils.GetProgramFilesFolder");
     return _GetRegistryFolder(REG_HKEY_LOCAL_MACHINE, std::string("\\") + REG_CURRENT_VERSION, "ProgramFilesDir");
 }
 
@@ -120,6 +124,7 @@ int64_t GetWinFreeMemory()
 
 std::string GetWinVersionStr()
 {
+    TRACE("WinUtils.GetWinVersionStr");
     std::string sysname, release, version, machine;
     if (!SysUname(sysname, release, version, machine)) return "Unknown system";
     size_t at = 0;

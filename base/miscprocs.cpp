@@ -108,6 +108,7 @@ std::string GetFileSizeStr(double size)
 
 int PosFrom(const std::string& needle, const std::string& text, int start)
 {
+    TRACE("miscprocs.PosFrom");
     if (needle.empty() || text.empty()) return 0;
     if (start < 1) start = 1;
     if (static_cast<size_t>(start) > text.size()) return 0;
@@ -220,6 +221,7 @@ void SecToStr(int flags, std::string& text, double seconds)
 
 std::string SecToStr(int flags, double seconds)
 {
+    TRACE("miscprocs.SecToStr");
     std::string text;
     SecToStr(flags, text, seconds);
     return text;
@@ -297,4 +299,47 @@ void CalcBoxResize(int srcWidth, int srcHeight, int boxWidth, int boxHeight, boo
     y = 0;
     width = boxWidth;
     height = boxHeight;
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    TRACE("miscprocs.SameText");
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x -= 32;
+        if (y >= 'a' && y <= 'z') y -= 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+uint32_t AnsiCodePoint(unsigned char c)
+{
+    TRACE("miscprocs.AnsiCodePoint");
+    // Only 0x80-0x9F differ from Latin-1; the holes map to the replacement character.
+    static const uint16_t high[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+        0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    return c >= 0x80 && c < 0xA0 ? high[c - 0x80] : c;
+}
+
+std::string AnsiToUtf8(const std::string& text)
+{
+    TRACE("miscprocs.AnsiToUtf8");
+    std::string out;
+    for (unsigned char c : text) {
+        const uint32_t u = AnsiCodePoint(c);
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
 }

@@ -48,6 +48,12 @@ inline int32_t IfInt(bool condition, int32_t ifTrue, int32_t ifFalse)
 // that fits stays at its size, centred). Gives the offsets and the new size.
 void CalcBoxResize(int srcWidth, int srcHeight, int boxWidth, int boxHeight, bool always,
                    int& x, int& y, int& width, int& height);
+// Equal but for the letter case of 'a'-'z', as Windows compares names.
+bool SameText(const std::string& a, const std::string& b);
+// The Unicode code point of a byte of the Windows ANSI code page (1252).
+uint32_t AnsiCodePoint(unsigned char c);
+// Windows ANSI text (code page 1252) as UTF-8.
+std::string AnsiToUtf8(const std::string& text);
 // Exchanges the lowest and third-lowest bytes.
 inline uint32_t SwapRB(uint32_t color)
 {

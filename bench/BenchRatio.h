@@ -13,6 +13,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> Times;     // real time by benchmark name, in its time unit
     std::map<std::string, double> CpuTimes;  // CPU time, steadier on a busy machine
+    std::map<std::string, std::map<std::string, double>> Counters;  // user counters by benchmark name
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
@@ -20,6 +21,7 @@ public:
             if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
                 Times[r.benchmark_name()] = r.GetAdjustedRealTime();
                 CpuTimes[r.benchmark_name()] = r.GetAdjustedCPUTime();
+                for (const auto& [key, c] : r.counters) Counters[r.benchmark_name()][key] = c.value;
             }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -30,12 +32,27 @@ public:
             if (name.rfind(prefix, 0) == 0) return t;
         return 0;
     }
-    // Prints "label = ratio (target <= limit): met" when both ran; returns the ratio (0 when not).
+    // A counter of the first benchmark whose name starts with prefix, 0 when it did not run.
+    double Counter(const std::string& prefix, const std::string& key) const
+    {
+        for (const auto& [name, counters] : Counters)
+            if (name.rfind(prefix, 0) == 0) {
+                auto it = counters.find(key);
+                return it == counters.end() ? 0 : it->second;
+            }
+        return 0;
+    }
+    // Prints "label = ratio (target <= limit): met" when both ran (without the target part when
+    // limit is 0); returns the ratio (0 when not).
     double PrintRatio(const char* label, const std::string& what, const std::string& reference, double limit) const
     {
         double a = Time(what), b = Time(reference);
         if (a <= 0 || b <= 0) return 0;
         double ratio = a / b, cpuRatio = Time(what, true) / Time(reference, true);
+        if (limit <= 0) {
+            std::printf("%s = %.2f real, %.2f CPU\n", label, ratio, cpuRatio);
+            return ratio;
+        }
         std::printf("%s = %.2f real, %.2f CPU (target <= %.2f): %s\n", label, ratio, cpuRatio, limit,
                     ratio <= limit ? "met" : cpuRatio <= limit ? "met in CPU time" : "NOT met");
         return ratio;

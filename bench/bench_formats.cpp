@@ -2,7 +2,7 @@
 // against reading or writing the same file's bytes as one plain file in the same run.
 // The counter "vs_plain" is format time / plain time; for reading, "vs_plain_fresh" compares
 // with a plain read into a newly allocated block, as a reader must allocate its image.
-#include <benchmark/benchmark.h>
+#include "BenchRatio.h"
 
 #include <chrono>
 #include <cstdint>
@@ -147,4 +147,15 @@ BENCHMARK_CAPTURE(Read, TGA, FMT_TGA, "tga")->UseManualTime()->Unit(benchmark::k
 BENCHMARK_CAPTURE(Write, PCX, FMT_PCX, "pcx")->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Read, PCX, FMT_PCX, "pcx")->UseManualTime()->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    return RunWithRatios(argc, argv, [](const RatioReporter& r) {
+        for (const char* f : {"BMP", "TGA", "PCX"}) {
+            const std::string w = std::string("Write/") + f, rd = std::string("Read/") + f;
+            if (r.Counter(w, "vs_plain") > 0) std::printf("%s write / plain write = %.2f\n", f, r.Counter(w, "vs_plain"));
+            if (r.Counter(rd, "vs_plain") > 0)
+                std::printf("%s read / plain read = %.2f, / plain read into a new block = %.2f\n", f,
+                            r.Counter(rd, "vs_plain"), r.Counter(rd, "vs_plain_fresh"));
+        }
+    });
+}

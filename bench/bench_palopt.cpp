@@ -1,14 +1,13 @@
 // The logo reduction (count, PalReduce(235), ordered remap) of a 320 x 400 photograph-like
 // image, against a plain copy of a 4000 x 3000 x 3 buffer measured in the same run.
 // Target: the reduction within 2x the copy.
-#include <benchmark/benchmark.h>
+#include "BenchRatio.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -104,33 +103,11 @@ void BM_PartRemap(benchmark::State& state)
 }
 BENCHMARK(BM_PartRemap)->Arg(PAL_REMAP_NONE)->Arg(PAL_REMAP_ORDERED)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;  // milliseconds
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) Times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    double copy = 0, logo = 0;
-    for (const auto& [name, ms] : reporter.Times) {
-        if (name.rfind("BM_Copy36MB", 0) == 0) copy = ms;
-        if (name.rfind("BM_LogoReduction", 0) == 0) logo = ms;
-    }
-    if (copy > 0 && logo > 0) {
-        const double ratio = logo / copy;
-        std::printf("logo reduction / 36 MB copy = %.2f (target <= 2.00): %s\n", ratio, ratio <= 2.0 ? "met" : "NOT met");
-    }
-    benchmark::Shutdown();
-    return 0;
+    return RunWithRatios(argc, argv, [](const RatioReporter& r) {
+        r.PrintRatio("logo reduction / 36 MB copy", "BM_LogoReduction", "BM_Copy36MB", 2.0);
+    });
 }

@@ -6,6 +6,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
+#include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/Backup.h"
@@ -108,10 +109,6 @@ static bool IsUtf8_(const std::string& s)
 static std::string JsonString_(const std::string& s)
 {
     TRACE("CmdStore.JsonString_");
-    static const uint16_t high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
     const bool utf8 = IsUtf8_(s);
     std::string out = "\"";
     for (unsigned char c : s) {
@@ -125,15 +122,7 @@ static std::string JsonString_(const std::string& s)
         } else if (c < 0x80 || utf8) {
             out += static_cast<char>(c);
         } else {
-            uint32_t u = (c < 0xA0) ? high[c - 0x80] : c;
-            if (u < 0x800) {
-                out += static_cast<char>(0xC0 | (u >> 6));
-                out += static_cast<char>(0x80 | (u & 0x3F));
-            } else {
-                out += static_cast<char>(0xE0 | (u >> 12));
-                out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (u & 0x3F));
-            }
+            out += AnsiToUtf8(std::string(1, static_cast<char>(c)));
         }
     }
     return out + "\"";

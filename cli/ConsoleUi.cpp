@@ -16,11 +16,20 @@ static bool FdIsTerminal_(int fd)
     return target.rfind("/dev/pts/", 0) == 0 || target.rfind("/dev/tty", 0) == 0 || target == "/dev/console";
 }
 
-bool ConsoleStdinIsTerminal() { return FdIsTerminal_(0); }
-bool ConsoleStderrIsTerminal() { return FdIsTerminal_(2); }
+bool ConsoleStdinIsTerminal()
+{
+    TRACE("ConsoleUi.ConsoleStdinIsTerminal");
+    return FdIsTerminal_(0);
+}
+bool ConsoleStderrIsTerminal()
+{
+    TRACE("ConsoleUi.ConsoleStderrIsTerminal");
+    return FdIsTerminal_(2);
+}
 
 std::string ConsoleText(const std::string& text)
 {
+    TRACE("ConsoleUi.ConsoleText");
     std::string s;
     s.reserve(text.size());
     for (size_t i = 0; i < text.size(); i++) {
@@ -180,17 +189,27 @@ int ConsoleUi::OverwriteDialog(const std::string& caption, const std::string& te
 }
 
 // kvs takes the mode and prefix as options of its commands; the settings stand as they are.
-bool ConsoleUi::ResizeModeDialog() { return true; }
+bool ConsoleUi::ResizeModeDialog()
+{
+    TRACE("ConsoleUi.ResizeModeDialog");
+    return true;
+}
 
-std::string ConsoleUi::FileOpenDlg(const std::string&, std::string&, const std::string&, int&) { return {}; }
+std::string ConsoleUi::FileOpenDlg(const std::string&, std::string&, const std::string&, int&)
+{
+    TRACE("ConsoleUi.FileOpenDlg");
+    return {};
+}
 
 std::vector<std::string> ConsoleUi::MultiFileOpenDlg(const std::string&, std::string&, const std::string&, int&)
 {
+    TRACE("ConsoleUi.MultiFileOpenDlg");
     return {};
 }
 
 std::string ConsoleUi::FileSaveDlg(const std::string&, std::string&, const std::string&, int&, const std::string&)
 {
+    TRACE("ConsoleUi.FileSaveDlg");
     return {};
 }
 
@@ -216,4 +235,7 @@ void ConsoleUi::SetBusy(bool busy)
     }
 }
 
-void ConsoleUi::ProcessPendingMessages() {}
+void ConsoleUi::ProcessPendingMessages()
+{
+    TRACE("ConsoleUi.ProcessPendingMessages");
+}

@@ -5,6 +5,7 @@
 
 const std::vector<KvsCommand>& KvsCommandTable()
 {
+    TRACE("KvsCommands.KvsCommandTable");
     static const std::vector<KvsCommand> table = {
         {"inst", CmdInst, "",
          "the /inst action: new logos, Run entry, Logo=1 in MSDOS.SYS",

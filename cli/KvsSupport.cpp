@@ -14,7 +14,11 @@
 
 static int Forced_ = CONSOLE_ASK;
 
-int KvsForcedAnswer() { return Forced_; }
+int KvsForcedAnswer()
+{
+    TRACE("KvsSupport.KvsForcedAnswer");
+    return Forced_;
+}
 
 std::string KvsStudioPath()
 {
@@ -84,6 +88,7 @@ int KvsRunStatus(const std::function<int()>& body)
 
 int KvsRun(const std::function<void()>& body)
 {
+    TRACE("KvsSupport.KvsRun");
     return KvsRunStatus([&] {
         body();
         return static_cast<int>(KVS_EXIT_OK);

@@ -177,11 +177,6 @@ void AddFitImage(Image& img, int mode)
                 ImgFree(canvas);
             }
         }
-        // The resampler averages at most 255 pixels per output pixel and at most 32767 rows;
-        // a larger picture is brought near the logo size by sampling first.
-        const int maxW = LOGO_WIDTH * 128, maxH = LOGO_HEIGHT * 64;
-        if (img.Width > maxW || img.Height > maxH)
-            ImgResize(img, img, img.Width > maxW ? maxW : img.Width, img.Height > maxH ? maxH : img.Height);
         ImgResample(img, img, LOGO_WIDTH, LOGO_HEIGHT);
     });
 }

@@ -23,7 +23,11 @@ int32_t Random_(int32_t count) { return std::uniform_int_distribution<int32_t>(0
 
 }  // namespace
 
-void ShuffleSeed(uint32_t seed) { Rng_().seed(seed); }
+void ShuffleSeed(uint32_t seed)
+{
+    TRACE("Shuffle.ShuffleSeed");
+    Rng_().seed(seed);
+}
 
 int32_t PickIndex(int32_t& counter, int32_t count, int32_t method)
 {

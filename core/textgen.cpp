@@ -93,17 +93,17 @@ void Text_MakeSprite(Image& image, const std::string& text, TextParams& params)
     TRACE("textgen.Text_MakeSprite");
     if (text.empty()) return;
     MonBlock([&] {
-        TextFontSpec spec;
-        spec.Face = params.FontName.substr(0, 32);
+        TextFontSpec request;
+        request.Face = params.FontName.substr(0, 32);
         // A negative height asks for the character height, as a logical font does.
-        spec.CharHeight = std::abs(TextMulDiv(params.PointSize, TextScreenPPI(), 72));
-        if (spec.CharHeight == 0) spec.CharHeight = TextMulDiv(12, TextScreenPPI(), 72);
-        spec.Weight = (params.Style & TS_BOLD) ? 700 : 400;
-        spec.Italic = (params.Style & TS_ITALIC) != 0;
-        spec.Underline = (params.Style & TS_UNDERLINE) != 0;
-        spec.Strikeout = (params.Style & TS_STRIKEOUT) != 0;
-        spec.CharSet = params.CharSet;
-        TextFont* font = TextFontCreate(spec);
+        request.CharHeight = std::abs(TextMulDiv(params.PointSize, TextScreenPPI(), 72));
+        if (request.CharHeight == 0) request.CharHeight = TextMulDiv(12, TextScreenPPI(), 72);
+        request.Weight = (params.Style & TS_BOLD) ? 700 : 400;
+        request.Italic = (params.Style & TS_ITALIC) != 0;
+        request.Underline = (params.Style & TS_UNDERLINE) != 0;
+        request.Strikeout = (params.Style & TS_STRIKEOUT) != 0;
+        request.CharSet = params.CharSet;
+        TextFont* font = TextFontCreate(request);
         if (!font) return;  // no usable font: the image stays empty
         int tw = 0, th = 0;
         bool measured = TextMeasure(font, text, tw, th);

@@ -178,6 +178,7 @@ void FFMakeLoadFilter(int32_t mask, int32_t flags, std::string& filter)
 
 std::string FFMakeLoadFilter(int32_t mask, int32_t flags)
 {
+    TRACE("FFDispatch.FFMakeLoadFilter");
     std::string filter;
     FFMakeLoadFilter(mask, flags, filter);
     return filter;

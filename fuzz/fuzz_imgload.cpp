@@ -17,10 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (!ImgIsValid(img)) std::abort();
             const int64_t need = int64_t(img.Width) * img.Height * img.BytesPerPixel;
             if (img.Size != need || need > IMG_MAX_BYTES) std::abort();
-            // Touch every pixel so a short buffer shows up under the address sanitizer.
-            volatile uint8_t sum = 0;
-            for (int64_t i = 0; i < img.Size; ++i) sum = sum + img.Data[i];
-            (void)sum;
+            // The ends of the block: a short buffer shows up under the address sanitizer.
+            volatile uint8_t edge = img.Data[0];
+            edge = img.Data[img.Size - 1];
+            (void)edge;
         } catch (const EMon&) {
         }
         ImgFree(img);

@@ -415,9 +415,9 @@ void PalReduce(int wanted)
 
 // ---- remapping ----
 
-static void Remap24(const uint8_t* src, int step, int64_t n, uint8_t* dst, const NearTab_& t)
+static void Remap24_(const uint8_t* src, int step, int64_t n, uint8_t* dst, const NearTab_& t)
 {
-    TRACE("PalOpt.Remap24");
+    TRACE("PalOpt.Remap24_");
     int32_t* hist = quantP->Hist;
     for (int64_t i = 0; i < n; i++, src += step) {
         int32_t c = hist[PalCell(src[2], src[1], src[0])];
@@ -427,9 +427,9 @@ static void Remap24(const uint8_t* src, int step, int64_t n, uint8_t* dst, const
     }
 }
 
-static void RemapDitherLite24(const uint8_t* src, int step, int width, int height, uint8_t* dst, const NearTab_& t)
+static void RemapDitherLite24_(const uint8_t* src, int step, int width, int height, uint8_t* dst, const NearTab_& t)
 {
-    TRACE("PalOpt.RemapDitherLite24");
+    TRACE("PalOpt.RemapDitherLite24_");
     int32_t* hist = quantP->Hist;
     const uint8_t(*pal)[3] = quantP->Pal;
     for (int y = 0; y < height; y++) {
@@ -463,9 +463,9 @@ static void MakeErrTable_(int weight, int32_t* table)
     for (int e = -256; e <= 256; e++) table[e + 256] = e < 0 ? -pos[-e] : pos[e];
 }
 
-static void RemapDitherHeavy24(uint8_t* src, int step, int width, int height, uint8_t* dst, const NearTab_& t)
+static void RemapDitherHeavy24_(uint8_t* src, int step, int width, int height, uint8_t* dst, const NearTab_& t)
 {
-    TRACE("PalOpt.RemapDitherHeavy24");
+    TRACE("PalOpt.RemapDitherHeavy24_");
     int32_t* hist = quantP->Hist;
     const uint8_t(*pal)[3] = quantP->Pal;
     int32_t tab7[513], tab3[513], tab5[513], tab1[513];
@@ -498,9 +498,9 @@ static void RemapDitherHeavy24(uint8_t* src, int step, int width, int height, ui
     }
 }
 
-static void Remap8(const Image& src, Image& dst, const NearTab_& t)
+static void Remap8_(const Image& src, Image& dst, const NearTab_& t)
 {
-    TRACE("PalOpt.Remap8");
+    TRACE("PalOpt.Remap8_");
     uint8_t map[256];
     for (int i = 0; i < 256; i++)
         map[i] = uint8_t(Lookup_(quantP->Hist, t, src.Pal[i][2], src.Pal[i][1], src.Pal[i][0]));
@@ -553,19 +553,19 @@ void PalRemap(Image& src, Image& dst, int mode)
             work = &temp;
         }
         if (bpp == 8) {
-            Remap8(src, out, near);
+            Remap8_(src, out, near);
         } else {
             const int step = work->Bpp == 32 ? 4 : 3;
             std::memcpy(out.Pal, quantP->Pal, sizeof(out.Pal));
             switch (mode) {
             case PAL_REMAP_NONE:
-                Remap24(work->Data, step, int64_t(width) * height, out.Data, near);
+                Remap24_(work->Data, step, int64_t(width) * height, out.Data, near);
                 break;
             case PAL_REMAP_ORDERED:
-                RemapDitherLite24(work->Data, step, width, height, out.Data, near);
+                RemapDitherLite24_(work->Data, step, width, height, out.Data, near);
                 break;
             default:
-                RemapDitherHeavy24(work->Data, step, width, height, out.Data, near);
+                RemapDitherHeavy24_(work->Data, step, width, height, out.Data, near);
                 break;
             }
         }

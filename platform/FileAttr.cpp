@@ -1,6 +1,8 @@
 // DOS attributes over FAT ioctls or an extended attribute.
 #include "platform/FileAttr.h"
 
+#include "base/Mon.h"
+
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
@@ -42,6 +44,7 @@ int readXattr_(const std::string& path)
 
 int FileGetAttr(const std::string& path)
 {
+    TRACE("FileAttr.FileGetAttr");
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) return -1;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -65,6 +68,7 @@ int FileGetAttr(const std::string& path)
 
 bool FileSetAttr(const std::string& path, int attrs)
 {
+    TRACE("FileAttr.FileSetAttr");
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) return false;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -97,6 +101,7 @@ bool FileSetAttr(const std::string& path, int attrs)
 
 bool FileCopyAttr(const std::string& from, const std::string& to)
 {
+    TRACE("FileAttr.FileCopyAttr");
     int a = FileGetAttr(from);
     if (a < 0) return false;
     return FileSetAttr(to, a & ~FA_DIRECTORY);

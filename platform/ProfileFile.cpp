@@ -2,6 +2,9 @@
 // the rest of the file is written back exactly as it was read.
 #include "platform/ProfileFile.h"
 
+#include "base/Mon.h"
+#include "base/miscprocs.h"
+
 #include "platform/FileAttr.h"
 #include "platform/SysInfo.h"
 
@@ -81,18 +84,6 @@ std::string trim_(const std::string& s, size_t from = 0, size_t to = std::string
     while (from < to && isBlank_(s[from])) ++from;
     while (to > from && isBlank_(s[to - 1])) --to;
     return s.substr(from, to - from);
-}
-
-bool sameName_(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-    }
-    return true;
 }
 
 Parsed parse_(const std::string& line, bool first)
@@ -214,7 +205,7 @@ long findSection_(const Cache& c, const std::string& section)
 {
     for (size_t i = 0; i < c.lines.size(); ++i) {
         Parsed p = parse_(c.lines[i].text, i == 0);
-        if (p.kind == K_SECTION && sameName_(p.name, section)) return static_cast<long>(i);
+        if (p.kind == K_SECTION && SameText(p.name, section)) return static_cast<long>(i);
     }
     return -1;
 }
@@ -228,7 +219,7 @@ long findKey_(const Cache& c, long s, const std::string& key, Parsed* found, lon
         Parsed p = parse_(c.lines[i].text, false);
         if (p.kind == K_SECTION) break;
         if (p.kind != K_BLANK && last) *last = static_cast<long>(i);
-        if (p.kind == K_KEY && sameName_(p.name, key)) {
+        if (p.kind == K_KEY && SameText(p.name, key)) {
             if (found) *found = p;
             return static_cast<long>(i);
         }
@@ -323,6 +314,7 @@ bool flushPath_(const std::string& path, Cache& c)
 
 std::string ProfileResolvePath(const std::string& file)
 {
+    TRACE("ProfileFile.ProfileResolvePath");
     if (file.empty()) return std::string();
     std::string path = file;
     if (file.find('/') == std::string::npos) {
@@ -352,6 +344,7 @@ std::string ProfileResolvePath(const std::string& file)
 int ProfileReadString(const std::string& section, const std::string& key, const std::string& def,
                       std::string& out, int bufferSize, const std::string& file)
 {
+    TRACE("ProfileFile.ProfileReadString");
     out.clear();
     if (bufferSize <= 0) return 0;
     std::string value = def;
@@ -372,6 +365,7 @@ int ProfileReadString(const std::string& section, const std::string& key, const 
 bool ProfileWriteString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& file)
 {
+    TRACE("ProfileFile.ProfileWriteString");
     std::string s = trim_(section);
     std::string k = trim_(key);
     if (s.empty() || k.empty() || hasBreak_(section) || hasBreak_(key) || hasBreak_(value)) return false;
@@ -411,6 +405,7 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
 
 bool ProfileDeleteKey(const std::string& section, const std::string& key, const std::string& file)
 {
+    TRACE("ProfileFile.ProfileDeleteKey");
     std::string path = ProfileResolvePath(file);
     if (path.empty()) return false;
     Cache& c = cacheFor_(path);
@@ -426,6 +421,7 @@ bool ProfileDeleteKey(const std::string& section, const std::string& key, const 
 
 bool ProfileSectionExists(const std::string& section, const std::string& file, bool prefix)
 {
+    TRACE("ProfileFile.ProfileSectionExists");
     std::string path = ProfileResolvePath(file);
     if (path.empty()) return false;
     Cache& c = cacheFor_(path);
@@ -435,7 +431,7 @@ bool ProfileSectionExists(const std::string& section, const std::string& file, b
     std::string head = s + "\\";
     for (size_t i = 0; i < c.lines.size(); ++i) {
         Parsed p = parse_(c.lines[i].text, i == 0);
-        if (p.kind == K_SECTION && p.name.size() > head.size() && sameName_(p.name.substr(0, head.size()), head))
+        if (p.kind == K_SECTION && p.name.size() > head.size() && SameText(p.name.substr(0, head.size()), head))
             return true;
     }
     return false;
@@ -443,6 +439,7 @@ bool ProfileSectionExists(const std::string& section, const std::string& file, b
 
 bool ProfileAddSection(const std::string& section, const std::string& file)
 {
+    TRACE("ProfileFile.ProfileAddSection");
     std::string s = trim_(section);
     if (s.empty() || hasBreak_(section)) return false;
     std::string path = ProfileResolvePath(file);
@@ -462,6 +459,7 @@ bool ProfileAddSection(const std::string& section, const std::string& file)
 
 std::vector<std::string> ProfileKeys(const std::string& section, const std::string& file)
 {
+    TRACE("ProfileFile.ProfileKeys");
     std::vector<std::string> keys;
     std::string path = ProfileResolvePath(file);
     if (path.empty()) return keys;
@@ -473,7 +471,7 @@ std::vector<std::string> ProfileKeys(const std::string& section, const std::stri
         if (p.kind == K_SECTION) break;
         if (p.kind != K_KEY) continue;
         bool seen = false;
-        for (const std::string& k : keys) seen = seen || sameName_(k, p.name);
+        for (const std::string& k : keys) seen = seen || SameText(k, p.name);
         if (!seen) keys.push_back(p.name);
     }
     return keys;
@@ -481,6 +479,7 @@ std::vector<std::string> ProfileKeys(const std::string& section, const std::stri
 
 bool ProfileFlush(const std::string& file)
 {
+    TRACE("ProfileFile.ProfileFlush");
     std::string path = ProfileResolvePath(file);
     if (path.empty()) return false;
     auto& files = store_().files;
@@ -491,6 +490,7 @@ bool ProfileFlush(const std::string& file)
 
 bool ProfileFlushAll()
 {
+    TRACE("ProfileFile.ProfileFlushAll");
     bool ok = true;
     for (auto& [path, c] : store_().files) ok = flushPath_(path, c) && ok;
     return ok;
@@ -498,5 +498,6 @@ bool ProfileFlushAll()
 
 void ProfileDropCache()
 {
+    TRACE("ProfileFile.ProfileDropCache");
     store_().files.clear();
 }

@@ -2,6 +2,9 @@
 // their ends survive the profile reader's trimming.
 #include "platform/Registry.h"
 
+#include "base/Mon.h"
+#include "base/miscprocs.h"
+
 #include "platform/ProfileFile.h"
 #include "platform/SysInfo.h"
 
@@ -20,27 +23,15 @@ const char* rootName_(RegRoot root)
     return nullptr;
 }
 
-bool sameText_(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // Whether the key is one that every Windows system has (or one of its parents).
 bool wellKnown_(const std::string& keyPath)
 {
     std::string lm = std::string(rootName_(REG_HKEY_LOCAL_MACHINE));
     for (const char* known : {REG_CURRENT_VERSION, REG_RUN}) {
         std::string full = lm + "\\" + known;
-        if (sameText_(keyPath, full)) return true;
+        if (SameText(keyPath, full)) return true;
         if (keyPath.size() < full.size() && full[keyPath.size()] == '\\' &&
-            sameText_(keyPath, full.substr(0, keyPath.size())))
+            SameText(keyPath, full.substr(0, keyPath.size())))
             return true;
     }
     return false;
@@ -55,12 +46,14 @@ std::string valueKey_(const std::string& name)
 
 std::string RegFileName()
 {
+    TRACE("Registry.RegFileName");
     std::string win = SysWindowsDir();
     return win.empty() ? std::string() : win + "registry.ini";
 }
 
 std::string RegKeyPath(RegRoot root, const std::string& path)
 {
+    TRACE("Registry.RegKeyPath");
     const char* r = rootName_(root);
     if (!r) return std::string();
     std::string result = r;
@@ -79,6 +72,7 @@ std::string RegKeyPath(RegRoot root, const std::string& path)
 
 bool RegOpenKey(RegRoot root, const std::string& path, bool create, RegKey& key)
 {
+    TRACE("Registry.RegOpenKey");
     key = RegKey();
     std::string section = RegKeyPath(root, path);
     std::string file = RegFileName();
@@ -99,12 +93,14 @@ bool RegOpenKey(RegRoot root, const std::string& path, bool create, RegKey& key)
 
 void RegCloseKey(RegKey& key)
 {
+    TRACE("Registry.RegCloseKey");
     key.open = false;
     key.writable = false;
 }
 
 bool RegQueryValueStr(const RegKey& key, const std::string& name, std::string& value)
 {
+    TRACE("Registry.RegQueryValueStr");
     value.clear();
     if (!key.open) return false;
     std::string file = RegFileName();
@@ -117,8 +113,8 @@ bool RegQueryValueStr(const RegKey& key, const std::string& name, std::string& v
         value = out;
         return true;
     }
-    if (sameText_(key.path, std::string("HKEY_LOCAL_MACHINE\\") + REG_CURRENT_VERSION) &&
-        sameText_(name, "ProgramFilesDir")) {
+    if (SameText(key.path, std::string("HKEY_LOCAL_MACHINE\\") + REG_CURRENT_VERSION) &&
+        SameText(name, "ProgramFilesDir")) {
         std::string root = SysDriveRoot();
         if (root.empty()) return false;
         value = root + "Program Files";
@@ -129,6 +125,7 @@ bool RegQueryValueStr(const RegKey& key, const std::string& name, std::string& v
 
 bool RegSetValueStr(const RegKey& key, const std::string& name, const std::string& value)
 {
+    TRACE("Registry.RegSetValueStr");
     if (!key.open || !key.writable) return false;
     std::string file = RegFileName();
     if (file.empty()) return false;
@@ -138,6 +135,7 @@ bool RegSetValueStr(const RegKey& key, const std::string& name, const std::strin
 
 bool RegDeleteValueStr(const RegKey& key, const std::string& name)
 {
+    TRACE("Registry.RegDeleteValueStr");
     if (!key.open || !key.writable) return false;
     std::string file = RegFileName();
     if (file.empty()) return false;

@@ -1,6 +1,8 @@
 // Folders, memory and version figures, processes.
 #include "platform/SysInfo.h"
 
+#include "base/Mon.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -62,6 +64,7 @@ bool writable_(const std::string& dir)
 
 bool SysMakeDirs(const std::string& path)
 {
+    TRACE("SysInfo.SysMakeDirs");
     if (path.empty()) return false;
     std::string p;
     size_t i = 0;
@@ -81,6 +84,7 @@ bool SysMakeDirs(const std::string& path)
 
 std::string SysWindowsDir()
 {
+    TRACE("SysInfo.SysWindowsDir");
     std::string dir = env_("KVS_WINDOWS_DIR");
     if (dir.empty()) {
         std::string data = env_("XDG_DATA_HOME");
@@ -94,6 +98,7 @@ std::string SysWindowsDir()
 
 std::string SysDriveRoot()
 {
+    TRACE("SysInfo.SysDriveRoot");
     std::string win = SysWindowsDir();
     if (win.empty()) return std::string();
     std::string w = win.substr(0, win.size() - 1);
@@ -105,6 +110,7 @@ std::string SysDriveRoot()
 
 std::string SysExePath()
 {
+    TRACE("SysInfo.SysExePath");
     std::vector<char> buf(4096);
     for (;;) {
         ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
@@ -117,6 +123,7 @@ std::string SysExePath()
 
 std::string SysProgramDir()
 {
+    TRACE("SysInfo.SysProgramDir");
     std::string dir = env_("KVS_PROGRAM_DIR");
     if (!dir.empty()) {
         dir = withSlash_(dir);
@@ -136,13 +143,30 @@ std::string SysProgramDir()
     return dir;
 }
 
-int64_t SysMemTotal() { return meminfo_("MemTotal"); }
-int64_t SysMemAvailable() { return meminfo_("MemAvailable"); }
-int64_t SysSwapTotal() { return meminfo_("SwapTotal"); }
-int64_t SysSwapFree() { return meminfo_("SwapFree"); }
+int64_t SysMemTotal()
+{
+    TRACE("SysInfo.SysMemTotal");
+    return meminfo_("MemTotal");
+}
+int64_t SysMemAvailable()
+{
+    TRACE("SysInfo.SysMemAvailable");
+    return meminfo_("MemAvailable");
+}
+int64_t SysSwapTotal()
+{
+    TRACE("SysInfo.SysSwapTotal");
+    return meminfo_("SwapTotal");
+}
+int64_t SysSwapFree()
+{
+    TRACE("SysInfo.SysSwapFree");
+    return meminfo_("SwapFree");
+}
 
 bool SysUname(std::string& sysname, std::string& release, std::string& version, std::string& machine)
 {
+    TRACE("SysInfo.SysUname");
     struct utsname u;
     if (uname(&u) != 0) return false;
     sysname = u.sysname;
@@ -154,6 +178,7 @@ bool SysUname(std::string& sysname, std::string& release, std::string& version, 
 
 std::string SysVersionText()
 {
+    TRACE("SysInfo.SysVersionText");
     std::string s, r, v, m;
     if (!SysUname(s, r, v, m)) return std::string();
     return s + " " + r + " " + v + " " + m;
@@ -161,6 +186,7 @@ std::string SysVersionText()
 
 bool SysDiskSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes)
 {
+    TRACE("SysInfo.SysDiskSpace");
     freeBytes = totalBytes = 0;
     struct statvfs v;
     if (path.empty() || statvfs(path.c_str(), &v) != 0) return false;
@@ -171,6 +197,7 @@ bool SysDiskSpace(const std::string& path, int64_t& freeBytes, int64_t& totalByt
 
 std::vector<std::string> SysSplitCommandLine(const std::string& text)
 {
+    TRACE("SysInfo.SysSplitCommandLine");
     std::vector<std::string> args;
     std::string cur;
     bool inQuotes = false, have = false;
@@ -194,6 +221,7 @@ std::vector<std::string> SysSplitCommandLine(const std::string& text)
 bool SysStartProcess(const std::string& file, const std::vector<std::string>& args,
                      const std::string& folder, bool wait, int* exitCode)
 {
+    TRACE("SysInfo.SysStartProcess");
     if (file.empty()) return false;
     // Everything the child needs is built before fork: after it only async-signal-safe calls.
     std::vector<std::string> all;
@@ -255,12 +283,14 @@ bool SysStartProcess(const std::string& file, const std::vector<std::string>& ar
 
 bool SysIsExecutable(const std::string& path)
 {
+    TRACE("SysInfo.SysIsExecutable");
     struct stat st;
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 bool SysOpenDocument(const std::string& target)
 {
+    TRACE("SysInfo.SysOpenDocument");
     if (target.empty()) return false;
     return SysStartProcess("xdg-open", {target}, std::string(), false);
 }

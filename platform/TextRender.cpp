@@ -1,6 +1,7 @@
 #include "platform/TextRender.h"
 
 #include "base/Mon.h"
+#include "base/miscprocs.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -63,35 +64,10 @@ static bool FtInit_()
     return ftLib_ != nullptr;
 }
 
-// The 8-bit text of the Windows character sets as Unicode code points; the ANSI set's
-// 0x80-0x9F block differs from Latin-1, the rest of it is the same.
-static const uint16_t cp1252High_[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
+// The ANSI and default character sets share code page 1252; the others are taken as Latin-1.
 static uint32_t CodePoint_(unsigned char c, int charSet)
 {
-    if (c >= 0x80 && c < 0xA0 && (charSet == 0 || charSet == 1)) return cp1252High_[c - 0x80];
-    return c;
-}
-
-static std::string ToUtf8_(const std::string& s)
-{
-    std::string out;
-    for (unsigned char c : s) {
-        uint32_t u = CodePoint_(c, 0);
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
+    return charSet == 0 || charSet == 1 ? AnsiCodePoint(c) : c;
 }
 
 // fontconfig's best match for the request: file, face index, and the style it really has.
@@ -113,7 +89,7 @@ static bool MatchFont_(const std::string& family, bool bold, bool italic, std::s
     if (!FcInit()) return false;
     FcPattern* pat = FcPatternCreate();
     if (!pat) return false;
-    std::string fam = ToUtf8_(family);
+    std::string fam = AnsiToUtf8(family);
     FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(fam.c_str()));
     FcPatternAddInteger(pat, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -142,23 +118,23 @@ static int Px_(FT_Pos v26)  // 26.6 to whole pixels, rounded
     return static_cast<int>((v26 + 32) >> 6);
 }
 
-TextFont* TextFontCreate(const TextFontSpec& spec)
+TextFont* TextFontCreate(const TextFontSpec& request)
 {
     TRACE("TextRender.TextFontCreate");
-    if (!FtInit_() || spec.CharHeight <= 0 || spec.CharHeight > 4096) return nullptr;
-    bool bold = spec.Weight >= 600;
+    if (!FtInit_() || request.CharHeight <= 0 || request.CharHeight > 4096) return nullptr;
+    bool bold = request.Weight >= 600;
     std::string file;
     int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
     FT_Face face = nullptr;
-    const std::string names[2] = {spec.Face.empty() ? std::string("DejaVu Sans") : spec.Face, "DejaVu Sans"};
+    const std::string names[2] = {request.Face.empty() ? std::string("DejaVu Sans") : request.Face, "DejaVu Sans"};
     for (const std::string& n : names) {
-        if (MatchFont_(n, bold, spec.Italic, file, index, weight, slant) &&
+        if (MatchFont_(n, bold, request.Italic, file, index, weight, slant) &&
             FT_New_Face(ftLib_, file.c_str(), index, &face) == 0)
             break;
         face = nullptr;
     }
     if (!face) return nullptr;
-    if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(spec.CharHeight)) != 0) {
+    if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(request.CharHeight)) != 0) {
         FT_Done_Face(face);
         return nullptr;
     }
@@ -166,14 +142,14 @@ TextFont* TextFontCreate(const TextFontSpec& spec)
     TextFont* font = new TextFont;
     font->Face = face;
     font->SynthBold = bold && weight < FC_WEIGHT_DEMIBOLD;
-    font->SynthItalic = spec.Italic && slant == FC_SLANT_ROMAN;
-    font->Underline = spec.Underline;
-    font->Strikeout = spec.Strikeout;
-    font->CharSet = spec.CharSet;
+    font->SynthItalic = request.Italic && slant == FC_SLANT_ROMAN;
+    font->Underline = request.Underline;
+    font->Strikeout = request.Strikeout;
+    font->CharSet = request.CharSet;
     font->Ascent = Px_(face->size->metrics.ascender);
     font->Descent = Px_(-face->size->metrics.descender);
     if (font->Ascent + font->Descent <= 0) {
-        font->Ascent = spec.CharHeight;
+        font->Ascent = request.CharHeight;
         font->Descent = 0;
     }
     font->Family = face->family_name ? face->family_name : "";

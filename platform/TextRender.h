@@ -25,7 +25,7 @@ int TextScreenPPI();
 int TextMulDiv(int a, int b, int c);
 
 // nullptr when no usable face exists.
-TextFont* TextFontCreate(const TextFontSpec& spec);
+TextFont* TextFontCreate(const TextFontSpec& request);
 void TextFontDelete(TextFont*& font);
 // Family and style name of the face actually used ("DejaVu Sans", "Bold").
 std::string TextFontFamily(const TextFont* font);

@@ -12,27 +12,27 @@
 
 TFormBasic::TFormBasic(QWidget* parent) : QDialog(parent)
 {
-    TRACE("wFormBasic.TFormBasic");
+    TRACE("wFormBasic.TFormBasic.TFormBasic");
     // The system's dialog font stands in for "MS Sans Serif" 8 points.
 }
 
 void TFormBasic::SetClientSize(int width, int height)
 {
-    TRACE("wFormBasic.SetClientSize");
+    TRACE("wFormBasic.TFormBasic.SetClientSize");
     resize(width, height);
     setSizeGripEnabled(false);
 }
 
 TFormDialog::TFormDialog(QWidget* parent) : TFormBasic(parent)
 {
-    TRACE("wFormDialog.TFormDialog");
+    TRACE("wFormDialog.TFormDialog.TFormDialog");
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 }
 
 void TFormDialog::showEvent(QShowEvent* event)
 {
-    TRACE("wFormDialog.showEvent");
+    TRACE("wFormDialog.TFormDialog.showEvent");
     TFormBasic::showEvent(event);
     if (event->spontaneous()) return;
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();

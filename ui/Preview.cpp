@@ -15,6 +15,8 @@ void Preview_Init(Preview& preview, QWidget* host, int margin)
     preview.margin = margin;
     preview.display = Display_Create_VCL(host, 0, 0, 16, 16);
     Display_SetColor(preview.display, Qt::black);
+    // Nothing to show yet: the panel shows through until the first picture.
+    Display_Hide(preview.display);
 }
 
 void Preview_SetColor(Preview& preview, const QColor& color)
@@ -36,7 +38,8 @@ void Preview_Show(Preview& preview, Image& img)
         preview.scale = static_cast<double>(nw) / img.Width;
         Image* shown = &img;
         if (nw != img.Width || nh != img.Height) {
-            ImgResize(img, temp, nw, nh);
+            if (preview.smooth && nw < img.Width && nh < img.Height) ImgResample(img, temp, nw, nh);
+            else ImgResize(img, temp, nw, nh);
             shown = &temp;
         }
         Display_SetBounds(preview.display, ox + 1, oy + 1, nw, nh);

@@ -13,6 +13,9 @@ struct Preview {
     QWidget* host = nullptr;
     int margin = 0;                     // kept free on each side inside the host
     TDisplayControl* display = nullptr;
+    // Shrink by averaging: nearest-neighbour shrinking of dithered pictures shows stripes. Off
+    // keeps 8-bit pictures 8-bit (the band animation cycles their palette).
+    bool smooth = true;
 };
 
 void Preview_Init(Preview& preview, QWidget* host, int margin);

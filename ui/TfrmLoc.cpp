@@ -13,7 +13,7 @@
 
 TfrmLoc::TfrmLoc(QWidget* parent) : TFormDialog(parent)
 {
-    TRACE("wAdvanced.TfrmLoc");
+    TRACE("wAdvanced.TfrmLoc.TfrmLoc");
     SetupUi_();
 }
 
@@ -24,7 +24,7 @@ static QString Path_(const std::string& s)
 
 void TfrmLoc::SetupUi_()
 {
-    TRACE("wAdvanced.SetupUi_");
+    TRACE("wAdvanced.TfrmLoc.SetupUi_");
     setObjectName("frmLoc");
     setWindowTitle(tr("System Files"));
 
@@ -96,7 +96,7 @@ void TfrmLoc::SetupUi_()
 
 void TfrmLoc::Fill()
 {
-    TRACE("wAdvanced.Fill");
+    TRACE("wAdvanced.TfrmLoc.Fill");
     PageControl1->setCurrentWidget(TabSheet1);
     edDest0->setText(Path_(GetLogoFileName(POS_STARTUP)));
     edDest1->setText(Path_(GetLogoFileName(POS_WAIT)));
@@ -106,7 +106,7 @@ void TfrmLoc::Fill()
 
 void TfrmLoc::Apply()
 {
-    TRACE("wAdvanced.Apply");
+    TRACE("wAdvanced.TfrmLoc.Apply");
     SetStorageDir(edSrc->text().toStdString());
     SetLogoFileName(POS_STARTUP, edDest0->text().toStdString());
     SetLogoFileName(POS_WAIT, edDest1->text().toStdString());
@@ -115,7 +115,7 @@ void TfrmLoc::Apply()
 
 void TfrmLoc::btnRestore95Click()
 {
-    TRACE("wAdvanced.btnRestore95Click");
+    TRACE("wAdvanced.TfrmLoc.btnRestore95Click");
     edDest0->setText(Path_(GetDefaultLogoFileName(POS_STARTUP)));
     edDest1->setText(Path_(GetDefaultLogoFileName(POS_WAIT)));
     edDest2->setText(Path_(GetDefaultLogoFileName(POS_TURNOFF)));
@@ -123,7 +123,7 @@ void TfrmLoc::btnRestore95Click()
 
 void TfrmLoc::btnRestoreStorageClick()
 {
-    TRACE("wAdvanced.btnRestoreStorageClick");
+    TRACE("wAdvanced.TfrmLoc.btnRestoreStorageClick");
     edSrc->setText(Path_(GetDefaultStorageDir()));
 }
 

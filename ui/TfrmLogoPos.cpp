@@ -12,13 +12,13 @@
 
 TfrmLogoPos::TfrmLogoPos(QWidget* parent) : TFormDialog(parent)
 {
-    TRACE("wLogoPos.TfrmLogoPos");
+    TRACE("wLogoPos.TfrmLogoPos.TfrmLogoPos");
     SetupUi_();
 }
 
 void TfrmLogoPos::SetupUi_()
 {
-    TRACE("wLogoPos.SetupUi_");
+    TRACE("wLogoPos.TfrmLogoPos.SetupUi_");
     setObjectName("frmLogoPos");
     setWindowTitle(tr("Select Logo Position"));
 
@@ -55,7 +55,7 @@ void TfrmLogoPos::SetupUi_()
 
 void TfrmLogoPos::Fill(int32_t mask, const std::string& explanation)
 {
-    TRACE("wLogoPos.Fill");
+    TRACE("wLogoPos.TfrmLogoPos.Fill");
     memoText->setPlainText(QString::fromStdString(explanation));
     chk0->setChecked(mask & 1);
     chk1->setChecked(mask & 2);
@@ -64,7 +64,7 @@ void TfrmLogoPos::Fill(int32_t mask, const std::string& explanation)
 
 int32_t TfrmLogoPos::ReadBack() const
 {
-    TRACE("wLogoPos.ReadBack");
+    TRACE("wLogoPos.TfrmLogoPos.ReadBack");
     return (chk0->isChecked() ? 1 : 0) | (chk1->isChecked() ? 2 : 0) | (chk2->isChecked() ? 4 : 0);
 }
 

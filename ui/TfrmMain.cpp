@@ -226,11 +226,6 @@ void Command_(const std::function<void()>& body)
     }
 }
 
-std::string StripPng_(const std::string& name)
-{
-    return name.size() >= 4 ? name.substr(0, name.size() - 4) : std::string();
-}
-
 }  // namespace
 
 // ====================================================================== construction
@@ -242,6 +237,10 @@ TfrmMain::TfrmMain(bool runStartUp, QWidget* parent) : QMainWindow(parent), runS
     setupUi_();
     createMenu_();
     wireSignals_();
+    // The designed client area below the menu bar, centred on the screen.
+    resize(CLIENT_WIDTH, CLIENT_HEIGHT + menuBar()->sizeHint().height());
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     previousView_ = SetStoreView(this);
 }
 
@@ -630,12 +629,15 @@ void TfrmMain::ShowLogoFile(int position)
     Image img;
     bool shown = false;
     const std::string path = GetLogoFileName(position);
+    // A band to animate needs the picture to stay 8-bit.
+    preview.smooth = !(position == POS_STARTUP && mnuAnimate->isChecked());
     MonBlockTransparent([&] {
         ImgLoad(path, img, FMT_BMP);
         ImgResize(img, img, PREVIEW_WIDTH, PREVIEW_HEIGHT);
         Preview_Show(preview, img);
         shown = true;
     });
+    preview.smooth = true;
     shown = shown && MonOK();
     MonClearError();
     if (!shown) {
@@ -805,12 +807,22 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::FormShow()
 {
     TRACE("wMain.TfrmMain.FormShow");
+    RunStartUp();
+}
+
+bool TfrmMain::RunStartUp()
+{
+    TRACE("wMain.TfrmMain.RunStartUp");
+    bool ran = false;
     try {
-        StartUp(this);
+        ran = StartUp(this);
+        // The first row was selected while starting, when nothing is shown: show it now.
+        if (!ran) ShowCurrentImage();
     } catch (const std::exception& e) {
         MonClearError();
         Ui().ErrorBox(e.what());
     }
+    return ran;
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event)

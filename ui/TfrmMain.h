@@ -86,6 +86,8 @@ public:
     std::vector<std::string> HighlightedNames();
 
     // ---- start-up and shut-down steps ----
+    // The start-up sequence of the first show, then the first image; true when a switch ran.
+    bool RunStartUp();
     void SetUpWindow() override;
     void HideForCommandLine() override;
     void RequestTerminate() override;

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
 
 #include "base/Mon.h"
 #include "core/LogoBuilder.h"
@@ -95,6 +96,7 @@ void OptionsTakeFont(OptionsWorkCopy& work, const std::string& name, bool bold, 
 
 TColorSwatch::TColorSwatch(QWidget* parent) : QFrame(parent)
 {
+    TRACE("wOptions.TColorSwatch.TColorSwatch");
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);
     setFixedSize(64, 24);
@@ -105,6 +107,7 @@ TColorSwatch::TColorSwatch(QWidget* parent) : QFrame(parent)
 
 void TColorSwatch::SetColor(int32_t color)
 {
+    TRACE("wOptions.TColorSwatch.SetColor");
     color_ = color;
     QPalette p = palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
@@ -114,6 +117,7 @@ void TColorSwatch::SetColor(int32_t color)
 
 void TColorSwatch::mouseReleaseEvent(QMouseEvent* event)
 {
+    TRACE("wOptions.TColorSwatch.mouseReleaseEvent");
     QFrame::mouseReleaseEvent(event);
     if (isEnabled() && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
 }
@@ -122,7 +126,7 @@ void TColorSwatch::mouseReleaseEvent(QMouseEvent* event)
 
 TfrmOptions::TfrmOptions(QWidget* parent) : TFormDialog(parent)
 {
-    TRACE("wOptions.TfrmOptions");
+    TRACE("wOptions.TfrmOptions.TfrmOptions");
     SetupUi_();
 }
 
@@ -159,7 +163,7 @@ static QHBoxLayout* SwatchRow_(TColorSwatch* swatch, const QString& label)
 
 void TfrmOptions::SetupUi_()
 {
-    TRACE("wOptions.SetupUi_");
+    TRACE("wOptions.TfrmOptions.SetupUi_");
     setObjectName("frmOptions");
     setWindowTitle(tr("Options"));
 
@@ -282,7 +286,7 @@ void TfrmOptions::SetupUi_()
 
 void TfrmOptions::Fill(const OptionsWorkCopy& work)
 {
-    TRACE("wOptions.Fill");
+    TRACE("wOptions.TfrmOptions.Fill");
     Font = work;
     PageControl1->setCurrentWidget(TabSheet1);
     chkAutoStart->setChecked(work.autoChange);
@@ -315,7 +319,7 @@ void TfrmOptions::Fill(const OptionsWorkCopy& work)
 
 void TfrmOptions::ReadBack(OptionsWorkCopy& work)
 {
-    TRACE("wOptions.ReadBack");
+    TRACE("wOptions.TfrmOptions.ReadBack");
     // The font fields come from the font dialog's results, the rest from the controls.
     work.fontName = Font.fontName;
     work.fontBold = Font.fontBold;
@@ -347,7 +351,7 @@ void TfrmOptions::ReadBack(OptionsWorkCopy& work)
 
 void TfrmOptions::ApplyMessageRule_()
 {
-    TRACE("wOptions.ApplyMessageRule_");
+    TRACE("wOptions.TfrmOptions.ApplyMessageRule_");
     TMemo_Enable(memo0, chkMsg0->isChecked());
     TMemo_Enable(memo1, chkMsg1->isChecked());
     TMemo_Enable(memo2, chkMsg2->isChecked());
@@ -355,13 +359,13 @@ void TfrmOptions::ApplyMessageRule_()
 
 void TfrmOptions::chkAnimEnabledClick()
 {
-    TRACE("wOptions.chkAnimEnabledClick");
+    TRACE("wOptions.TfrmOptions.chkAnimEnabledClick");
     TWinControl_Enable(boxAnimOptions, chkAnimEnabled->isChecked());
 }
 
 void TfrmOptions::btnFontSelectClick()
 {
-    TRACE("wOptions.btnFontSelectClick");
+    TRACE("wOptions.TfrmOptions.btnFontSelectClick");
     QFont f(QString::fromStdString(Font.fontName));
     if (Font.fontSize > 0) f.setPointSize(Font.fontSize);
     f.setBold(Font.fontBold);
@@ -381,8 +385,13 @@ void TfrmOptions::btnFontSelectClick()
 
 void TfrmOptions::PanColorClick_(TColorSwatch* swatch)
 {
-    TRACE("wOptions.PanColorClick_");
-    swatch->SetColor(ColorPickDlg(swatch->Color(), GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION));
+    TRACE("wOptions.TfrmOptions.PanColorClick_");
+    // an error must not leave a slot: it is shown here and the old colour stays
+    try {
+        swatch->SetColor(ColorPickDlg(swatch->Color(), GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION));
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+    }
 }
 
 bool OptionsDialog()

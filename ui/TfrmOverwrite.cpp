@@ -16,13 +16,13 @@ static constexpr int MEMO_WIDTH = 477;
 
 TfrmOverwrite::TfrmOverwrite(QWidget* parent) : TFormDialog(parent)
 {
-    TRACE("wOverwrite.TfrmOverwrite");
+    TRACE("wOverwrite.TfrmOverwrite.TfrmOverwrite");
     SetupUi_();
 }
 
 void TfrmOverwrite::SetupUi_()
 {
-    TRACE("wOverwrite.SetupUi_");
+    TRACE("wOverwrite.TfrmOverwrite.SetupUi_");
     setObjectName("frmOverwrite");
     memo1 = NewControl<QPlainTextEdit>("memo1");
     MakeStaticMemo(memo1, false);
@@ -66,7 +66,7 @@ void TfrmOverwrite::SetupUi_()
 
 int TfrmOverwrite::WrappedLines(const QString& text) const
 {
-    TRACE("wOverwrite.WrappedLines");
+    TRACE("wOverwrite.TfrmOverwrite.WrappedLines");
     const int width = MEMO_WIDTH - 2 * static_cast<int>(memo1->document()->documentMargin());
     QFontMetrics fm(memo1->font());
     const QRect r = fm.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text);
@@ -75,7 +75,7 @@ int TfrmOverwrite::WrappedLines(const QString& text) const
 
 void TfrmOverwrite::Fill(const std::string& caption, const std::string& text)
 {
-    TRACE("wOverwrite.Fill");
+    TRACE("wOverwrite.TfrmOverwrite.Fill");
     setWindowTitle(QString::fromStdString(caption));
     QString t = QString::fromStdString(text);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -11,13 +11,13 @@
 
 TfrmRename::TfrmRename(QWidget* parent) : TFormDialog(parent)
 {
-    TRACE("wRename.TfrmRename");
+    TRACE("wRename.TfrmRename.TfrmRename");
     SetupUi_();
 }
 
 void TfrmRename::SetupUi_()
 {
-    TRACE("wRename.SetupUi_");
+    TRACE("wRename.TfrmRename.SetupUi_");
     setObjectName("frmRename");
     labSubTitle = NewControl<QLabel>("labSubTitle");
     edNewName = NewControl<QLineEdit>("edNewName");
@@ -42,7 +42,7 @@ void TfrmRename::SetupUi_()
 
 void TfrmRename::Fill(const std::string& caption, const std::string& label, const std::string& text)
 {
-    TRACE("wRename.Fill");
+    TRACE("wRename.TfrmRename.Fill");
     setWindowTitle(QString::fromStdString(caption));
     labSubTitle->setText(QString::fromStdString(label));
     edNewName->setText(QString::fromStdString(text));
@@ -52,7 +52,7 @@ void TfrmRename::Fill(const std::string& caption, const std::string& label, cons
 
 std::string TfrmRename::ReadBack() const
 {
-    TRACE("wRename.ReadBack");
+    TRACE("wRename.TfrmRename.ReadBack");
     return edNewName->text().toStdString();
 }
 

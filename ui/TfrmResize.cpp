@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 #include "base/Mon.h"
 #include "core/Names.h"
 #include "core/Settings.h"
@@ -34,9 +36,12 @@ static const char* const MODE_TEXT_[3] = {
 // A 4:3 landscape in a 120 x 90 frame of its own; the painter's transform places it.
 static void DrawScene_(QPainter& p)
 {
+    TRACE("wResize.DrawScene_");
     QLinearGradient sky(0, 0, 0, 60);
     sky.setColorAt(0, QColor(40, 90, 200));
     sky.setColorAt(1, QColor(170, 210, 250));
+    p.save();
+    p.setClipRect(QRectF(0, 0, 120, 90), Qt::IntersectClip);
     p.fillRect(QRectF(0, 0, 120, 90), sky);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 210, 40));
@@ -47,6 +52,7 @@ static void DrawScene_(QPainter& p)
     p.drawEllipse(QRectF(40, 58, 110, 60));
     p.setBrush(QColor(150, 60, 40));
     p.drawRect(QRectF(20, 48, 18, 14));
+    p.restore();
 }
 
 QImage ResizeModePicture(int mode)
@@ -93,7 +99,7 @@ QImage ResizeModePicture(int mode)
 
 TfrmResize::TfrmResize(QWidget* parent) : TFormBasic(parent)
 {
-    TRACE("wResize.TfrmResize");
+    TRACE("wResize.TfrmResize.TfrmResize");
     SetupUi_();
 }
 
@@ -126,7 +132,7 @@ static QFrame* NewLine_()
 
 void TfrmResize::SetupUi_()
 {
-    TRACE("wResize.SetupUi_");
+    TRACE("wResize.TfrmResize.SetupUi_");
     setObjectName("frmResize");
     setWindowTitle(tr("Choose Resize Mode"));
     labTitle = NewControl<QLabel>("labTitle", tr("How do you want the picture to be resized:"));
@@ -139,8 +145,7 @@ void TfrmResize::SetupUi_()
     memoBorder = NewModeText_("memoBorder", 0);
     memoCrop = NewModeText_("memoCrop", 1);
     memoStretch = NewModeText_("memoStretch", 2);
-    auto* modes = new QButtonGroup(this);
-    modes->setObjectName("grpModes");
+    grpModes_ = new QButtonGroup(this);
 
     auto* rows = new QGridLayout;
     rows->setColumnStretch(2, 1);
@@ -149,7 +154,7 @@ void TfrmResize::SetupUi_()
     int r = 0;
     for (const auto& [rad, img, memo] : table) {
         if (r > 0) rows->addWidget(NewLine_(), r++, 0, 1, 3);
-        modes->addButton(rad);
+        grpModes_->addButton(rad);
         rad->setAccessibleName(memo->toPlainText().section('\n', 0, 0));
         rows->addWidget(rad, r, 0);
         rows->addWidget(img, r, 1);
@@ -184,16 +189,19 @@ void TfrmResize::SetupUi_()
 
 void TfrmResize::Fill()
 {
-    TRACE("wResize.Fill");
+    TRACE("wResize.TfrmResize.Fill");
     QRadioButton* const rad[3] = {radBorder, radCrop, radStretch};
+    // an exclusive group keeps one button checked; none is checked for an unknown mode
+    grpModes_->setExclusive(false);
     for (QRadioButton* b : rad) b->setChecked(false);
+    grpModes_->setExclusive(true);
     if (ResizeMode >= 0 && ResizeMode <= 2) rad[ResizeMode]->setChecked(true);
     edPrefix->setText(QString::fromStdString(SanitizeName(DefPrefix, false)));
 }
 
 void TfrmResize::ReadBack()
 {
-    TRACE("wResize.ReadBack");
+    TRACE("wResize.TfrmResize.ReadBack");
     ResizeMode = radCrop->isChecked() ? 1 : radStretch->isChecked() ? 2 : 0;
     DefPrefix = SanitizeName(edPrefix->text().toStdString(), false);
 }

@@ -8,6 +8,7 @@
 #include "ui/DialogBase.h"
 #include "ui/VCLUtils.h"
 
+class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -44,4 +45,5 @@ public:
 
 private:
     void SetupUi_();
+    QButtonGroup* grpModes_;
 };

@@ -12,7 +12,7 @@
 
 TfrmSetLogo::TfrmSetLogo(QWidget* parent) : TFormDialog(parent)
 {
-    TRACE("wSetLogo.TfrmSetLogo");
+    TRACE("wSetLogo.TfrmSetLogo.TfrmSetLogo");
     SetupUi_();
 }
 
@@ -28,7 +28,7 @@ static QPlainTextEdit* NewMessageBox_(const char* name)
 
 void TfrmSetLogo::SetupUi_()
 {
-    TRACE("wSetLogo.SetupUi_");
+    TRACE("wSetLogo.TfrmSetLogo.SetupUi_");
     setObjectName("frmSetLogo");
     setWindowTitle(tr("Select Logo Position"));
 
@@ -73,7 +73,7 @@ void TfrmSetLogo::SetupUi_()
 
 void TfrmSetLogo::Fill(const SetLogoRequest& request)
 {
-    TRACE("wSetLogo.Fill");
+    TRACE("wSetLogo.TfrmSetLogo.Fill");
     memoText->setPlainText(QString::fromStdString(request.explanation));
     chk0->setChecked(request.positions & 1);
     chk1->setChecked(request.positions & 2);
@@ -86,7 +86,7 @@ void TfrmSetLogo::Fill(const SetLogoRequest& request)
 
 void TfrmSetLogo::ReadBack(SetLogoRequest& request) const
 {
-    TRACE("wSetLogo.ReadBack");
+    TRACE("wSetLogo.TfrmSetLogo.ReadBack");
     request.positions = (chk0->isChecked() ? 1 : 0) | (chk1->isChecked() ? 2 : 0) | (chk2->isChecked() ? 4 : 0);
     request.message1 = MemoGetText(memo0);
     request.message2 = MemoGetText(memo1);
@@ -95,7 +95,7 @@ void TfrmSetLogo::ReadBack(SetLogoRequest& request) const
 
 void TfrmSetLogo::ApplyEnableRule()
 {
-    TRACE("wSetLogo.ApplyEnableRule");
+    TRACE("wSetLogo.TfrmSetLogo.ApplyEnableRule");
     TMemo_Enable(memo0, chk0->isChecked());
     TMemo_Enable(memo1, chk1->isChecked());
     TMemo_Enable(memo2, chk2->isChecked());
@@ -103,7 +103,7 @@ void TfrmSetLogo::ApplyEnableRule()
 
 void TfrmSetLogo::chkClick()
 {
-    TRACE("wSetLogo.chkClick");
+    TRACE("wSetLogo.TfrmSetLogo.chkClick");
     ApplyEnableRule();
 }
 

@@ -157,6 +157,7 @@ std::vector<std::string> FilterToNameFilters(const std::string& filter)
 
 static std::string FolderOf_(const std::string& name)
 {
+    TRACE("VCLUtils.FolderOf_");
     std::string folder = std::filesystem::path(name).parent_path().string();
     return AddBS(folder);
 }
@@ -173,6 +174,7 @@ std::string FileDlgAccept(const std::string& chosen, const std::string& filter, 
 
 static std::string StartFolder_(const std::string& folder)
 {
+    TRACE("VCLUtils.StartFolder_");
     return Trim_(folder).empty() ? GetProgramDir() : folder;
 }
 
@@ -180,6 +182,7 @@ static std::string StartFolder_(const std::string& folder)
 static QStringList PrepareFileDialog_(QFileDialog& dlg, const std::string& title, const std::string& folder,
                                       const std::string& filter, int filterIndex)
 {
+    TRACE("VCLUtils.PrepareFileDialog_");
     dlg.setWindowTitle(Q_(title));
     dlg.setDirectory(Q_(StartFolder_(folder)));
     dlg.setOption(QFileDialog::HideNameFilterDetails, true);
@@ -192,10 +195,16 @@ static QStringList PrepareFileDialog_(QFileDialog& dlg, const std::string& title
     return filters;
 }
 
+// With the details hidden the dialog reports the entry without its pattern part.
 static int ChosenIndex_(const QFileDialog& dlg, const QStringList& filters)
 {
-    int i = static_cast<int>(filters.indexOf(dlg.selectedNameFilter()));
-    return i < 0 ? 1 : i + 1;
+    TRACE("VCLUtils.ChosenIndex_");
+    const QString chosen = dlg.selectedNameFilter();
+    for (qsizetype i = 0; i < filters.size(); i++) {
+        const QString& full = filters[i];
+        if (chosen == full || chosen == full.left(full.lastIndexOf(QStringLiteral(" (")))) return static_cast<int>(i) + 1;
+    }
+    return 1;
 }
 
 std::string FileOpenDlg(const std::string& title, std::string& folder, const std::string& filter, int& filterIndex)
@@ -380,6 +389,7 @@ void SetHint(QWidget* button, const std::string& text)
 
 static void SetBackground_(QWidget* control, bool on)
 {
+    TRACE("VCLUtils.SetBackground_");
     const QPalette app = QApplication::palette(control);
     const QColor bg = on ? app.color(QPalette::Active, QPalette::Base) : app.color(QPalette::Active, QPalette::Button);
     QPalette p = control->palette();

@@ -22,6 +22,24 @@ TEST(MiscText, AddBSAndForceFileExt)
     EXPECT_EQ(ForceFileExt("/dir.v2/photo", "png"), "/dir.v2/photo.png") << "a dot in a folder is no extension";
 }
 
+TEST(MiscText, SameTextFoldsOnlyAsciiLetters)
+{
+    EXPECT_TRUE(SameText("HKEY_Local_Machine\\Software", "hkey_local_machine\\SOFTWARE"));
+    EXPECT_FALSE(SameText("Logo", "Logos"));
+    EXPECT_FALSE(SameText("[", "{")) << "only a-z fold, not the bytes 32 above other characters";
+    EXPECT_FALSE(SameText("\xE9", "\xC9")) << "8-bit letters compare as they are";
+}
+
+TEST(MiscText, AnsiToUtf8UsesCodePage1252)
+{
+    EXPECT_EQ(AnsiToUtf8("plain"), "plain");
+    EXPECT_EQ(AnsiToUtf8("\x80 \x99"), "\xE2\x82\xAC \xE2\x84\xA2");  // euro, trade mark
+    EXPECT_EQ(AnsiToUtf8("caf\xE9"), "caf\xC3\xA9");                    // Latin-1 half as it is
+    EXPECT_EQ(AnsiToUtf8("\x81"), "\xEF\xBF\xBD");                      // a hole of the code page
+    EXPECT_EQ(AnsiCodePoint(0x9F), 0x0178u);
+    EXPECT_EQ(AnsiCodePoint(0xFF), 0x00FFu);
+}
+
 TEST(MiscText, ReplaceStrPosFromHexToInt)
 {
     EXPECT_EQ(ReplaceStr("a/b/c", "/", "_"), "a_b_c");

@@ -325,10 +325,10 @@ TEST(TextRender, FontMatchingAndScaling)
     EXPECT_EQ(TextMulDiv(5, 3, 2), 8);
     EXPECT_EQ(TextMulDiv(-5, 3, 2), -8);
     EXPECT_EQ(TextMulDiv(1, 1, 0), -1);
-    TextFontSpec spec;
-    spec.Face = "No Such Face Anywhere";
-    spec.CharHeight = 16;
-    TextFont* f = TextFontCreate(spec);
+    TextFontSpec request;
+    request.Face = "No Such Face Anywhere";
+    request.CharHeight = 16;
+    TextFont* f = TextFontCreate(request);
     ASSERT_NE(f, nullptr);
     EXPECT_FALSE(TextFontFamily(f).empty());
     int w = 0, h = 0;
@@ -337,6 +337,6 @@ TEST(TextRender, FontMatchingAndScaling)
     EXPECT_GT(h, 15);
     TextFontDelete(f);
     EXPECT_EQ(f, nullptr);
-    spec.CharHeight = 0;
-    EXPECT_EQ(TextFontCreate(spec), nullptr);
+    request.CharHeight = 0;
+    EXPECT_EQ(TextFontCreate(request), nullptr);
 }

@@ -48,6 +48,18 @@ protected:
     int fileMark_ = 0;
 };
 
+// The same, with the two pictures most reader tests load and compare, freed afterwards.
+class ImageTempDirTest : public TempDirTest {
+protected:
+    void TearDown() override
+    {
+        ImgFree(img_);
+        ImgFree(back_);
+        TempDirTest::TearDown();
+    }
+    Image img_, back_;
+};
+
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);

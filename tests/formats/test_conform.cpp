@@ -18,20 +18,11 @@
 #include "image/ImgBasic.h"
 #include "support/TempDir.h"
 
+#include "ReaderTestUtil.h"
+
 namespace {
 
-// Runs fn; returns the error text it raised ("" when none) and clears the monitor.
-template <class F> std::string ErrorOf(F&& fn)
-{
-    std::string text;
-    try {
-        fn();
-    } catch (const EMon& e) {
-        text = e.what();
-    }
-    MonClearError();
-    return text;
-}
+using rtest::ErrorOf;
 
 // Pixels with long runs, short runs, single pixels and bytes of 192 and above, so every
 // packet kind of the run-length writers is used.

@@ -13,19 +13,11 @@
 #include "image/ImgBasic.h"
 #include "support/TempDir.h"
 
+#include "ReaderTestUtil.h"
+
 namespace {
 
-template <class F> std::string ErrorOf(F&& fn)
-{
-    std::string text;
-    try {
-        fn();
-    } catch (const EMon& e) {
-        text = e.what();
-    }
-    MonClearError();
-    return text;
-}
+using rtest::ErrorOf;
 
 void Fill(Image& img, int w, int h, int bpp)
 {

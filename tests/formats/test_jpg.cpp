@@ -138,16 +138,7 @@ void Smooth(Image& img, int w, int h)
         }
 }
 
-class JpgTest : public TempDirTest {
-protected:
-    void TearDown() override
-    {
-        ImgFree(img_);
-        ImgFree(back_);
-        TempDirTest::TearDown();
-    }
-    Image img_, back_;
-};
+class JpgTest : public ImageTempDirTest {};
 
 }  // namespace
 

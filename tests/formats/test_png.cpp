@@ -135,14 +135,12 @@ std::vector<uint8_t> PngWithHeader(uint32_t w, uint32_t h, uint8_t depth, uint8_
     return f;
 }
 
-class PngTest : public TempDirTest {
+class PngTest : public ImageTempDirTest {
 protected:
     void TearDown() override
     {
-        ImgFree(img_);
-        ImgFree(back_);
         PNGCompressionLevel(6);
-        TempDirTest::TearDown();
+        ImageTempDirTest::TearDown();
     }
     void Make8(int w, int h, uint32_t seed)
     {
@@ -151,7 +149,6 @@ protected:
         for (auto& e : img_.Pal)
             for (auto& c : e) c = uint8_t(rng());
     }
-    Image img_, back_;
 };
 
 }  // namespace

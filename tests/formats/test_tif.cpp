@@ -58,20 +58,13 @@ bool WriteTiff(const std::string& path, const TiffSpec& s, const std::vector<uin
     return ok;
 }
 
-class TifTest : public TempDirTest {
+class TifTest : public ImageTempDirTest {
 protected:
     void SetUp() override
     {
-        TempDirTest::SetUp();
+        ImageTempDirTest::SetUp();
         SilenceTiff();
     }
-    void TearDown() override
-    {
-        ImgFree(img_);
-        ImgFree(back_);
-        TempDirTest::TearDown();
-    }
-    Image img_, back_;
 };
 
 }  // namespace

@@ -28,14 +28,8 @@ std::string HeaderOf(const std::string& path)
     return s.substr(at + 4, end - at - 4);
 }
 
-class XpmTest : public TempDirTest {
+class XpmTest : public ImageTempDirTest {
 protected:
-    void TearDown() override
-    {
-        ImgFree(img_);
-        ImgFree(back_);
-        TempDirTest::TearDown();
-    }
     // A 24-bit picture of exactly n distinct colours.
     void Colours(int w, int h, int n)
     {
@@ -45,7 +39,6 @@ protected:
             img_.Data[i * 3] = uint8_t(c), img_.Data[i * 3 + 1] = uint8_t(c >> 8), img_.Data[i * 3 + 2] = uint8_t(c >> 16);
         }
     }
-    Image img_, back_;
 };
 
 }  // namespace

@@ -8,23 +8,12 @@
 #include "base/Mon.h"
 #include "image/ImgBasic.h"
 
+#include "ImageTestFixture.h"
+
 namespace {
 
-class ImgBasicTest : public ::testing::Test {
+class ImgBasicTest : public ImagePairTest {
 protected:
-    Image a, b;
-    int memMark = 0;
-    void SetUp() override
-    {
-        MonClearError();
-        memMark = MemCount();
-    }
-    void TearDown() override
-    {
-        ImgFree(a);
-        ImgFree(b);
-        EXPECT_EQ(MemCount(), memMark) << "blocks leaked";
-    }
     static uint16_t Word(const Image& img, int i) { return uint16_t(img.Data[2 * i] | (img.Data[2 * i + 1] << 8)); }
     static void SetWord(Image& img, int i, uint16_t v)
     {

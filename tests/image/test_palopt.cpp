@@ -42,6 +42,16 @@ protected:
         PalCountColors(img);
         PalReduce(wanted);
     }
+    // The box of the whole colour cube shrunk around the counted colours of img.
+    static PalBox CountedWholeBox(Image& img)
+    {
+        PalInit();
+        PalCountColors(img);
+        PalBox whole{};
+        whole.HighR = whole.HighG = whole.HighB = 63;
+        ShrinkBox(whole);
+        return whole;
+    }
     // Palette of two entries, black and white (252), from a counted black-and-white image.
     void BlackWhitePalette()
     {
@@ -196,11 +206,7 @@ TEST_F(PalOptTest, SplitPrefersRedOnEqualSpreads)
     for (int i = 0; i < 3482; i++) { colours.push_back({20, 40, 0}); colours.push_back({60, 40, 0}); }
     for (int i = 0; i < 901; i++) { colours.push_back({40, 20, 0}); colours.push_back({40, 60, 0}); }
     Make24(src, int(colours.size()), 1, colours);
-    PalInit();
-    PalCountColors(src);
-    PalBox whole{};
-    whole.HighR = whole.HighG = whole.HighB = 63;
-    ShrinkBox(whole);
+    PalBox whole = CountedWholeBox(src);
     EXPECT_EQ(whole.LowR, 5);
     EXPECT_EQ(whole.HighR, 15);
     EXPECT_EQ(whole.LowG, 5);
@@ -250,11 +256,7 @@ TEST_F(PalOptTest, SpreadsOfCrowdedCellsDoNotWrap)
     std::vector<Rgb> colours;
     for (int i = 0; i < 10001; i++) { colours.push_back({0, 0, 0}); colours.push_back({0, 252, 0}); }
     Make24(src, int(colours.size()), 1, colours);
-    PalInit();
-    PalCountColors(src);
-    PalBox whole{};
-    whole.HighR = whole.HighG = whole.HighB = 63;
-    ShrinkBox(whole);
+    PalBox whole = CountedWholeBox(src);
     // Mean 31.5 rounds to 32 (halves to even).
     EXPECT_EQ(whole.SpreadG, 10000.0 * (32 * 32 + 31 * 31) * 3481);
     EXPECT_EQ(whole.ExtentG, 63);

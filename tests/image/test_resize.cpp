@@ -12,25 +12,14 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "image/ImgBasic.h"
+
+#include "ImageTestFixture.h"
 #include "image/ImgResize.h"
 
 namespace {
 
-class ResizeTest : public ::testing::Test {
+class ResizeTest : public ImagePairTest {
 protected:
-    Image a, b;
-    int memMark = 0;
-    void SetUp() override
-    {
-        MonClearError();
-        memMark = MemCount();
-    }
-    void TearDown() override
-    {
-        ImgFree(a);
-        ImgFree(b);
-        EXPECT_EQ(MemCount(), memMark) << "blocks leaked";
-    }
     // 24-bit image whose pixel (x, y) is (x & 255, y & 255, (x >> 8) + 16 * (y >> 8)).
     static void MakeCoords(Image& img, int w, int h)
     {

@@ -270,6 +270,8 @@ TEST_F(OptionsDialogTest, CancelChangesNothing)
 
 TEST_F(OptionsDialogTest, OkSavesSettingsMessagesAndBootSwitch)
 {
+    const auto msdos = std::filesystem::path(env.win).parent_path().parent_path() / "MSDOS.SYS";
+    TempEnv::Write(msdos.string(), "[Paths]\r\nWinDir=C:\\WINDOWS\r\n[Options]\r\nLogo=0\r\n");
     LogoPickMethod = 2;
     AutoChange = false;
     WhenModal([](QWidget* w) {
@@ -285,7 +287,6 @@ TEST_F(OptionsDialogTest, OkSavesSettingsMessagesAndBootSwitch)
     const std::string ini = TempEnv::Read(env.prog + "Kvs.ini");
     EXPECT_NE(ini.find("LogoPickMethod=0"), std::string::npos);
     EXPECT_NE(TempEnv::Read(env.win + "registry.ini").find("/CHANGE"), std::string::npos);
-    const auto msdos = std::filesystem::path(env.win).parent_path().parent_path() / "MSDOS.SYS";
     EXPECT_NE(TempEnv::Read(msdos.string()).find("Logo=1"), std::string::npos);
 }
 

@@ -87,7 +87,7 @@ protected:
     {
         w = std::make_unique<TfrmMain>(false);
         w->show();
-        ASSERT_FALSE(StartUp(w.get()));
+        ASSERT_FALSE(w->RunStartUp());
     }
     void Highlight(std::initializer_list<int> rows, int current)
     {

@@ -132,6 +132,23 @@ TEST_F(PreviewTest, LargeImageShrinksKeepingItsShape)
     EXPECT_NEAR(preview.scale, 289.0 / 533.0, 1e-9);
     EXPECT_EQ(img.Width, 533);  // the caller's image is left alone
     ImgFree(img);
+
+    // Averaging shrinks a two-colour column pattern to its mean; without smoothing an 8-bit
+    // picture stays 8-bit with its palette.
+    Image pal8;
+    ImgAlloc(pal8, 533, 400, 8);
+    for (int i = 0; i < pal8.Size; i++) pal8.Data[i] = static_cast<uint8_t>((i % 533) & 1);
+    pal8.Pal[1][0] = pal8.Pal[1][1] = pal8.Pal[1][2] = 200;
+    Preview_Show(preview, pal8);
+    EXPECT_EQ(preview.display->image.Bpp, 24);
+    const uint8_t* mid = preview.display->image.Data + (100 * 289 + 100) * 3;
+    EXPECT_NEAR(mid[1], 100, 30);
+    preview.smooth = false;
+    Preview_Show(preview, pal8);
+    EXPECT_EQ(preview.display->image.Bpp, 8);
+    EXPECT_EQ(preview.display->image.Pal[1][1], 200);
+    EXPECT_EQ(preview.display->geometry(), QRect(1, 40, 289, 216));
+    ImgFree(pal8);
 }
 
 TEST_F(PreviewTest, SmallImageKeepsItsSizeCentred)

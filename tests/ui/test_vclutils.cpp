@@ -20,6 +20,7 @@
 #include <functional>
 
 #include "base/Prefs.h"
+#include "core/Settings.h"
 #include "support/TempEnv.h"
 #include "ui/VCLUtils.h"
 #include "ui_dialog_driver.h"
@@ -207,7 +208,7 @@ TEST(VCLUtils, SaveDialogCompletesTheTypedName)
         auto* dlg = qobject_cast<QFileDialog*>(w);
         ASSERT_NE(dlg, nullptr);
         dlg->selectFile("MyGallery");
-        dlg->accept();
+        static_cast<QDialog*>(dlg)->accept();
     });
     const std::string name = FileSaveDlg("Save Gallery", folder, "", index, "Gallery Files (*.gal)|*.gal");
     EXPECT_EQ(std::filesystem::path(name), std::filesystem::path(env.prog) / "MyGallery.gal");
@@ -217,6 +218,36 @@ TEST(VCLUtils, SaveDialogCompletesTheTypedName)
     std::string kept = "/nowhere/";
     EXPECT_EQ(FileSaveDlg("Save Gallery", kept, "x", index, "Gallery Files (*.gal)|*.gal"), "");
     EXPECT_EQ(kept, "/nowhere/");
+}
+
+TEST(VCLUtils, OpenDialogsReportFolderAndIndex)
+{
+    TempEnv env;
+    LoadSettings();  // the program folder is looked up again
+    std::filesystem::create_directories(env.prog + "pics");
+    TempEnv::Write(env.prog + "pics/b.gal", "x");
+    const std::string filter = "Bitmaps|*.bmp|Gallery Files (*.gal)|*.gal";
+    std::string folder = "   ";  // blank: starts in the program folder
+    int index = 2;
+    QString startDir;
+    WhenModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(dlg, nullptr);
+        startDir = dlg->directory().absolutePath();
+        dlg->selectFile(QString::fromStdString(env.prog + "pics/b.gal"));
+        static_cast<QDialog*>(dlg)->accept();
+    });
+    const std::string name = FileOpenDlg("Open Gallery", folder, filter, index);
+    EXPECT_EQ(std::filesystem::path(name), std::filesystem::path(env.prog) / "pics" / "b.gal");
+    EXPECT_EQ(std::filesystem::path(folder), std::filesystem::path(env.prog) / "pics/");
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(std::filesystem::path(startDir.toStdString()), std::filesystem::path(env.prog).parent_path());
+
+    WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    const std::string before = folder;
+    EXPECT_TRUE(MultiFileOpenDlg("Add New Image", folder, filter, index).empty());
+    EXPECT_EQ(folder, before);
+    EXPECT_EQ(index, 2);
 }
 
 TEST(VCLUtils, CustomColoursFromTheSettingsFile)
