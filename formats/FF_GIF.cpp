@@ -7,6 +7,7 @@
 #include <cstring>
 #include <bit>
 #include <filesystem>
+#include <vector>
 
 #include "base/Mon.h"
 
@@ -545,14 +546,16 @@ static void ExtractWin_(const uint8_t* buf, int bw, int x, int y, int w, int h, 
     for (int r = 0; r < h; ++r) std::memcpy(dst + int64_t(r) * w, buf + int64_t(y + r) * bw + x, w);
 }
 
-// Rows arrive in the order of the four passes: starts 0, 4, 2, 1 and steps 8, 8, 4, 2.
-static void GIFunInterlace_(const uint8_t* src, int w, int h, uint8_t* dst, int dstStride)
+// The most pixels clen bytes of codes (data[0] the minimum code size) can spell. Codes are at
+// least m + 1 bits wide, and every code adds at most one table entry, so the i-th code after a
+// clear spells at most i + 1 pixels and none more than the table holds.
+static int64_t GIFMaxPixels_(const uint8_t* data, int64_t clen)
 {
-    TRACE("FF_GIF.GIFunInterlace_");
-    static const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
-    int64_t row = 0;
-    for (int pass = 0; pass < 4; ++pass)
-        for (int y = start[pass]; y < h; y += step[pass]) std::memcpy(dst + int64_t(y) * dstStride, src + w * row++, w);
+    TRACE("FF_GIF.GIFMaxPixels_");
+    if (clen <= 1 || data[0] < 1 || data[0] > 8) return 0;
+    const int64_t codes = (clen - 1) * 8 / (data[0] + 1);
+    const int64_t ramp = std::min<int64_t>(codes, GIF_CODES);
+    return ramp * (ramp + 3) / 2 + (codes - ramp) * GIF_CODES;
 }
 
 // ---- loading ----
@@ -643,27 +646,33 @@ void GIFLoadNext(GIFFile& gf, Image& image)
 
         if (!empty) {
             uint8_t* tmp = nullptr;
-            uint8_t* target = pic;
-            if (!exact || interlaced) {
-                MemAllocT(&tmp, int64_t(iw) * ih, __LINE__, "FF_GIF.GIFLoadNext.ih_temp");
-                std::memset(tmp, 0, size_t(iw) * ih);
-                target = tmp;
-            }
-            if (!GIFDecode_(cmp, clen, target, int64_t(iw) * ih)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
-            MemFreeT(&cmp);
-            const uint8_t* src = tmp;
-            uint8_t* sprite = nullptr;
-            if (interlaced) {
-                if (exact) {
-                    GIFunInterlace_(tmp, iw, ih, pic, W);
+            if (exact && !interlaced) {
+                if (!GIFDecode_(cmp, clen, pic, int64_t(iw) * ih)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+            } else {
+                // Only the rows the data can reach are decoded into a buffer (one row more than
+                // the data can fill, so the decoder still sees the whole stream); the others are
+                // zero. A few bytes declaring a huge window so never cost a huge buffer.
+                const int64_t reach = std::min<int64_t>(GIFMaxPixels_(cmp, clen) / iw + 1, ih);
+                MemAllocT(&tmp, int64_t(iw) * reach, __LINE__, "FF_GIF.GIFLoadNext.ih_temp");
+                std::memset(tmp, 0, size_t(iw) * size_t(reach));
+                if (!GIFDecode_(cmp, clen, tmp, int64_t(iw) * reach)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+                std::vector<uint8_t> zero(size_t(iw), 0);
+                // Decoded row j lands on window row y (the passes of an interlaced image reorder them).
+                auto place = [&](int64_t j, int y) {
+                    const uint8_t* row = j < reach ? tmp + j * iw : zero.data();
+                    if (exact) std::memcpy(pic + int64_t(y) * W, row, size_t(iw));
+                    else InsertWin_(pic, W, H, row, iw, 1, hd.Left, hd.Top + y, transp);
+                };
+                if (interlaced) {
+                    static const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+                    int64_t j = 0;
+                    for (int pass = 0; pass < 4; ++pass)
+                        for (int y = start[pass]; y < ih; y += step[pass]) place(j++, y);
                 } else {
-                    MemAllocT(&sprite, int64_t(iw) * ih, __LINE__, "FF_GIF.GIFLoadNext.ih_sprite");
-                    GIFunInterlace_(tmp, iw, ih, sprite, iw);
-                    src = sprite;
+                    for (int y = 0; y < ih; ++y) place(y, y);
                 }
             }
-            if (!exact) InsertWin_(pic, W, H, src, iw, ih, hd.Left, hd.Top, transp);
-            MemFreeT(&sprite);
+            MemFreeT(&cmp);
             MemFreeT(&tmp);
         }
         MemFreeT(&cmp);

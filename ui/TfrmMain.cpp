@@ -239,6 +239,8 @@ TfrmMain::TfrmMain(bool runStartUp, QWidget* parent) : QMainWindow(parent), runS
     wireSignals_();
     // The designed client area below the menu bar, centred on the screen.
     resize(CLIENT_WIDTH, CLIENT_HEIGHT + menuBar()->sizeHint().height());
+    // Smaller than this the toolbar and the list stop making sense.
+    setMinimumSize(LIST_WIDTH + 120, TOOLS_HEIGHT + STATUS_HEIGHT + 80 + menuBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     previousView_ = SetStoreView(this);
@@ -747,8 +749,8 @@ std::vector<TfrmMain::RowCell> TfrmMain::RowCells(int row, const QRect& rect)
     const int c = t / 3;
     const int n = w - t;
     const int top = rect.top(), h = rect.height();
-    cells.push_back({QRect(rect.left(), top, n - rect.left(), h), lstFiles->item(row)->text().chopped(
-                                                                      qMin(4, int(lstFiles->item(row)->text().size())))});
+    const QString text = lstFiles->item(row)->text();
+    cells.push_back({QRect(rect.left(), top, n - rect.left(), h), text.left(qMax(0, int(text.size()) - 4))});
     const int mask = Images->Items[row]->Positions;
     const int x1 = n + 1, r1 = x1 + c;
     const int x2 = r1 + 1, r2 = x2 + c;

@@ -38,12 +38,15 @@ static void ForegroundBox_(const std::string& text)
     if (qApp) QMessageBox::critical(nullptr, QString::fromLatin1(APP_TITLE), QString::fromLocal8Bit(text));
 }
 
+// Whether someone can answer a message box: a real display, not an offscreen platform.
 static bool HaveDisplay_()
 {
     const char* qpa = std::getenv("QT_QPA_PLATFORM");
+    if (qpa && (std::string(qpa).rfind("offscreen", 0) == 0 || std::string(qpa).rfind("minimal", 0) == 0))
+        return false;
     const char* x = std::getenv("DISPLAY");
     const char* wl = std::getenv("WAYLAND_DISPLAY");
-    return (qpa && *qpa) || (x && *x) || (wl && *wl);
+    return (x && *x) || (wl && *wl);
 }
 
 // Takes "--screenshot FILE" out of the parameters; empty text when it is not there.
@@ -87,20 +90,22 @@ int main(int argc, char** argv)
     SetUi(&ui);
     MonSetForegroundErrorHook(ForegroundBox_);
     int rc = 0;
+    bool shotFailed = false;
     {
         TfrmMain window;
         ui.SetMainWindow(&window);
         window.show();
         if (!screenshot.empty()) {
             // Let the list and the preview paint first, then grab the window and close it.
-            QTimer::singleShot(700, &window, [&window, &screenshot] {
-                if (!window.SaveScreenshot(QString::fromLocal8Bit(screenshot))) std::exit(3);
+            QTimer::singleShot(700, &window, [&window, &screenshot, &shotFailed] {
+                shotFailed = !window.SaveScreenshot(QString::fromLocal8Bit(screenshot));
                 window.close();
             });
         }
         rc = app.exec();
         ui.SetMainWindow(nullptr);
     }
+    if (shotFailed) rc = 3;
     MonSetForegroundErrorHook(nullptr);
     SetUi(nullptr);
     return rc;

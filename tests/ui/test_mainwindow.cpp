@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include <QAction>
@@ -30,7 +31,15 @@
 #include "support/TempEnv.h"
 #include "ui/QtUi.h"
 #include "ui/TDisplayControl.h"
+#include "ui/TfrmLogoPos.h"
 #include "ui/TfrmMain.h"
+#include "ui/TfrmSetLogo.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 
 namespace fs = std::filesystem;
 
@@ -54,6 +63,25 @@ void WriteBmp(const std::string& path, uint8_t shade)
     for (int i = 0; i < img.Size; i++) img.Data[i] = static_cast<uint8_t>(shade + i % 7);
     ImgSave(path, img, FMT_BMP);
     ImgFree(img);
+}
+
+// Answers the next modal dialog of type D with answer(dialog) as soon as it shows; a dialog of
+// another type is rejected so a test can never hang on it.
+template <class D> void AnswerNextDialog(std::function<void(D*)> answer)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer, ticks] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal && ++*ticks < 300) return;
+        timer->stop();
+        timer->deleteLater();
+        if (!modal) return;  // no dialog came: leave later tests alone
+        if (auto* d = qobject_cast<D*>(modal)) answer(d);
+        else if (auto* other = qobject_cast<QDialog*>(modal)) other->reject();
+    });
+    timer->start();
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -304,6 +332,54 @@ TEST_F(MainWindowTest, BusyStateDisablesEveryCommandAndBlocksClosing)
     w->SetBusy(false);
     EXPECT_TRUE(w->btnExit->isEnabled());
     EXPECT_TRUE(w->RefreshList1->isEnabled());
+}
+
+TEST_F(MainWindowTest, SetAsLogoBuildsTheTickedPositions)
+{
+    TempEnv::Write(env.prog + "msg-startup.txt", "Hello\r\n--\r\nSecond");
+    WriteStored(storage + "Sea.png", 120);
+    Open();
+    std::string offered;
+    AnswerNextDialog<TfrmSetLogo>([&](TfrmSetLogo* d) {
+        offered = d->memo0->toPlainText().toStdString();
+        EXPECT_FALSE(d->chk0->isChecked());
+        d->chk0->setChecked(true);
+        d->chk2->setChecked(true);
+        d->BitBtn1->click();
+    });
+    w->btnSetClick();
+    EXPECT_TRUE(offered == "Hello" || offered == "Second") << offered;
+    EXPECT_EQ(fs::file_size(GetLogoFileName(POS_STARTUP)), static_cast<uintmax_t>(LOGO_FILE_SIZE));
+    EXPECT_TRUE(fs::exists(GetLogoFileName(POS_TURNOFF)));
+    EXPECT_FALSE(fs::exists(GetLogoFileName(POS_WAIT)));
+    EXPECT_FALSE(w->IsBusy());
+    EXPECT_EQ(ui.Count("error"), 0);
+}
+
+TEST_F(MainWindowTest, ChoosePositionStartsFromTheHighlightedMasks)
+{
+    for (const char* n : {"A.png", "B.png", "C.png"}) WriteStored(storage + n, 30);
+    Open();
+    Images->Items[0]->Positions = 1;
+    Images->Items[1]->Positions = 2;
+    Images->Items[2]->Positions = 7;
+    Highlight({0, 1}, 0);
+    bool confirmed = false;
+    AnswerNextDialog<TfrmLogoPos>([&](TfrmLogoPos* d) {
+        EXPECT_TRUE(d->chk0->isChecked());
+        EXPECT_TRUE(d->chk1->isChecked());
+        EXPECT_FALSE(d->chk2->isChecked());
+        d->chk0->setChecked(false);
+        d->chk1->setChecked(false);
+        d->chk2->setChecked(true);
+        d->BitBtn1->click();
+        confirmed = true;
+    });
+    w->mnuPropsClick();
+    ASSERT_TRUE(confirmed);
+    EXPECT_EQ(Images->Items[0]->Positions, 4);
+    EXPECT_EQ(Images->Items[1]->Positions, 4);
+    EXPECT_EQ(Images->Items[2]->Positions, 7);
 }
 
 // Counts the index writes of the shut-down sequence.
