@@ -494,7 +494,7 @@ static int XpmParse_All_(const std::string& data, XpmRec* rec)
     if (cpp <= 2) direct.assign(cpp == 1 ? 256 : 65536, 0);
     for (int64_t i = 0; i < ncolors; i++) {
         if (!XpmNextString_(x, s) || (int64_t)s.size() < cpp) return 1;
-        uint32_t rgb;
+        uint32_t rgb = 0;
         if (!XpmColourLine_(s, (int)cpp, rgb)) return 1;
         if (cpp == 1) direct[(uint8_t)s[0]] = rgb | XPM_DEFINED;
         else if (cpp == 2) direct[(uint8_t)s[0] << 8 | (uint8_t)s[1]] = rgb | XPM_DEFINED;
