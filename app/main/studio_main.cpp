@@ -1,5 +1,6 @@
 // kelvane-studio: the program with its main window; the switches /inst, /change and /uninst
 // run without showing it. A build without the window always runs that way.
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -81,6 +82,14 @@ int main(int argc, char** argv)
         int rc = RunWithoutWindow(params);
         SetUi(nullptr);
         return rc;
+    }
+    const char* qpa = std::getenv("QT_QPA_PLATFORM");
+    if ((!qpa || !*qpa) && !HaveDisplay_()) {
+        // Qt would abort without a word a user can act on.
+        std::fprintf(stderr, "%s: cannot open the main window, no display is available (DISPLAY is not set).\n"
+                             "Run it in a desktop session or with scripts/run gui, or use the kvs tool.\n",
+                     APP_TITLE);
+        return 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(APP_TITLE));
