@@ -9,16 +9,14 @@
 #include <fstream>
 #include <string>
 
+#include "support/RunProgram.h"
 #include "support/TempEnv.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = RunResult;
 
 // A small 24-bit bitmap written by hand.
 void WriteBmp(const std::string& path, int w, int h, unsigned char shade)
@@ -45,19 +43,7 @@ void WriteBmp(const std::string& path, int w, int h, unsigned char shade)
 class KvsAddGallery : public ::testing::Test {
 protected:
     TempEnv env;
-    Result Kvs(const std::string& args)
-    {
-        const std::string dir = env.root.string() + "/";
-        const std::string cmd = "KVS_WINDOWS_DIR='" + env.win + "' KVS_PROGRAM_DIR='" + env.prog + "' '" +
-                                std::string(KVS_BINARY_DIR) + "/kvs' " + args + " </dev/null >'" + dir + "out.txt' 2>'" +
-                                dir + "err.txt'";
-        const int raw = std::system(cmd.c_str());
-        Result r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = TempEnv::Read(dir + "out.txt");
-        r.err = TempEnv::Read(dir + "err.txt");
-        return r;
-    }
+    Result Kvs(const std::string& args) { return RunProgram(env, "kvs", args); }
     std::string Pic(const std::string& name, int w, int h, unsigned char shade = 200)
     {
         const std::string p = env.root.string() + "/" + name;

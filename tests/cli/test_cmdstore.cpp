@@ -7,16 +7,14 @@
 #include <filesystem>
 #include <string>
 
+#include "support/RunProgram.h"
 #include "support/TempEnv.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = RunResult;
 
 class KvsStore : public ::testing::Test {
 protected:
@@ -29,19 +27,7 @@ protected:
         fs::create_directories(store);
         for (const char* n : {"Sea--Dawn.png", "Sea--Dusk.png", "Plain.png"}) TempEnv::Write(store + n, n);
     }
-    Result Kvs(const std::string& args)
-    {
-        const std::string dir = env.root.string() + "/";
-        const std::string cmd = "KVS_WINDOWS_DIR='" + env.win + "' KVS_PROGRAM_DIR='" + env.prog + "' '" +
-                                std::string(KVS_BINARY_DIR) + "/kvs' " + args + " </dev/null >'" + dir + "out.txt' 2>'" +
-                                dir + "err.txt'";
-        const int raw = std::system(cmd.c_str());
-        Result r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = TempEnv::Read(dir + "out.txt");
-        r.err = TempEnv::Read(dir + "err.txt");
-        return r;
-    }
+    Result Kvs(const std::string& args) { return RunProgram(env, "kvs", args); }
 };
 
 }  // namespace

@@ -9,31 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "support/RunProgram.h"
 #include "support/SettingsKeys.h"
 #include "support/TempEnv.h"
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
-
 class KvsBinary : public ::testing::Test {
 protected:
     RunResult Run(const std::string& program, const std::string& args, const std::string& input = "")
     {
-        const std::string dir = env.root.string() + "/";
-        TempEnv::Write(dir + "stdin.txt", input);
-        std::string cmd = "KVS_WINDOWS_DIR='" + env.win + "' KVS_PROGRAM_DIR='" + env.prog + "' QT_QPA_PLATFORM=offscreen '" +
-                          std::string(KVS_BINARY_DIR) + "/" + program + "' " + args + " <'" + dir + "stdin.txt' >'" +
-                          dir + "out.txt' 2>'" + dir + "err.txt'";
-        int raw = std::system(cmd.c_str());
-        RunResult r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = TempEnv::Read(dir + "out.txt");
-        r.err = TempEnv::Read(dir + "err.txt");
-        return r;
+        return RunProgram(env, program, args, input);
     }
     RunResult Kvs(const std::string& args, const std::string& input = "") { return Run("kvs", args, input); }
 
