@@ -377,6 +377,9 @@ static void TGAOpen_(const std::string& name, ImgFile& imgf, uint8_t* hdr)
     imgf.PalEntrySize = (hdr[7] + 7) / 8;
     imgf.PalOffset = 18 + static_cast<int64_t>(hdr[0]);
     imgf.PalSize = static_cast<int64_t>(Get16_(hdr + 5)) * imgf.PalEntrySize;
+    // An 8-bit index reaches 256 entries: a longer colour map is no file this reader made sense of.
+    if ((type == 1 || type == 9) && hdr[1] != 0 && imgf.PalFirst + Get16_(hdr + 5) > 256)
+        MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
     imgf.DataOffset = hdr[1] != 0 ? imgf.PalOffset + imgf.PalSize : imgf.PalOffset;
     imgf.BottomFirst = (hdr[17] & 32) == 0;
 }

@@ -287,6 +287,16 @@ TEST_F(Hostile, ConFormHeadersWithHugeSizes)
         tga.resize(tga.size() + 64, 0x7F);
         ExpectRefused(tga, FMT_TGA, "TGA 65535 x 65535");
     }
+    // Colour maps beyond the 256 entries an 8-bit index reaches, held by the file or not.
+    for (uint16_t first : {uint16_t(0), uint16_t(200)}) {
+        Bytes big(18, 0);
+        big[1] = 1; big[2] = 1;
+        big[3] = uint8_t(first); big[4] = uint8_t(first >> 8);
+        big[5] = uint8_t(300 - first); big[6] = uint8_t((300 - first) >> 8); big[7] = 24;
+        big[12] = 16; big[14] = 16; big[16] = 8;
+        big.resize(big.size() + 300 * 3 + 256, 1);
+        ExpectRefused(big, FMT_TGA, "TGA colour map of 300 entries");
+    }
     // A colour map of 65535 entries that the file does not hold.
     Bytes map(18, 0);
     map[1] = 1; map[2] = 1;
@@ -463,6 +473,32 @@ TEST_F(Hostile, IndexCountsBeyondTheFileAreCut)
     ASSERT_EQ(ImageListCount(list), 1);
     EXPECT_EQ(EntryName(*ImageListGet(list, 0)), "a.png");
     ImageListFree(list);
+}
+
+}  // namespace
+
+#include "core/Shuffle.h"
+
+namespace {
+
+// Separators that overlap ("\r\n--\r\n--\r\n" holds two that share "\r\n"): every part the count
+// promises must exist, or a sequential pick lands on a part GetPart cannot give (an empty message).
+TEST(HostileText, MessagePartsCountedAsTheyAreSplit)
+{
+    struct Case { std::string text, separator; };
+    const std::vector<Case> cases = {{"a\r\n--\r\n--\r\nb", MSG_SEPARATOR}, {"\r\n--\r\n--\r\n", MSG_SEPARATOR},
+                                     {"K|||||", "||"}, {"aaaa", "aa"}, {"one", MSG_SEPARATOR}};
+    for (const Case& c : cases) {
+        const int n = CountParts(c.text, c.separator);
+        std::string part, joined;
+        for (int k = 0; k < n; ++k) {
+            ASSERT_TRUE(GetPart(c.text, c.separator, k, part)) << k << " of " << n << " in " << c.text;
+            joined += (k ? c.separator : "") + part;
+        }
+        EXPECT_FALSE(GetPart(c.text, c.separator, n, part));
+        EXPECT_EQ(joined, c.text);
+    }
+    EXPECT_EQ(CountParts("a\r\n--\r\n--\r\nb", MSG_SEPARATOR), 2);
 }
 
 }  // namespace
