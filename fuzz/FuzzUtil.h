@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
@@ -49,9 +51,16 @@ inline const std::string& Scratch()
         namespace fs = std::filesystem;
         std::error_code ec;
         fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-        std::string templ = (base / "kvs-fuzz-XXXXXX").string();
-        if (!mkdtemp(templ.data())) std::abort();
-        std::string d = templ + "/";
+        // A crash or a timeout skips the clean-up at exit: folders of processes gone are removed here.
+        for (const auto& e : fs::directory_iterator(base, ec)) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind("kvs-fuzz-", 0) == 0 && n.find_first_not_of("0123456789", 9) == std::string::npos &&
+                n.size() > 9 && !fs::exists("/proc/" + n.substr(9), ec))
+                fs::remove_all(e.path(), ec);
+        }
+        std::string d = (base / ("kvs-fuzz-" + std::to_string(getpid()))).string() + "/";
+        fs::remove_all(d, ec);
+        if (!fs::create_directories(d, ec)) std::abort();
         fs::create_directories(d + "WINDOWS", ec);
         fs::create_directories(d + "prog", ec);
         setenv("KVS_WINDOWS_DIR", (d + "WINDOWS/").c_str(), 1);
