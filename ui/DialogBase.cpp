@@ -68,3 +68,13 @@ void SetupOkCancel(QDialog* dialog, QPushButton* ok, QPushButton* cancel)
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
 }
+
+QHBoxLayout* OkCancelRow(QPushButton* ok, QPushButton* cancel)
+{
+    TRACE("wFormBasic.OkCancelRow");
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
+}

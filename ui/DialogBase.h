@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHBoxLayout>
 
 #include <utility>
 
@@ -43,3 +44,5 @@ template <class W, class... A> W* NewControl(const char* name, A&&... args)
 void MakeStaticMemo(QPlainTextEdit* memo, bool border);
 // "OK" (default button, accepts) and "Cancel" (Escape, rejects) with their glyphs.
 void SetupOkCancel(QDialog* dialog, QPushButton* ok, QPushButton* cancel);
+// The two buttons right-aligned in a row, for the bottom of a dialog.
+QHBoxLayout* OkCancelRow(QPushButton* ok, QPushButton* cancel);

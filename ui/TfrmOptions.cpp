@@ -265,10 +265,7 @@ void TfrmOptions::SetupUi_()
     btnOK = NewControl<QPushButton>("btnOK");
     btnCancel = NewControl<QPushButton>("btnCancel");
     SetupOkCancel(this, btnOK, btnCancel);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(btnCancel);
+    auto* buttons = OkCancelRow(btnOK, btnCancel);
 
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(0, 0, 8, 8);

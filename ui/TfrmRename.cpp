@@ -27,10 +27,7 @@ void TfrmRename::SetupUi_()
     BitBtn2 = NewControl<QPushButton>("BitBtn2");
     SetupOkCancel(this, BitBtn1, BitBtn2);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(BitBtn2);
+    auto* buttons = OkCancelRow(BitBtn1, BitBtn2);
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(16, 12, 16, 12);
     main->addWidget(labSubTitle);

@@ -56,10 +56,7 @@ void TfrmSetLogo::SetupUi_()
     BitBtn1 = NewControl<QPushButton>("BitBtn1");
     BitBtn2 = NewControl<QPushButton>("BitBtn2");
     SetupOkCancel(this, BitBtn1, BitBtn2);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(BitBtn2);
+    auto* buttons = OkCancelRow(BitBtn1, BitBtn2);
 
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(14, 10, 14, 10);
