@@ -40,6 +40,29 @@ public:
     virtual void ProcessPendingMessages() = 0;
 };
 
+// What runs until a window or console installs its own: boxes go to standard error, questions
+// take their preselected answer, dialogs are cancelled, a name clash aborts.
+class DefaultUi : public UiServices {
+public:
+    void ErrorBox(const std::string& text) override;
+    void WarningBox(const std::string& text) override;
+    void InfoBox(const std::string& text) override;
+    std::string YesNo(const std::string& text, int defaultButton) override;
+    std::string YesNoCancel(const std::string& text, int defaultButton) override;
+    bool PromptText(const std::string& caption, const std::string& label, std::string& text) override;
+    int OverwriteDialog(const std::string& caption, const std::string& text) override;
+    bool ResizeModeDialog() override;
+    std::string FileOpenDlg(const std::string& title, std::string& folder, const std::string& filter,
+                            int& filterIndex) override;
+    std::vector<std::string> MultiFileOpenDlg(const std::string& title, std::string& folder, const std::string& filter,
+                                              int& filterIndex) override;
+    std::string FileSaveDlg(const std::string& title, std::string& folder, const std::string& proposedName,
+                            int& filterIndex, const std::string& filter) override;
+    void ShowStatus(const std::string& text, bool bold) override;
+    void SetBusy(bool busy) override;
+    void ProcessPendingMessages() override;
+};
+
 // The installed implementation; a silent console-like default until someone installs one.
 UiServices& Ui();
 // Installs ui (not owned) and returns the previous one; nullptr restores the default.

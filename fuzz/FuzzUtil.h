@@ -17,29 +17,13 @@
 
 namespace fuzz {
 
-// Answers every question with its preselected button, shows nothing.
-class QuietUi : public UiServices {
+// Answers every question with its preselected button, shows nothing, overwrites on a clash.
+class QuietUi : public DefaultUi {
 public:
     void ErrorBox(const std::string&) override {}
     void WarningBox(const std::string&) override {}
     void InfoBox(const std::string&) override {}
-    std::string YesNo(const std::string&, int b) override { return b == 1 ? "Y" : "N"; }
-    std::string YesNoCancel(const std::string&, int b) override { return b == 1 ? "Y" : b == 2 ? "N" : "C"; }
-    bool PromptText(const std::string&, const std::string&, std::string&) override { return false; }
     int OverwriteDialog(const std::string&, const std::string&) override { return 1; }
-    bool ResizeModeDialog() override { return false; }
-    std::string FileOpenDlg(const std::string&, std::string&, const std::string&, int&) override { return {}; }
-    std::vector<std::string> MultiFileOpenDlg(const std::string&, std::string&, const std::string&, int&) override
-    {
-        return {};
-    }
-    std::string FileSaveDlg(const std::string&, std::string&, const std::string&, int&, const std::string&) override
-    {
-        return {};
-    }
-    void ShowStatus(const std::string&, bool) override {}
-    void SetBusy(bool) override {}
-    void ProcessPendingMessages() override {}
 };
 
 // The scratch folder (trailing '/'), made once per process; KVS_WINDOWS_DIR and KVS_PROGRAM_DIR
