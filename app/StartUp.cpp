@@ -1,17 +1,19 @@
 #include "app/StartUp.h"
 
+#include "app/DriveUse.h"
 #include <cctype>
 #include <cstdint>
 
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
+#include "base/StrUtil.h"
 #include "base/UiServices.h"
 #include "base/WinUtils.h"
 #include "core/Backup.h"
 #include "core/ImageStore.h"
-#include "core/LogoBuilder.h"
-#include "core/Shuffle.h"
+#include "core/LogoCommands.h"
+#include "core/Options.h"
 #include "formats/ConForm.h"
 #include "formats/FF_AVI.h"
 #include "formats/FF_GIF.h"
@@ -23,9 +25,9 @@ AppActions& Actions()
     TRACE("StartUp.Actions");
     static AppActions actions = [] {
         AppActions a;
-        a.changeLogos = ChangeLogos;
-        a.ensureLogoOptionInMsdosSys = EnsureLogoOptionInMsdosSys;
-        a.uninstall = Uninstall;
+        a.install = LogoInstall;
+        a.change = LogoChange;
+        a.uninstall = [] { return LogoUninstall(Answers()); };
         a.loadImageStore = StoreLoad;
         a.writeImageIndex = StoreWriteIndex;
         a.freeImageStore = StoreFree;
@@ -40,24 +42,10 @@ static void Run_(void (*action)())
     if (action) action();
 }
 
-static std::string Trim_(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
-    return s.substr(b, e - b);
-}
-
-static std::string Lower_(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool IsCommandLineSwitch(const std::string& param)
 {
     TRACE("StartUp.IsCommandLineSwitch");
-    std::string p = Lower_(Trim_(param));
+    std::string p = StrLower(StrTrim(param));
     return p == "/inst" || p == "/change" || p == "/uninst";
 }
 
@@ -69,32 +57,42 @@ bool HasCommandLineSwitch()
     return false;
 }
 
-bool ProcessCommandLine()
+// Runs action when it is wired; what it did goes into all.
+static void RunSwitch_(Outcome (*action)(), Outcome& all, bool show)
+{
+    TRACE("StartUp.RunSwitch_");
+    if (!action) return;
+    const Outcome o = action();
+    // The automatic change runs at every Windows start with nobody to click a box away.
+    if (show) OutcomeShow(o);
+    OutcomeMerge(all, o);
+}
+
+bool ProcessCommandLine(Outcome* outcome)
 {
     TRACE("StartUp.ProcessCommandLine");
     bool matched = false;
+    Outcome all;
     MonBlock([&] {
         for (int i = 1; i <= ParamCount(); i++) {
-            std::string p = Lower_(Trim_(ParamStr(i)));
+            std::string p = StrLower(StrTrim(ParamStr(i)));
             if (p == "/inst") {
                 matched = true;
-                Run_(Actions().changeLogos);
-                SetAutoChangeRunEntry(true);
-                Run_(Actions().ensureLogoOptionInMsdosSys);
-                Ui().InfoBox(INST_MESSAGE);
+                RunSwitch_(Actions().install, all, true);
             } else if (p == "/change") {
                 matched = true;
-                Run_(Actions().changeLogos);
+                RunSwitch_(Actions().change, all, false);
             } else if (p == "/uninst") {
                 matched = true;
-                Run_(Actions().uninstall);
+                RunSwitch_(Actions().uninstall, all, true);
             }
         }
     });
+    if (outcome) *outcome = all;
     return matched;
 }
 
-bool StartUp(StartUpWindow* window)
+bool StartUp(StartUpWindow* window, Outcome* outcome)
 {
     TRACE("StartUp.StartUp");
     bool ran = false;
@@ -102,15 +100,17 @@ bool StartUp(StartUpWindow* window)
     try {
         MonBlock([&] {
             AviInit();
+            DriveUseOpenChosen();
             LoadSettings();
             LoadMessages();
             Run_(Actions().loadImageStore);
             if (window) window->SetUpWindow();
-            ran = ProcessCommandLine();
+            ran = ProcessCommandLine(outcome);
             if (ran) {
                 if (window) window->HideForCommandLine();
                 // Keeps the pick counters the switch advanced; headers.dat is left as it was.
-                SaveSettings();
+                const Outcome saved = OptionsSaveSettings();
+                if (outcome) OutcomeMerge(*outcome, saved);
                 if (window) window->RequestTerminate();
             } else if (window) {
                 window->RefreshList();
@@ -152,24 +152,28 @@ int RunWithoutWindow(const std::vector<std::string>& params)
 {
     TRACE("StartUp.RunWithoutWindow");
     SetParams(params);
+    Outcome o;
     try {
-        if (!StartUp(nullptr)) {
+        if (!StartUp(nullptr, &o)) {
             Ui().WarningBox("This program was built without its main window. Run it with /inst, /change or "
                             "/uninst, or use the kvs tool.");
             ShutDown(nullptr);
         }
+        // A disk image gets what the run changed only when the run succeeded.
+        if (OutcomeOk(o)) MonBlock([] { DriveUseCommit(); });
     } catch (const std::exception& e) {
         Ui().ErrorBox(e.what());
         ProgramEnd();
         return 1;
     }
     ProgramEnd();
-    return 0;
+    return OutcomeOk(o) ? 0 : 1;
 }
 
 void ProgramEnd()
 {
     TRACE("StartUp.ProgramEnd");
+    DriveUseClose();
     GIFDone();
     AviDone();
     ConDone();

@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "core/LogoCommands.h"
 #include "core/Settings.h"
 
 // Set while start-up or shut-down runs; the window's list, drawing, resize and close handlers
 // do nothing then. Shut-down never clears it again.
 extern bool Starting;
-
-constexpr const char* INST_MESSAGE =
-    "Kelvane Studio has changed your Windows logos (the pictures you see on Windows startup and "
-    "shut down). To modify settings or messages start Kelvane Studio from the Programs menu.";
 
 // What the sequences need from the main window; the window implements it. Without a window
 // (kvs, a command-line run) these steps are left out.
@@ -39,9 +36,9 @@ public:
 // Operations of other units that the sequences and the switches run; Actions() starts with the
 // real ones (tests put their own in). A null entry is skipped.
 struct AppActions {
-    void (*changeLogos)() = nullptr;                 // build new logos for the three positions
-    void (*ensureLogoOptionInMsdosSys)() = nullptr;  // "Logo=1" in MSDOS.SYS
-    void (*uninstall)() = nullptr;                   // Run entry off, old logos back, ask about the store
+    Outcome (*install)() = nullptr;    // "/inst": new logos, the Run entry, "Logo=1" in MSDOS.SYS
+    Outcome (*change)() = nullptr;     // "/change": new logos for the three positions
+    Outcome (*uninstall)() = nullptr;  // "/uninst": Run entry off, old logos back, ask about the store
     void (*loadImageStore)() = nullptr;              // create the image list, RefreshImageList from GetStorageDir()
     void (*writeImageIndex)() = nullptr;             // headers.dat into GetStorageDir()
     void (*freeImageStore)() = nullptr;              // free the list and its entries
@@ -56,13 +53,14 @@ bool HasCommandLineSwitch();
 
 // The start-up sequence; window may be null. True when a switch ran: the settings are saved
 // and the program is to end.
-bool StartUp(StartUpWindow* window);
+bool StartUp(StartUpWindow* window, Outcome* outcome = nullptr);
 // Saves settings and store index, releases the preview and the store, asks to terminate.
 void ShutDown(StartUpWindow* window);
 // ShutDown unless start-up or shut-down is running (the second close notification).
 void RequestShutDown(StartUpWindow* window);
 // Runs the action of every switch among parameters 1.., in order; true when any matched.
-bool ProcessCommandLine();
+// "/inst" and "/uninst" show what they did; outcome, when given, gets what all of them did.
+bool ProcessCommandLine(Outcome* outcome = nullptr);
 
 // kelvane-studio without its window: the parameters (0 = the program's full path) are taken,
 // the start-up sequence runs, and without a switch the program is shut down again at once.

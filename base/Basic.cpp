@@ -184,7 +184,7 @@ void MemXchg(void** a, void** b)
 {
     int pa = FindMem_(*a, a), pb = FindMem_(*b, b);
     if (pa < 0 || pb < 0) {
-        MonError(EC_MEMORY, 2, __LINE__);
+        MonError(EC_MEMORY, ME_MANAGER, __LINE__);
         return;
     }
     auto& m = St().mem;
@@ -315,9 +315,10 @@ void FClose(int handle)
     int pos = 0;
     FileEntry* f = FindFile_(handle, &pos);
     if (!f) return;
+    // The last part of a write may only fail here (a full disk): that is a failed write.
     bool failed = std::fclose(f->fp) != 0;
     RemoveFile_(pos);
-    if (failed) MonWarning(EC_FILE, 8, __LINE__);
+    if (failed) MonError(EC_FILE, FE_CLOSE, __LINE__);
 }
 
 int TXTOpen(int& handle, const std::string& name, int mode)
@@ -372,9 +373,11 @@ int FDelete(const std::string& name)
     St().lastFileName = name;
     int code = 0;
     std::error_code ec;
-    if (std::filesystem::exists(name, ec) || std::filesystem::is_symlink(name, ec)) {
-        // Archive only: the owner may always write what he deletes.
-        std::filesystem::permissions(name, std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
+    const bool link = std::filesystem::is_symlink(name, ec);
+    if (link || std::filesystem::exists(name, ec)) {
+        // Archive only: the owner may always write what he deletes. A link's target is not ours to open up.
+        if (!link)
+            std::filesystem::permissions(name, std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
         if (std::remove(name.c_str()) != 0) code = 6;
     }
     MonError(EC_FILE, code, __LINE__);
@@ -498,8 +501,3 @@ std::string MemLeakReport()
     return r;
 }
 
-void BasicReleaseAll()
-{
-    FCloseFrom(0);
-    MemFreeFrom(0);
-}

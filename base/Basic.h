@@ -73,5 +73,3 @@ double ClampFloat(double value, double low, double high);
 
 // The leak report of program end (written to the trace only when tracing is on).
 std::string MemLeakReport();
-// Releases every registered block and open file, last first (program end).
-void BasicReleaseAll();

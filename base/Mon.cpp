@@ -30,7 +30,6 @@ struct MonState {
     Frame frames[MON_MAX_FRAMES];
     int depth = 0;
     bool suspended = false;
-    int handlers = 0;
     void (*foregroundHook)(const std::string&) = nullptr;
 
     // trace
@@ -173,7 +172,6 @@ void MonExcept()
 {
     auto& m = M();
     if (m.suspended) return;
-    ++m.handlers;
     if (m.depth == 0 || m.cls != 0 || m.code != 0) return;
     Frame& top = m.frames[m.depth - 1];
     if (top.raised) return;
@@ -191,21 +189,9 @@ void MonEnd()
 {
     auto& m = M();
     if (m.suspended || m.depth == 0) return;
-    if (m.handlers > 1) {
-        int k = m.handlers - 1;
-        if (k > m.depth - 1) k = m.depth - 1;
-        if (k > 0) {
-            Frame& top = m.frames[m.depth - 1];
-            Frame& target = m.frames[m.depth - 1 - k];
-            target.cls = top.cls;
-            target.code = top.code;
-            m.depth -= k;
-        }
-    }
     Frame popped = m.frames[m.depth - 1];
     if (popped.cls != 0 && popped.code != 0) Release_(popped);
     --m.depth;
-    m.handlers = 0;
     m.cls = popped.cls;
     m.code = popped.code;
     if (popped.transparent) return;
@@ -288,7 +274,6 @@ void MonErrorText(std::string& text) { MonMessage(M().cls, M().code, text); }
 std::string MonErrorText() { return MonMessage(M().cls, M().code); }
 
 int32_t MonErrorClass() { return M().cls; }
-int32_t MonErrorCode() { return M().code; }
 int32_t MonWarningClass() { return M().warnCls; }
 int32_t MonWarningCode() { return M().warnCode; }
 int MonDepth() { return M().depth; }

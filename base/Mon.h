@@ -26,6 +26,17 @@ enum {
     IE_INIT_FUNCTION = 6, IE_INIT_COMPRESSION = 7, IE_OPEN = 8, IE_CORRUPTED = 9, IE_PALETTE = 10,
     IE_CREATE = 11
 };
+// General-class codes.
+enum { GE_RANGE = 1, GE_NOT_SUPPORTED = 2, GE_VARIANT = 3 };
+// Memory-class codes.
+enum { ME_ALLOC = 1, ME_MANAGER = 2, ME_REALLOC = 3, ME_FREE = 4, ME_REQUEST = 5, ME_FATAL = 6 };
+// File-class codes.
+enum {
+    FE_OPEN = 1, FE_CREATE = 2, FE_READ = 3, FE_WRITE = 4, FE_SEEK = 5, FE_DELETE = 6, FE_APPEND = 7, FE_CLOSE = 8,
+    FE_NOT_EXIST = 9, FE_RENAME = 10, FE_FATAL = 11
+};
+// Movie-class codes (classes 12 and 14).
+enum { MVE_INVALID_FORMAT = 1, MVE_END = 7 };
 constexpr int32_t MON_MSG_CODE = 2147483647;
 constexpr int MON_MAX_FRAMES = 256;
 
@@ -47,7 +58,6 @@ std::string MonMessage(int32_t cls, int32_t code);
 
 // Current error and warning, for tests and callers of transparent blocks.
 int32_t MonErrorClass();
-int32_t MonErrorCode();
 int32_t MonWarningClass();
 int32_t MonWarningCode();
 int MonDepth();

@@ -3,6 +3,7 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
+#include "base/SafeFile.h"
 #include "platform/SysInfo.h"
 
 #include <charconv>
@@ -159,23 +160,16 @@ std::string FileToStr(const std::string& name)
 void StrToFile(const std::string& name, const std::string& text, bool append)
 {
     TRACE("miscprocs.StrToFile");
-    // A replaced file is written beside the old one and renamed over it, so an interrupted write
-    // never leaves half a file.
-    std::string tmp = append ? name : name + ".kvs-tmp";
-    bool written = false;
     MonBlockTransparent([&] {
+        if (!append) {
+            SafeWrite(name, text + "\r\n");
+            return;
+        }
         int handle = Undef;
-        TXTOpen(handle, tmp, append ? FM_APPEND : FM_CREATE);
+        TXTOpen(handle, name, FM_APPEND);
         TXTWrite(handle, text);
         TXTClose(handle);
-        written = true;
-        if (!append && std::rename(tmp.c_str(), name.c_str()) != 0) {
-            written = false;
-            SetLastFileName(name);
-            MonError(EC_FILE, 2, __LINE__);
-        }
     });
-    if (!append && !written) std::remove(tmp.c_str());
 }
 
 double DivisibleFloat(double value, double divisor)

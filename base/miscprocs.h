@@ -22,7 +22,7 @@ int32_t HexToInt(const std::string& text, int32_t def);
 // read. Failures stay recorded in the monitor and do not propagate.
 std::string FileToStr(const std::string& name);
 // Writes text and CR LF, appending or replacing the file (a replaced file is written to a
-// temporary file first and renamed over it). Failures stay recorded in the monitor.
+// through the safe write path). Failures stay recorded in the monitor.
 void StrToFile(const std::string& name, const std::string& text, bool append);
 // The largest multiple of divisor not above value (quotient cut toward zero).
 double DivisibleFloat(double value, double divisor);

@@ -1,6 +1,7 @@
 // The automatic change on a store of 20 images (pick, load, message, band, backup check, write
 // three logo files) against loading the three picked PNG files alone, in the same run. The work
 // beyond the loading should cost less than the loading: target ChangeLogos <= 2x the loads.
+#include "BenchDrive.h"
 #include "BenchRatio.h"
 
 #include "core/ImageStore.h"
@@ -21,14 +22,7 @@ std::filesystem::path g_root;
 
 void MakeStore()
 {
-    g_root = std::filesystem::temp_directory_path() / ("kvs-bench-logo-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(g_root / "drive_c" / "WINDOWS");
-    std::filesystem::create_directories(g_root / "prog");
-    setenv("KVS_WINDOWS_DIR", (g_root / "drive_c" / "WINDOWS").c_str(), 1);
-    setenv("KVS_PROGRAM_DIR", (g_root / "prog").c_str(), 1);
-    SetParams({(g_root / "prog" / "kelvane-studio").string()});
-    LoadSettings();
-    std::filesystem::create_directories(GetStorageDir());
+    g_root = MakeBenchDrive(std::filesystem::temp_directory_path(), "kvs-bench-logo");
     for (int n = 0; n < 20; ++n) {
         Image img;
         ImgAlloc(img, LOGO_WIDTH, LOGO_HEIGHT, 8);

@@ -1,90 +1,22 @@
 // kvs gallery create|open: the window's gallery commands with the file, prefix and images given
-// as arguments. The named images stand for the highlighted rows of the window's list.
+// as arguments.
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/UiServices.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/Gallery.h"
-#include "core/ImageStore.h"
-#include "core/Settings.h"
-#include "core/StoreView.h"
+#include "core/StoreCommands.h"
 
 namespace {
-
-// Answers the file dialogs with FILE and the prompts and the prefix question from the options;
-// the summary box goes to standard output. Everything else goes to the console.
-class GalleryUi : public UiServices {
-public:
-    GalleryUi(UiServices& base, std::string file) : base_(base), file_(std::move(file)) {}
-    std::string CreatePrefix;  // answer of "Enter gallery image prefix"; empty keeps the proposal
-    bool Overwrite = false;    // answer Yes to the prefix clash question
-    bool Summary = false;      // the result box was shown
-
-    void ErrorBox(const std::string& t) override { base_.ErrorBox(t); }
-    void WarningBox(const std::string& t) override { base_.WarningBox(t); }
-    void InfoBox(const std::string& t) override
-    {
-        Summary = true;
-        KvsOut(t);
-    }
-    std::string YesNo(const std::string& t, int d) override { return base_.YesNo(t, d); }
-    std::string YesNoCancel(const std::string& t, int d) override
-    {
-        if (Overwrite && t == GAL_PREFIX_CLASH) return "Y";
-        return base_.YesNoCancel(t, d);
-    }
-    bool PromptText(const std::string& c, const std::string& l, std::string& t) override
-    {
-        if (c == "Create Gallery") {
-            if (!CreatePrefix.empty()) t = CreatePrefix;
-            return true;
-        }
-        return base_.PromptText(c, l, t);
-    }
-    int OverwriteDialog(const std::string& c, const std::string& t) override { return base_.OverwriteDialog(c, t); }
-    bool ResizeModeDialog() override { return true; }
-    std::string FileOpenDlg(const std::string&, std::string&, const std::string&, int&) override { return file_; }
-    std::vector<std::string> MultiFileOpenDlg(const std::string&, std::string&, const std::string&, int&) override
-    {
-        return {file_};
-    }
-    std::string FileSaveDlg(const std::string&, std::string&, const std::string&, int&, const std::string&) override
-    {
-        return file_;
-    }
-    void ShowStatus(const std::string& t, bool b) override { base_.ShowStatus(t, b); }
-    void SetBusy(bool b) override { base_.SetBusy(b); }
-    void ProcessPendingMessages() override { base_.ProcessPendingMessages(); }
-
-private:
-    UiServices& base_;
-    std::string file_;
-};
 
 std::string Absolute_(const std::string& file)
 {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(file, ec);
     return ec ? file : p.lexically_normal().string();
-}
-
-// Runs body with ui installed; the previous Ui() comes back on every path.
-int WithUi_(UiServices& ui, const std::function<void()>& body)
-{
-    UiServices* old = SetUi(&ui);
-    try {
-        body();
-    } catch (...) {
-        SetUi(old);
-        throw;
-    }
-    SetUi(old);
-    return 0;
 }
 
 int GalleryCreate_(std::vector<std::string> rest)
@@ -101,27 +33,14 @@ int GalleryCreate_(std::vector<std::string> rest)
     const std::vector<std::string> typed(rest.begin() + 1, rest.end());
     return KvsRunStatus([&] {
         KvsStartUp();
-        if (!Images) StoreLoad();
         std::vector<std::string> names;
         for (const std::string& t : typed) {
-            int32_t i = ImageListFind(Images, t);
-            if (i == Undef) i = ImageListFind(Images, t + ".png");
-            if (i == Undef) return KvsFail("No image named \"" + t + "\" in the store.");
-            names.push_back(EntryName(*Images->Items[i]));
+            const std::string name = StoreResolveName(t);
+            if (name.empty()) return KvsFail("No image named \"" + t + "\" in the store.");
+            names.push_back(name);
         }
-        NamedStoreView view(names);
-        StoreView* oldView = SetStoreView(&view);
-        GalleryUi ui(Ui(), file);
-        ui.CreatePrefix = prefix;
-        try {
-            WithUi_(ui, [] { GalCreateCommand(); });
-        } catch (...) {
-            SetStoreView(oldView);
-            throw;
-        }
-        SetStoreView(oldView);
-        SaveSettings();
-        return ui.Summary ? static_cast<int>(KVS_EXIT_OK) : static_cast<int>(KVS_EXIT_FAILED);
+        // Replacing an existing file is the question --yes answers.
+        return KvsReport(GalCreate(file, prefix, names, Answers()), true);
     });
 }
 
@@ -141,12 +60,9 @@ int GalleryOpen_(std::vector<std::string> rest)
     const std::string file = Absolute_(rest[0]);
     return KvsRunStatus([&] {
         KvsStartUp();
-        if (!Images) StoreLoad();
-        GalleryUi ui(Ui(), file);
-        ui.Overwrite = overwrite;
-        WithUi_(ui, [&] { GalOpenCommand(as); });
-        SaveSettings();
-        return ui.Summary ? static_cast<int>(KVS_EXIT_OK) : static_cast<int>(KVS_EXIT_FAILED);
+        Answers ask;
+        if (overwrite) ask.PrefixClash = [](std::string&) { return static_cast<int>(PC_OVERWRITE); };
+        return KvsReport(GalOpen(file, as, ask), true);
     });
 }
 

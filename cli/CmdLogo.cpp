@@ -1,16 +1,20 @@
 // kvs set, shuffle and paths: building logos from the store and where the files are.
+#include <array>
 #include <string>
 #include <vector>
 
+#include "app/DriveUse.h"
 #include "base/Basic.h"
+#include "base/CharSet.h"
 #include "base/Mon.h"
 #include "base/WinUtils.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
+#include "core/LogoCommands.h"
 #include "core/Settings.h"
-#include "core/Shuffle.h"
+#include "core/StoreCommands.h"
 
 namespace {
 
@@ -18,9 +22,10 @@ const int kPositions[3] = {POS_STARTUP, POS_WAIT, POS_TURNOFF};
 const char* const kPositionWords[3] = {"startup", "wait", "off"};
 
 // A typed message separates its lines with a line break or the two characters \n; logo
-// messages use CR LF.
-std::string MessageFromArg_(const std::string& text)
+// messages use CR LF and the Windows character set.
+std::string MessageFromArg_(const std::string& typed)
 {
+    const std::string text = CharUtf8ToWin(typed);
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
@@ -61,29 +66,15 @@ int CmdSet(const std::vector<std::string>& argsIn)
 
     return KvsRunStatus([&]() -> int {
         KvsStartUp();
-        int32_t index = ImageListFind(Images, typedName);
-        if (index == Undef) index = ImageListFind(Images, typedName + ".png");
-        if (index == Undef) {
-            KvsShutDown();
-            return KvsFail("No image named \"" + typedName + "\" in the store.");
-        }
-        ImageEntry entry = *ImageListGet(Images, index);
+        const std::string name = StoreResolveName(typedName);
         // As the set-logo dialog: every position's message is picked (each counter moves once),
         // then the typed ones replace the picks.
-        std::string messages[3];
-        for (int i = 0; i < 3; ++i) {
-            messages[i] = PickMessage(kPositions[i], GetMessageText(kPositions[i]));
+        std::array<std::string, 3> messages = LogoProposedMessages();
+        for (int i = 0; i < 3; ++i)
             if (given[i]) messages[i] = MessageFromArg_(typed[i]);
-        }
-        std::string done;
-        for (int i = 0; i < 3; ++i) {
-            if (!(mask & kPositions[i])) continue;
-            BuildLogo(entry, kPositions[i], messages[i]);
-            done += std::string(done.empty() ? "" : ", ") + kPositionWords[i] + " (" + GetLogoFileName(kPositions[i]) + ")";
-        }
+        const Outcome o = LogoSet(name.empty() ? typedName : name, mask, messages);
         KvsShutDown();
-        KvsOut(EntryName(entry) + " set as logo: " + done);
-        return KVS_EXIT_OK;
+        return KvsReport(o);
     });
 }
 
@@ -91,11 +82,11 @@ int CmdShuffle(const std::vector<std::string>& args)
 {
     TRACE("CmdLogo.CmdShuffle");
     if (!args.empty()) return KvsUsageError("shuffle", "unexpected argument '" + args[0] + "'");
-    return KvsRun([] {
+    return KvsRunStatus([] {
         KvsStartUp();
-        ShuffleLogos();
+        const Outcome o = LogoShuffle();
         KvsShutDown();
-        KvsOut("Random logos are set.");
+        return KvsReport(o);
     });
 }
 
@@ -108,6 +99,6 @@ int CmdPaths(const std::vector<std::string>& args)
         std::string out = "windows=" + GetWinFolder() + "\n" + "program=" + GetProgramDir() + "\n" +
                           "storage=" + GetStorageDir() + "\n" + "backup=" + GetBackupDir() + "\n";
         for (int i = 0; i < 3; ++i) out += std::string("logo.") + kPositionWords[i] + "=" + GetLogoFileName(kPositions[i]) + "\n";
-        KvsOut(out);
+        KvsOut(out + DriveUsePathLines());
     });
 }

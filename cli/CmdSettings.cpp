@@ -1,30 +1,9 @@
 // kvs settings [KEY [VALUE]]: print all settings, one, or store one and save.
-#include <cctype>
-
 #include "base/Mon.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
+#include "core/Options.h"
 #include "core/Settings.h"
-
-static bool SameKey_(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-static bool FindSetting_(const std::string& key, SettingsPair& pair)
-{
-    for (const SettingsPair& p : SettingsList()) {
-        if (SameKey_(p.key, key)) {
-            pair = p;
-            return true;
-        }
-    }
-    return false;
-}
 
 int CmdSettings(const std::vector<std::string>& args)
 {
@@ -39,15 +18,13 @@ int CmdSettings(const std::vector<std::string>& args)
             return static_cast<int>(KVS_EXIT_OK);
         }
         SettingsPair pair;
-        if (!FindSetting_(args[0], pair)) return KvsUsageError("settings", "unknown setting '" + args[0] + "'");
-        if (args.size() == 2) {
-            SettingsSetValue(pair.key, args[1]);
-            SaveSettings();
-            // As after the Options dialog: the Run entry follows the setting.
-            if (SameKey_(pair.key, "AutoChange")) SetAutoChangeRunEntry(AutoChange);
-            FindSetting_(pair.key, pair);
+        if (!OptionsFindSetting(args[0], pair)) return KvsUsageError("settings", "unknown setting '" + args[0] + "'");
+        if (args.size() == 1) {
+            KvsOut(pair.key + "=" + pair.value);
+            return static_cast<int>(KVS_EXIT_OK);
         }
-        KvsOut(pair.key + "=" + pair.value);
-        return static_cast<int>(KVS_EXIT_OK);
+        const std::string why = OptionsCheckSetting(args[0], args[1]);
+        if (!why.empty()) return KvsUsageError("settings", why);
+        return KvsReport(OptionsSaveSetting(args[0], args[1]));
     });
 }

@@ -5,11 +5,10 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/UiServices.h"
 #include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
-#include "core/Backup.h"
+#include "core/LogoCommands.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "core/StoreCommands.h"
@@ -21,21 +20,12 @@ static void OpenStore_()
     if (!Images) StoreLoad();
 }
 
-// The stored name for a name as typed, with or without ".png"; empty when there is none.
-static std::string Resolve_(const std::string& typed)
-{
-    TRACE("CmdStore.Resolve_");
-    int32_t i = ImageListFind(Images, typed);
-    if (i == Undef) i = ImageListFind(Images, typed + ".png");
-    return i == Undef ? std::string() : EntryName(*Images->Items[i]);
-}
-
 // Resolves every name; reports the first unknown one.
 static bool ResolveAll_(const std::vector<std::string>& typed, std::vector<std::string>& names)
 {
     TRACE("CmdStore.ResolveAll_");
     for (const std::string& t : typed) {
-        std::string n = Resolve_(t);
+        std::string n = StoreResolveName(t);
         if (n.empty()) {
             KvsFail("No image named \"" + t + "\" in the store.");
             return false;
@@ -43,22 +33,6 @@ static bool ResolveAll_(const std::vector<std::string>& typed, std::vector<std::
         names.push_back(n);
     }
     return true;
-}
-
-// Errors and warnings on standard error, results on standard output; failed when any error.
-static int Report_(const StoreResult& r)
-{
-    TRACE("CmdStore.Report_");
-    int status = KVS_EXIT_OK;
-    for (const StoreMessage& m : r.Messages) {
-        if (m.Kind == SM_INFO) {
-            KvsOut(m.Text);
-        } else {
-            KvsFail(m.Text);
-            status = KVS_EXIT_FAILED;
-        }
-    }
-    return status;
 }
 
 static std::string PositionsText_(int mask)
@@ -170,8 +144,8 @@ int CmdPositions(const std::vector<std::string>& args)
         std::vector<std::string> names;
         if (!ResolveAll_(std::vector<std::string>(args.begin() + 1, args.end()), names))
             return static_cast<int>(KVS_EXIT_FAILED);
-        StoreSetPositions(names, mask);
-        StoreWriteIndex();
+        const Outcome o = StorePositions(names, mask);
+        if (!OutcomeOk(o)) return KvsReport(o);
         std::string text;
         for (const std::string& n : names) text += n + "\t" + PositionsText_(mask) + "\n";
         KvsOut(text);
@@ -190,12 +164,9 @@ int CmdRename(const std::vector<std::string>& args)
         // NEW is the name without ".png", as typed into the window's prompt.
         std::string typed = args[1];
         if (typed.size() > 4 && SameImageName(typed.substr(typed.size() - 4), ".png")) typed.resize(typed.size() - 4);
-        StoreResult r = StoreRenameImage(names[0], typed);
-        if (r.Changed) {
-            StoreWriteIndex();
-            KvsOut(r.SelectName);
-        }
-        return Report_(r);
+        const Outcome o = StoreRename(names[0], typed);
+        if (o.StoreChanged) KvsOut(o.Select);
+        return KvsReport(o);
     });
 }
 
@@ -208,10 +179,7 @@ int CmdPrefix(const std::vector<std::string>& args)
         std::vector<std::string> names;
         if (!ResolveAll_(std::vector<std::string>(args.begin() + 1, args.end()), names))
             return static_cast<int>(KVS_EXIT_FAILED);
-        StoreResult r = StoreChangePrefix(names, args[0]);
-        StoreWriteIndex();
-        int status = Report_(r);
-        return r.Failed > 0 ? static_cast<int>(KVS_EXIT_FAILED) : status;
+        return KvsReport(StorePrefix(names, args[0]));
     });
 }
 
@@ -223,10 +191,7 @@ int CmdDelete(const std::vector<std::string>& args)
         OpenStore_();
         std::vector<std::string> names;
         if (!ResolveAll_(args, names)) return static_cast<int>(KVS_EXIT_FAILED);
-        if (Ui().YesNo(StoreDeleteQuestion(names), 2) != "Y") return static_cast<int>(KVS_EXIT_OK);
-        StoreResult r = StoreDeleteImages(names);
-        StoreWriteIndex();
-        return Report_(r);
+        return KvsReport(StoreDelete(names, Answers()));
     });
 }
 
@@ -234,10 +199,8 @@ int CmdRestore(const std::vector<std::string>& args)
 {
     TRACE("CmdStore.CmdRestore");
     if (!args.empty()) return KvsUsageError("restore", "unexpected argument '" + args[0] + "'");
-    return KvsRun([] {
+    return KvsRunStatus([] {
         LoadSettings();
-        if (Ui().YesNo(RESTORE_QUESTION, 1) != "Y") return;
-        RestoreLogos();
-        KvsOut(RESTORE_DONE);
+        return KvsReport(LogoRestore(Answers()));
     });
 }

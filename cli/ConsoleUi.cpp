@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/Mon.h"
+#include "base/StrUtil.h"
 
 // Without a platform call for isatty: the descriptor's link names a terminal device.
 static bool FdIsTerminal_(int fd)
@@ -40,16 +41,6 @@ std::string ConsoleText(const std::string& text)
             s += text[i];
         }
     }
-    return s;
-}
-
-static std::string Lower_(std::string s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
-    s = s.substr(b, e - b);
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -104,7 +95,7 @@ bool ConsoleUi::ReadAnswer_(const std::string& question, std::string& answer)
         err_ << '\n';
         return false;
     }
-    answer = Lower_(line);
+    answer = StrLower(StrTrim(line));
     return true;
 }
 

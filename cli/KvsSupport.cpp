@@ -4,7 +4,9 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
+#include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
@@ -70,6 +72,20 @@ void KvsOut(const std::string& text)
     if (t.empty() || t.back() != '\n') t += '\n';
     std::cout << t;
     std::cout.flush();
+}
+
+int KvsReport(const Outcome& o, bool declinedFails)
+{
+    TRACE("KvsSupport.KvsReport");
+    const bool refused = o.Declined && declinedFails;
+    for (const std::string& t : o.Skipped) {
+        if (refused) KvsFail(t);
+        else KvsOut(t);
+    }
+    for (const std::string& t : o.Warnings) KvsFail(t);
+    if (!o.Result.empty()) KvsOut(o.Result);
+    for (const std::string& t : o.Errors) KvsFail(t);
+    return OutcomeOk(o) && !refused ? static_cast<int>(KVS_EXIT_OK) : static_cast<int>(KVS_EXIT_FAILED);
 }
 
 int KvsRunStatus(const std::function<int()>& body)
@@ -142,7 +158,7 @@ std::string KvsHelpText()
 {
     TRACE("KvsSupport.KvsHelpText");
     std::string s =
-        "Usage: kvs [--yes|--no] COMMAND [ARGS]\n"
+        "Usage: kvs [--yes|--no] [--drive PATH [--partition N]] COMMAND [ARGS]\n"
         "\n"
         "Kelvane Studio's command-line tool: manages the boot logos of a Windows 95/98 drive\n"
         "(logo.sys, logow.sys, logos.sys) and the store of logo images, like the main window.\n"
@@ -162,13 +178,19 @@ std::string KvsHelpText()
         "Options:\n"
         "  --yes          answer every question with Yes (a name clash: overwrite)\n"
         "  --no           answer every question with No (a name clash: skip)\n"
+        "  --drive PATH   the Windows drive to work on: a folder holding a WINDOWS folder, or a\n"
+        "                 disk image (raw with an MBR or a bare FAT file system, or a fixed VHD)\n"
+        "  --partition N  the partition (1-4) of a disk image's MBR (default: the first FAT\n"
+        "                 partition holding a WINDOWS folder)\n"
         "  --help         this text; 'kvs COMMAND --help' explains one command\n"
         "Without --yes or --no, questions are asked when standard input is a terminal and\n"
         "otherwise take the answer the program proposes.\n"
         "\n"
         "Environment:\n"
-        "  KVS_WINDOWS_DIR   the Windows folder of the drive to work on (default: the demo drive\n"
-        "                    under $XDG_DATA_HOME/KelvaneStudio/drive_c/WINDOWS)\n"
+        "  KVS_DRIVE         the drive when --drive is not given (a folder or a disk image)\n"
+        "  KVS_WINDOWS_DIR   the Windows folder itself, when neither names a drive; without any of\n"
+        "                    them, the drive last opened in the window, else the demo drive under\n"
+        "                    $XDG_DATA_HOME/KelvaneStudio/drive_c\n"
         "  KVS_PROGRAM_DIR   the folder of Kvs.ini and the message files\n"
         "\n"
         "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
@@ -187,10 +209,34 @@ std::string KvsCommandHelpText(const std::string& command)
     return s;
 }
 
+// Runs the command on the chosen drive. On a disk image its output is held back until what it
+// changed is written into the image, so a failed write-back never follows a success text.
+static int RunOnDrive_(const KvsCommand* cmd, const std::vector<std::string>& rest)
+{
+    TRACE("KvsSupport.RunOnDrive_");
+    DriveUseOpenChosen();
+    if (!DriveUseIsImage()) return cmd->proc(rest);
+    std::ostringstream held;
+    std::streambuf* out = std::cout.rdbuf(held.rdbuf());
+    int status = KVS_EXIT_FAILED;
+    try {
+        status = cmd->proc(rest);
+        if (status == KVS_EXIT_OK) MonBlock([] { DriveUseCommit(); });
+    } catch (...) {
+        std::cout.rdbuf(out);
+        throw;
+    }
+    std::cout.rdbuf(out);
+    std::cout << held.str();
+    return status;
+}
+
 int KvsMain(const std::vector<std::string>& argv)
 {
     TRACE("KvsSupport.KvsMain");
     std::vector<std::string> args(argv.size() > 1 ? argv.begin() + 1 : argv.end(), argv.end());
+    std::string driveProblem;
+    if (!DriveUseTakeOptions(args, true, driveProblem)) return KvsUsageError("", driveProblem);
     Forced_ = CONSOLE_ASK;
     size_t i = 0;
     for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; i++) {
@@ -228,7 +274,7 @@ int KvsMain(const std::vector<std::string>& argv)
     SetParams({KvsStudioPath()});
     int status = KVS_EXIT_FAILED;
     try {
-        status = cmd->proc(rest);
+        status = RunOnDrive_(cmd, rest);
     } catch (const std::exception& e) {
         status = KvsFail(e.what());
     }

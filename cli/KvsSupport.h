@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Outcome.h"
+
 // Full path of the kelvane-studio program installed beside kvs: parameter 0 of every kvs run,
 // so the Run entry and the install information name the program that can run "/change".
 std::string KvsStudioPath();
@@ -25,6 +27,10 @@ int KvsRunStatus(const std::function<int()>& body);
 int KvsFail(const std::string& text);
 // "kvs COMMAND: problem" and a hint to --help on standard error; returns KVS_EXIT_USAGE.
 int KvsUsageError(const std::string& command, const std::string& problem);
+// Shows what a command did: skipped items and the result on standard output, warnings and
+// errors alone on lines of standard error (a declined question too when declinedFails).
+// KVS_EXIT_FAILED when anything failed, else KVS_EXIT_OK.
+int KvsReport(const Outcome& o, bool declinedFails = false);
 // Prints text on standard output with native line ends, adding a final line end when missing.
 void KvsOut(const std::string& text);
 

@@ -8,8 +8,10 @@
 #include "core/LogoBuilder.h"
 #include "core/Names.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 #include "core/StoreView.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFRows.h"
 #include "image/ImgBasic.h"
 #include "image/ImgResize.h"
 
@@ -21,6 +23,7 @@ int32_t OverwriteChoice = OC_NONE;
 
 static int LoadFailures_ = 0;     // files of the running batch that could not be loaded or stored
 static int FilterIndex_ = 1;      // the "Add New Image" dialog's filter, kept while the program runs
+static const Answers* Ask_ = nullptr;  // the answers of the running batch; none: ask through Ui()
 
 static std::string FileNameOf_(const std::string& path)
 {
@@ -47,30 +50,15 @@ static std::string StoreFileName_(const std::string& name)
     TRACE("AddImages.StoreFileName_");
     if (name.size() <= static_cast<size_t>(IMAGE_NAME_MAX)) return SafeStoredName(name);
     const std::string ext = ExtOf_(name);
-    std::string stem = name.substr(0, name.size() - ext.size());
-    stem.resize(IMAGE_NAME_MAX > static_cast<int>(ext.size()) ? IMAGE_NAME_MAX - ext.size() : 0);
-    return SafeStoredName(stem + ext);
-}
-
-// The name of an existing file of folder that equals name ignoring case (the store compares names
-// that way, so two spellings must not become two files); empty when there is none.
-static std::string ExistingName_(const std::string& folder, const std::string& name)
-{
-    TRACE("AddImages.ExistingName_");
-    std::error_code ec;
-    if (fs::exists(folder + name, ec)) return name;
-    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string n = it->path().filename().string();
-        if (SameText_(n, name)) return n;
-    }
-    return std::string();
+    const std::string stem = name.substr(0, name.size() - ext.size());
+    return SafeStoredName(NameCutUtf8(stem, static_cast<size_t>(IMAGE_NAME_MAX) - std::min(ext.size(), static_cast<size_t>(IMAGE_NAME_MAX))) + ext);
 }
 
 std::string AddTargetPath(const std::string& source)
 {
     TRACE("AddImages.AddTargetPath");
     const std::string rest = ForceFileExt(NameAfterSeparator(FileNameOf_(source), true), ".png");
-    return GetStorageDir() + StoreFileName_(DefPrefix + NAME_SEPARATOR + rest);
+    return GetStorageDir() + SafeStoredName(NameJoinPrefix(DefPrefix, rest, IMAGE_NAME_MAX));
 }
 
 void AddSysToFilter(std::string& filter)
@@ -95,16 +83,16 @@ std::string ResolveNameClash(const std::string& target)
     std::string t = target;
     for (;;) {
         const std::string folder = FolderOf_(t);
-        const std::string existing = ExistingName_(folder, FileNameOf_(t));
+        const std::string existing = StoredSpelling(folder, FileNameOf_(t));
         if (existing.empty() || OverwriteChoice == OC_OVERWRITE_ALL) {
             // Overwriting must hit the file the store already knows, whatever its spelling.
             return existing.empty() ? t : folder + existing;
         }
         if (OverwriteChoice == OC_SKIP_ALL || OverwriteChoice == OC_ABORT) return std::string();
         const std::string name = FileNameOf_(t);
-        int answer = Ui().OverwriteDialog(
-            CLASH_CAPTION, "Image \"" + name + "\" already exists in the destination folder. What to do with it?");
-        if (answer < OC_OVERWRITE || answer > OC_ABORT) answer = OC_ABORT;
+        const Answers none;
+        const int answer = AskClash(Ask_ ? *Ask_ : none, CLASH_CAPTION,
+                                    "Image \"" + name + "\" already exists in the destination folder. What to do with it?");
         OverwriteChoice = answer;
         switch (answer) {
         case OC_OVERWRITE:
@@ -112,7 +100,7 @@ std::string ResolveNameClash(const std::string& target)
             return folder + existing;
         case OC_RENAME: {
             std::string typed = ForceFileExt(name, "");
-            if (!Ui().PromptText("Rename", "Enter new name", typed)) continue;  // the clash dialog again
+            if (!AskRenameTo(Ask_ ? *Ask_ : none, typed)) continue;  // the clash dialog again
             if (SanitizeChars(typed).empty()) return std::string();
             t = folder + StoreFileName_(typed + ExtOf_(name));
             continue;
@@ -181,6 +169,31 @@ void AddFitImage(Image& img, int mode)
     });
 }
 
+void AddLoadFitted(const std::string& source, int32_t format, int mode, Image& img)
+{
+    TRACE("AddImages.AddLoadFitted");
+    FFRowReader rd;
+    MonBlock([&] {
+        try {
+            FFRowsOpen(rd, source, format);
+            if (rd.Width == LOGO_WIDTH && rd.Height == LOGO_HEIGHT) {
+                FFRowsClose(rd);
+                ImgLoad(source, img, format);
+                return;
+            }
+            int bw, bh, x, y;
+            AddFitBox(rd.Width, rd.Height, mode, bw, bh, x, y);
+            // Crop takes the box at (x, y); a border box holds the picture at (x, y).
+            const bool crop = mode == RM_CROP;
+            FFRowsResample(rd, crop ? x : -x, crop ? y : -y, bw, bh, img, LOGO_WIDTH, LOGO_HEIGHT);
+        } catch (...) {
+            FFRowsClose(rd);
+            throw;
+        }
+        FFRowsClose(rd);
+    });
+}
+
 bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry)
 {
     TRACE("AddImages.AddOneImage");
@@ -188,15 +201,16 @@ bool AddOneImage(const std::string& source, std::string& target, ImageEntry& ent
     Image img;
     bool loaded = false;
     MonBlockTransparent([&] {
-        ImgLoad(source, img, isSys ? FMT_BMP : Undef);
+        AddLoadFitted(source, isSys ? FMT_BMP : Undef, ResizeMode, img);
         loaded = true;
     });
     loaded = loaded && MonOK();
+    const std::string reason = loaded ? std::string() : MonErrorText();
     MonClearError();
     if (!loaded) {
         ImgFree(img);
         ++LoadFailures_;
-        Ui().ErrorBox("Error loading \"" + source + "\"");
+        Ui().ErrorBox("Error loading \"" + source + "\"\n" + reason);
         return false;
     }
     bool stored = false;
@@ -207,7 +221,6 @@ bool AddOneImage(const std::string& source, std::string& target, ImageEntry& ent
             ImgFree(img);
             return;
         }
-        AddFitImage(img, ResizeMode);
         if (!MakeLongDir(FolderOf_(target))) {
             OverwriteChoice = OC_ABORT;
             ImgFree(img);
@@ -279,12 +292,35 @@ void AddImages(const std::vector<std::string>& files, AddResult* result)
     view.SelectImageByName(lastName);
 }
 
-void AddImagesCommand()
+Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask)
+{
+    TRACE("AddImages.AddFiles");
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return StoreLockBusy();
+    if (resizeMode >= RM_BORDER && resizeMode <= RM_STRETCH) ResizeMode = resizeMode;
+    if (!prefix.empty()) DefPrefix = SanitizeName(prefix, false);
+    OverwriteChoice = OC_NONE;
+    AddResult r;
+    Outcome o;
+    Ask_ = &ask;
+    OutcomeRun(o, [&] { AddImages(files, &r); });
+    Ask_ = nullptr;
+    o.Written = r.Stored;
+    o.StoreChanged = !r.Stored.empty();
+    if (!r.Stored.empty()) o.Select = r.Stored.back();
+    if (!r.Error.empty()) OutcomeFail(o, r.Error);
+    if (r.Aborted) OutcomeFail(o, "Adding aborted.");
+    if (r.Failed > 0) OutcomeFail(o, "Files that couldn't be added: " + std::to_string(r.Failed));
+    return o;
+}
+
+Outcome AddImagesCommand()
 {
     TRACE("AddImages.AddImagesCommand");
     OverwriteChoice = OC_NONE;
     std::string filter = FFMakeLoadFilter(FFC_STILL, FFF_LONG_NAMES);
     AddSysToFilter(filter);
     const std::vector<std::string> files = Ui().MultiFileOpenDlg(ADD_DIALOG_TITLE, FileOpenDir, filter, FilterIndex_);
-    if (!files.empty() && Ui().ResizeModeDialog()) AddImages(files);
+    if (files.empty() || !Ui().ResizeModeDialog()) return Outcome();
+    return AddFiles(files, ResizeMode, DefPrefix, Answers());
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Outcome.h"
+
 struct Image;
 struct ImageEntry;
 
@@ -33,8 +35,12 @@ struct AddResult {
     std::string Error;                // the error that ended the batch, empty when none
 };
 
-// The window's "Add" command: file dialog, resize-mode dialog, AddImages.
-void AddImagesCommand();
+// "Add": stores the files fitted by resizeMode (RM_*; another value keeps the setting) under
+// prefix (empty keeps DefPrefix); both become the settings, as the resize-mode dialog does.
+// Name clashes are answered through ask.
+Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask);
+// The window's "Add" command: file dialog, resize-mode dialog, AddFiles.
+Outcome AddImagesCommand();
 // Adds the files in order; writes the index at the end, also after an abort or a failure.
 void AddImages(const std::vector<std::string>& files, AddResult* result = nullptr);
 // Loads, fits, reduces and stores one picture. target is in and out: the final stored path,
@@ -54,3 +60,6 @@ std::string AddTargetPath(const std::string& source);
 void AddFitBox(int w, int h, int mode, int& boxW, int& boxH, int& x, int& y);
 // Fits img to 320 x 400 by mode (24 bits afterwards); an image of that size is left alone.
 void AddFitImage(Image& img, int mode);
+// Loads source (format as ImgLoad takes it) fitted as AddFitImage would fit it, resampling the
+// rows as they are decoded, so that a picture of any size needs little memory.
+void AddLoadFitted(const std::string& source, int32_t format, int mode, Image& img);

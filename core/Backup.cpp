@@ -2,10 +2,12 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/UiServices.h"
+#include "base/SafeFile.h"
+#include "base/StrUtil.h"
 #include "base/miscprocs.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
+#include "platform/DrivePath.h"
 
 #include <filesystem>
 #include <vector>
@@ -27,13 +29,6 @@ static std::string Trim_(const std::string& s)
     if (a == std::string::npos) return std::string();
     size_t b = s.find_last_not_of(" \t\r\n");
     return s.substr(a, b - a + 1);
-}
-
-static std::string Upper_(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
 }
 
 static bool StartsWith_(const std::string& s, const char* prefix)
@@ -82,56 +77,37 @@ static int ReadWhole_(const std::string& path, std::string& text)
     return ok ? 1 : -1;
 }
 
-// Temporary file in the same folder, then renamed over path.
 static bool WriteWhole_(const std::string& path, const std::string& text)
 {
     TRACE("Backup.WriteWhole_");
-    const std::string temp = path + ".tmp";
-    bool ok = false;
-    MonBlockTransparent([&] {
-        int f = Undef;
-        FOpen(f, temp, FM_CREATE | FM_WRITE);
-        FWrite(f, text.data(), static_cast<int64_t>(text.size()));
-        FClose(f);
-        ok = true;
-    });
-    ok = ok && MonOK();
+    const bool ok = SafeTryWrite(path, text);
     MonClearError();
-    std::error_code ec;
-    if (ok && fs::file_size(temp, ec) == text.size() && !ec) {
-        fs::rename(temp, path, ec);
-        if (!ec) return true;
-    }
-    fs::remove(temp, ec);
-    return false;
+    return ok;
 }
 
-// Copies through a temporary file beside dest, so dest is either the old or the whole new file.
+// dest is either the old or the whole new file.
 static bool CopyFile_(const std::string& source, const std::string& dest)
 {
     TRACE("Backup.CopyFile_");
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) return false;
-    const std::string temp = dest + ".tmp";
-    fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::rename(temp, dest, ec);
-    if (!ec) return true;
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    return false;
+    std::string data;
+    return ReadWhole_(source, data) > 0 && WriteWhole_(dest, data);
 }
 
-// Whether a line other than a remark names logoPath as a quoted path. Matching the quotes too
-// keeps "/b/a/logo.sys" from counting as "/a/logo.sys".
+// Whether a line other than a remark names logoPath as a quoted path, in Windows form or as the
+// host path earlier versions wrote. Matching the quotes too keeps "/b/a/logo.sys" from counting
+// as "/a/logo.sys".
 static bool Recorded_(const std::string& text, const std::string& logoPath)
 {
     TRACE("Backup.Recorded_");
-    const std::string needle = "\"" + Upper_(Trim_(logoPath)) + "\"";
+    const std::string host = Trim_(logoPath);
+    const std::string win = DriveToWin(DriveResolve(host));
     for (const std::string& raw : SplitLines_(text)) {
-        const std::string line = Upper_(Trim_(raw));
+        const std::string line = StrUpper(Trim_(raw));
         if (StartsWith_(line, "REM")) continue;
-        size_t p = line.find(needle);
-        if (p != std::string::npos && p >= 1) return true;
+        for (const std::string& path : {host, win}) {
+            size_t p = path.empty() ? std::string::npos : line.find("\"" + StrUpper(path) + "\"");
+            if (p != std::string::npos && p >= 1) return true;
+        }
     }
     return false;
 }
@@ -164,10 +140,10 @@ std::string NextBackupName(const std::string& folder)
 {
     TRACE("Backup.NextBackupName");
     const std::string dir = AddBS(folder);
-    std::error_code ec;
     for (int n = 1; n < 1000000; ++n) {
-        std::string name = dir + "logo" + std::to_string(n) + ".bmp";
-        if (!fs::exists(name, ec) && !fs::is_symlink(name, ec)) return name;
+        const std::string name = "logo" + std::to_string(n) + ".bmp";
+        // "LOGO1.BMP" is taken as well: the drive's names ignore case.
+        if (DriveFindName(dir, name).empty()) return dir + name;
     }
     return std::string();
 }
@@ -190,16 +166,19 @@ std::string QuotedField(const std::string& line, int n)
 bool BackupLogoFile(const std::string& logoPath)
 {
     TRACE("Backup.BackupLogoFile");
-    const std::string path = Trim_(logoPath);
+    const std::string path = DriveResolve(Trim_(logoPath));
     if (path.empty()) return false;
     // A quote or line break cannot stand in a line of the batch file: such a path is never written.
     if (path.find_first_of("\"\r\n") != std::string::npos) return false;
+    // restore.bat names files in Windows form, so it runs on DOS too; a file off the drive has none.
+    const std::string winPath = DriveToWin(path);
+    if (winPath.empty() || !DriveContains(path)) return false;
     const std::string folder = GetBackupDir();
     if (!MakeLongDir(folder)) return false;
-    const std::string bat = folder + RESTORE_FILE;
+    const std::string bat = DriveResolve(folder + RESTORE_FILE);
     std::error_code ec;
     const bool existed = fs::exists(path, ec) && !fs::is_directory(path, ec);
-    if (!existed) return AppendRestoreLine_(bat, path, "del  \"" + path + "\"") >= 0;
+    if (!existed) return AppendRestoreLine_(bat, path, "del  \"" + winPath + "\"") >= 0;
 
     std::string text;
     int r = ReadWhole_(bat, text);
@@ -209,55 +188,74 @@ bool BackupLogoFile(const std::string& logoPath)
     // backup that does not exist and a failed copy leaves the logo untouched.
     const std::string backup = NextBackupName(folder);
     if (backup.empty() || !CopyFile_(path, backup)) return false;
-    int added = AppendRestoreLine_(bat, path, "copy \"" + backup + "\" \"" + path + "\"");
+    int added = AppendRestoreLine_(bat, path, "copy \"" + DriveToWin(backup) + "\" \"" + winPath + "\"");
     if (added != 1) fs::remove(backup, ec);
     return added >= 0;
 }
 
-void RestoreLogos()
+bool RestoreFileExists()
+{
+    TRACE("Backup.RestoreFileExists");
+    std::error_code ec;
+    return fs::exists(GetBackupDir() + RESTORE_FILE, ec);
+}
+
+std::vector<std::string> RestoreLogos()
 {
     TRACE("Backup.RestoreLogos");
-    const std::string bat = GetBackupDir() + RESTORE_FILE;
+    std::vector<std::string> failed;
+    const std::string bat = DriveResolve(GetBackupDir() + RESTORE_FILE);
     std::string text;
-    if (ReadWhole_(bat, text) <= 0) return;
+    const int r = ReadWhole_(bat, text);
+    if (r < 0) failed.push_back("Couldn't read \"" + bat + "\".");
+    // The file lies on the drive, so it is obeyed only there.
+    const std::string leaves = "Not carried out, it names a file outside the drive: ";
+    if (r <= 0) return failed;
     for (const std::string& raw : SplitLines_(text)) {
         const std::string line = Trim_(raw);
-        const std::string up = Upper_(line);
+        const std::string up = StrUpper(line);
         if (StartsWith_(up, "DEL")) {
-            const std::string target = Trim_(QuotedField(line, 1));
+            const std::string field = Trim_(QuotedField(line, 1));
+            const std::string target = DriveFromStored(field);
             std::error_code ec;
-            if (target.empty() || fs::is_directory(target, ec)) continue;
+            if (field.empty() || fs::is_directory(target, ec)) continue;
+            if (target.empty()) {
+                failed.push_back(leaves + line);
+                continue;
+            }
             MonBlockTransparent([&] { FDelete(target); });
+            // Gone already is what the line asks for.
+            if (!MonOK() && fs::exists(target, ec)) failed.push_back("Couldn't delete \"" + target + "\".");
             MonClearError();
         } else if (StartsWith_(up, "COPY")) {
-            const std::string source = Trim_(QuotedField(line, 1));
-            const std::string dest = Trim_(QuotedField(line, 2));
-            if (source.empty() || dest.empty()) continue;
-            CopyFile_(source, dest);
+            const std::string from = Trim_(QuotedField(line, 1)), to = Trim_(QuotedField(line, 2));
+            if (from.empty() || to.empty()) continue;
+            const std::string source = DriveFromStored(from), dest = DriveFromStored(to);
+            if (source.empty() || dest.empty()) {
+                failed.push_back(leaves + line);
+                continue;
+            }
+            if (!CopyFile_(source, dest)) failed.push_back("Couldn't restore \"" + dest + "\" from \"" + source + "\".");
         }
     }
+    return failed;
 }
 
-bool RestoreOriginalLogos()
+static bool IsStoredPng_(const std::string& name)
 {
-    TRACE("Backup.RestoreOriginalLogos");
-    if (Ui().YesNo(RESTORE_QUESTION, 1) != "Y") return false;
-    RestoreLogos();
-    Ui().InfoBox(RESTORE_DONE);
-    return true;
+    return name.size() > 4 && StrUpper(name.substr(name.size() - 4)) == ".PNG";
 }
 
-void Uninstall()
+bool UninstallDeleteStore()
 {
-    TRACE("Backup.Uninstall");
-    SetAutoChangeRunEntry(false);
-    RestoreLogos();
-    if (Ui().YesNo(UNINSTALL_QUESTION, 2) != "Y") return;
+    TRACE("Backup.UninstallDeleteStore");
     if (!Images) StoreLoad();
     const std::string dir = GetStorageDir();
     int failures = 0;
     for (int i = 0; i < ImageListCount(Images) && failures < 2; ++i) {
         const std::string name = EntryName(*Images->Items[i]);
+        // Only the store's own pictures go, whatever else lies in its folder.
+        if (!IsStoredPng_(name)) continue;
         bool ok = false;
         if (IsSafeStoredName(name)) {
             MonBlockTransparent([&] { FDelete(dir + name); });
@@ -270,4 +268,5 @@ void Uninstall()
         MonBlockTransparent([&] { FDelete(dir + IMAGE_INDEX_FILE); });
         MonClearError();
     }
+    return failures == 0;
 }

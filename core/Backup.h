@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 constexpr const char* RESTORE_FILE = "restore.bat";
 constexpr const char* RESTORE_QUESTION = "Do you want to restore previous logos?";
@@ -19,9 +20,10 @@ std::string NextBackupName(const std::string& folder);
 bool AppendRestoreLine(const std::string& batPath, const std::string& logoPath, const std::string& line);
 // Text between the n-th pair of double quotes (n from 1); empty when there are fewer pairs.
 std::string QuotedField(const std::string& line, int n);
-// Carries out the restore file of the backup folder; each line's failure is ignored.
-void RestoreLogos();
-// "Restore Original Logos...": the question, the restore, the closing message. Returns whether it restored.
-bool RestoreOriginalLogos();
-// The "/uninst" action.
-void Uninstall();
+// Whether the backup folder holds a restore file.
+bool RestoreFileExists();
+// Carries out the restore file of the backup folder, every line even after one failed; the texts
+// of the lines that could not be carried out (an unreadable file is one of them).
+std::vector<std::string> RestoreLogos();
+// The last step of "/uninst": deletes every stored image and the index; false when an image stayed.
+bool UninstallDeleteStore();

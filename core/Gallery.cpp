@@ -1,13 +1,16 @@
 #include "core/Gallery.h"
 
 #include "base/Basic.h"
+#include "base/Bytes.h"
 #include "base/Mon.h"
+#include "base/SafeFile.h"
 #include "base/UiServices.h"
 #include "base/miscprocs.h"
 #include "core/AddImages.h"
 #include "core/ImageStore.h"
 #include "core/Names.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 #include "core/StoreView.h"
 
 #include <algorithm>
@@ -22,21 +25,6 @@ constexpr int32_t GAL_ERROR_CLASS = 2;
 
 static int OpenFilterIndex_ = 1;  // the open dialog's filter, kept while the program runs
 
-static uint32_t Le32_(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-static void PutLe32_(uint8_t* p, int32_t value)
-{
-    const uint32_t v = static_cast<uint32_t>(value);
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 static void PutShortText_(uint8_t* p, const std::string& text, size_t capacity)
 {
     const size_t n = std::min(text.size(), capacity);
@@ -48,16 +36,6 @@ static std::string FolderOf_(const std::string& path)
 {
     const size_t p = path.find_last_of('/');
     return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
-// A plain file name of at most 127 characters whose extension survives the cut.
-static std::string StoreFileName_(const std::string& name)
-{
-    TRACE("Gallery.StoreFileName_");
-    if (name.size() <= static_cast<size_t>(IMAGE_NAME_MAX)) return SafeStoredName(name);
-    const size_t dot = name.find_last_of('.');
-    const std::string ext = (dot == std::string::npos || name.size() - dot > 16) ? std::string() : name.substr(dot);
-    return SafeStoredName(name.substr(0, IMAGE_NAME_MAX - ext.size()) + ext);
 }
 
 // ---------------------------------------------------------------- download times
@@ -93,86 +71,109 @@ std::string GalSummaryText(const std::string& fileName, const std::string& prefi
 
 // ---------------------------------------------------------------- writing
 
-bool WriteGallery(const std::string& fileName, const std::string& prefix)
+// The list rows of the named images, in list order; raises for a name the store does not hold.
+static std::vector<int> Rows_(const std::vector<std::string>& names)
 {
-    TRACE("Gallery.WriteGallery");
-    Ui().SetBusy(true);
-    // Written beside the final name and renamed when complete: a gallery is never half a file.
-    const std::string temp = fileName + ".tmp";
-    bool done = false;
+    TRACE("Gallery.Rows_");
+    std::vector<int> rows;
+    for (const std::string& name : names) {
+        const int32_t i = ImageListFind(Images, name);
+        if (i == Undef) MonErrorMsg(GAL_ERROR_CLASS, "No image named \"" + name + "\" in the store.", __LINE__);
+        if (std::find(rows.begin(), rows.end(), i) == rows.end()) rows.push_back(i);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// Appends the record and the stored bytes of one image to the open file f.
+static void WriteGalleryRecord_(int f, const ImageEntry& e)
+{
+    TRACE("Gallery.WriteGalleryRecord_");
+    const std::string name = EntryName(e);
+    uint8_t rec[GAL_RECORD_SIZE] = {};
+    BytesPutLE32(rec + GAL_R_SIZE, GAL_RECORD_SIZE);
+    PutShortText_(rec + GAL_R_NAME, NameAfterSeparator(name, true), GAL_NAME_MAX);
+    BytesPutLE32(rec + GAL_R_POSITIONS, e.Positions);
+    BytesPutLE32(rec + GAL_R_FROMLOGO, e.FromLogoFile);
+    BytesPutLE32(rec + GAL_R_ANIMSTART, e.AnimStart);
+    uint8_t* data = nullptr;
+    int h = Undef;
+    FOpen(h, GetStorageDir() + SafeStoredName(name), FM_READ);
+    const int64_t length = FSize(h);
+    if (length < 0 || length > 0x7FFFFFFF) MonError(EC_FILE, FE_READ, __LINE__);
+    if (length > 0) {
+        MemAllocT(&data, length, __LINE__, "Gallery.WriteGallery.data");
+        FRead(h, data, length);
+    }
+    FClose(h);
+    BytesPutLE32(rec + GAL_R_LENGTH, static_cast<int32_t>(length));
+    FWrite(f, rec, GAL_RECORD_SIZE);
+    if (length > 0) FWrite(f, data, length);
+    MemFreeT(&data);
+}
+
+// Writes the whole gallery into path; the number of images written (fewer after Esc).
+static int WriteGalleryData_(const std::string& path, const std::string& prefix, const std::vector<int>& rows)
+{
+    TRACE("Gallery.WriteGalleryData_");
+    const int count = static_cast<int>(rows.size());
     int written = 0;
-    MonBlockTransparent([&] {
-        OverwriteChoice = OC_NONE;
-        StoreView& view = StoreViewGet();
-        const std::string dir = GetStorageDir();
-        const int rows = ImageListCount(Images);
-        int count = 0;
-        for (int i = 0; i < rows; ++i)
-            if (view.IsHighlighted(i)) ++count;
-        int f = Undef;
-        FOpen(f, temp, FM_CREATE | FM_WRITE);
-        uint8_t head[GAL_HEADER_SIZE] = {};
-        PutLe32_(head + GAL_H_SIZE, GAL_HEADER_SIZE);
-        PutShortText_(head + GAL_H_MAGIC, GAL_MAGIC, 31);
-        PutLe32_(head + GAL_H_VERSION, GAL_VERSION);
-        PutShortText_(head + GAL_H_PREFIX, prefix, GAL_PREFIX_MAX);
-        PutLe32_(head + GAL_H_COUNT, count);
-        FWrite(f, head, GAL_HEADER_SIZE);
-        uint8_t* data = nullptr;
-        for (int i = 0; i < ImageListCount(Images); ++i) {
-            if (!view.IsHighlighted(i)) continue;
-            Ui().ShowStatus("Creating gallery, adding image " + std::to_string(written + 1) + " of " +
-                                std::to_string(count),
-                            true);
-            const ImageEntry& e = *Images->Items[i];
-            const std::string name = EntryName(e);
-            uint8_t rec[GAL_RECORD_SIZE] = {};
-            PutLe32_(rec + GAL_R_SIZE, GAL_RECORD_SIZE);
-            PutShortText_(rec + GAL_R_NAME, NameAfterSeparator(name, true), GAL_NAME_MAX);
-            PutLe32_(rec + GAL_R_POSITIONS, e.Positions);
-            PutLe32_(rec + GAL_R_FROMLOGO, e.FromLogoFile);
-            PutLe32_(rec + GAL_R_ANIMSTART, e.AnimStart);
-            int h = Undef;
-            FOpen(h, dir + SafeStoredName(name), FM_READ);
-            const int64_t length = FSize(h);
-            if (length < 0 || length > 0x7FFFFFFF) MonError(EC_FILE, 3, __LINE__);
-            if (length > 0) {
-                MemAllocT(&data, length, __LINE__, "Gallery.WriteGallery.data");
-                FRead(h, data, length);
-            }
-            FClose(h);
-            PutLe32_(rec + GAL_R_LENGTH, static_cast<int32_t>(length));
-            FWrite(f, rec, GAL_RECORD_SIZE);
-            if (length > 0) FWrite(f, data, length);
-            MemFreeT(&data);
-            ++written;
-            if (OverwriteChoice == OC_ABORT) break;
-        }
-        if (written < count) {
-            PutLe32_(head + GAL_H_COUNT, written);
-            FSeek(f, GAL_H_COUNT);
-            FWrite(f, head + GAL_H_COUNT, 4);
-        }
-        FClose(f);
-        std::error_code ec;
-        fs::rename(temp, fileName, ec);
-        if (ec) MonError(EC_FILE, 10, __LINE__);
-        done = true;
-    });
-    if (done && MonOK()) {
-        std::error_code ec;
-        const uintmax_t size = fs::file_size(fileName, ec);
-        Ui().InfoBox(GalSummaryText(fileName, prefix.substr(0, GAL_PREFIX_MAX), written,
-                                    ec ? 0.0 : static_cast<double>(size)));
-    } else {
-        done = false;
-        Ui().ErrorBox(MonErrorText());
+    int f = Undef;
+    FOpen(f, path, FM_CREATE | FM_WRITE);
+    uint8_t head[GAL_HEADER_SIZE] = {};
+    BytesPutLE32(head + GAL_H_SIZE, GAL_HEADER_SIZE);
+    PutShortText_(head + GAL_H_MAGIC, GAL_MAGIC, 31);
+    BytesPutLE32(head + GAL_H_VERSION, GAL_VERSION);
+    PutShortText_(head + GAL_H_PREFIX, prefix, GAL_PREFIX_MAX);
+    BytesPutLE32(head + GAL_H_COUNT, count);
+    FWrite(f, head, GAL_HEADER_SIZE);
+    for (int row : rows) {
+        Ui().ShowStatus("Creating gallery, adding image " + std::to_string(written + 1) + " of " +
+                            std::to_string(count),
+                        true);
+        WriteGalleryRecord_(f, *Images->Items[row]);
+        ++written;
+        if (OverwriteChoice == OC_ABORT) break;
+    }
+    if (written < count) {
+        BytesPutLE32(head + GAL_H_COUNT, written);
+        FSeek(f, GAL_H_COUNT);
+        FWrite(f, head + GAL_H_COUNT, 4);
+    }
+    FClose(f);
+    return written;
+}
+
+// Written beside the final name and renamed when complete: a gallery is never half a file.
+static int WriteGalleryFile_(const std::string& fileName, const std::string& prefix, const std::vector<int>& rows)
+{
+    TRACE("Gallery.WriteGalleryFile_");
+    const std::string temp = fileName + ".tmp";
+    int written = 0;
+    try {
+        MonBlock([&] {
+            written = WriteGalleryData_(temp, prefix, rows);
+            std::error_code ec;
+            fs::rename(temp, fileName, ec);
+            if (ec) MonError(EC_FILE, FE_RENAME, __LINE__);
+        });
+    } catch (...) {
         std::error_code ec;
         fs::remove(temp, ec);
+        throw;
     }
-    MonClearError();
-    Ui().SetBusy(false);
-    return done;
+    return written;
+}
+
+int WriteGallery(const std::string& fileName, const std::string& prefix, const std::vector<std::string>& names)
+{
+    TRACE("Gallery.WriteGallery");
+    int written = 0;
+    MonBlock([&] {
+        OverwriteChoice = OC_NONE;
+        written = WriteGalleryFile_(fileName, prefix, Rows_(names));
+    });
+    return written;
 }
 
 // ---------------------------------------------------------------- reading
@@ -184,161 +185,232 @@ bool WriteGallery(const std::string& fileName, const std::string& prefix)
     throw EMon(GAL_DAMAGED);  // not reached inside a block
 }
 
-// Writes data as the stored image path (temporary file renamed over the old one).
+static bool IsPngData_(const uint8_t* data, int64_t length)
+{
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return data && length > 8 && std::memcmp(data, signature, 8) == 0;
+}
+
 static void WriteStoredFile_(const std::string& path, const uint8_t* data, int64_t length)
 {
     TRACE("Gallery.WriteStoredFile_");
-    const std::string temp = path + ".tmp";
-    int h = Undef;
-    FOpen(h, temp, FM_CREATE | FM_WRITE);
-    if (length > 0) FWrite(h, data, length);
-    FClose(h);
-    std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        MonError(EC_FILE, 10, __LINE__);
-    }
+    SafeWrite(path, data, length);
 }
 
-bool ReadGallery(const std::string& fileName, const std::string& prefixOverride)
+// The prefix the images get: the override or the gallery's own, cleaned; settled with the user
+// when stored images already begin with it. Empty when the user cancelled.
+static std::string SettlePrefix_(const uint8_t* head, const std::string& prefixOverride, const Answers& ask)
+{
+    TRACE("Gallery.SettlePrefix_");
+    // Names from the file or typed at the prompt never lead out of the storage folder.
+    std::string prefix = prefixOverride.empty()
+                             ? std::string(reinterpret_cast<const char*>(head + GAL_H_PREFIX + 1), head[GAL_H_PREFIX])
+                             : prefixOverride;
+    prefix = SafeStoredName(prefix);
+    while (StoreFindImageByPrefix(prefix) != Undef) {
+        std::string typed = prefix;
+        const int answer = AskPrefixClash(ask, typed);
+        if (answer == PC_OVERWRITE) break;
+        if (answer != PC_RENAME) return std::string();
+        prefix = SafeStoredName(typed);
+    }
+    return prefix;
+}
+
+// Unpacks the count records from offset p of the open file f into the store; the first stored
+// name. Records that hold no PNG data are counted in skipped.
+static std::string Unpack_(int f, int64_t fileSize, int64_t p, int32_t count, const std::string& prefix, int& skipped)
+{
+    TRACE("Gallery.Unpack_");
+    const std::string dir = GetStorageDir();
+    if (!MakeLongDir(dir)) MonError(EC_FILE, FE_CREATE, __LINE__);
+    std::string first;
+    uint8_t* data = nullptr;
+    for (int32_t i = 1; i <= count; ++i) {
+        Ui().ShowStatus("Extracting image " + std::to_string(i) + " of " + std::to_string(count), true);
+        if (p + 4 > fileSize) Damaged_();
+        uint8_t rec[GAL_RECORD_SIZE] = {};
+        FSeek(f, p);
+        FRead(f, rec, 4);
+        const int32_t recordSize = static_cast<int32_t>(BytesGetLE32(rec + GAL_R_SIZE));
+        if (recordSize < 4) Damaged_();
+        const int64_t n = std::min<int64_t>(recordSize, GAL_RECORD_SIZE);
+        if (p + n > fileSize) Damaged_();
+        FSeek(f, p);
+        FRead(f, rec, n);
+        p += recordSize;
+        const int32_t length = static_cast<int32_t>(BytesGetLE32(rec + GAL_R_LENGTH));
+        if (rec[GAL_R_NAME] > GAL_NAME_MAX || length < 0) Damaged_();
+        if (length >= GAL_MAX_DATA) break;
+        if (p + length > fileSize) Damaged_();
+        const std::string stored =
+            SafeStoredName(std::string(reinterpret_cast<const char*>(rec + GAL_R_NAME + 1), rec[GAL_R_NAME]));
+        if (stored.empty()) Damaged_();
+        if (length > 0) {
+            MemAllocT(&data, length, __LINE__, "Gallery.ReadGallery.data");
+            FSeek(f, p);
+            FRead(f, data, length);
+        }
+        p += length;
+        // Anything but a picture is left out. A record named ".png" is still taken whatever its
+        // bytes (older galleries may hold such), since the store lists and loads nothing else.
+        if (!IsPngData_(data, length) && !SameText(ForceFileExt(stored, ".png"), stored)) {
+            MemFreeT(&data);
+            ++skipped;
+            continue;
+        }
+        std::string full = SafeStoredName(NameJoinPrefix(prefix, stored, IMAGE_NAME_MAX));
+        // An image stored under another letter case is replaced, never joined by a second file.
+        const std::string existing = StoredSpelling(dir, full);
+        if (!existing.empty()) full = existing;
+        WriteStoredFile_(dir + full, data, length);
+        MemFreeT(&data);
+        ImageEntry* e = ImageListFindOrAdd(Images, full);
+        EntrySetName(*e, full);
+        e->RecordSize = IMAGE_ENTRY_SIZE;
+        e->Positions = static_cast<int32_t>(BytesGetLE32(rec + GAL_R_POSITIONS));
+        e->Reserved = 0;
+        e->FileSize = length;
+        e->FromLogoFile = static_cast<int32_t>(BytesGetLE32(rec + GAL_R_FROMLOGO));
+        e->AnimStart = static_cast<int32_t>(BytesGetLE32(rec + GAL_R_ANIMSTART));
+        if (first.empty()) first = full;
+    }
+    return first;
+}
+
+Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverride, const Answers& ask)
 {
     TRACE("Gallery.ReadGallery");
-    Ui().SetBusy(true);
-    bool done = false;
-    MonBlockTransparent([&] {
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o;
+    int f = Undef;
+    OutcomeRun(o, [&] {
         OverwriteChoice = OC_NONE;
-        StoreView& view = StoreViewGet();
         if (!Images) StoreLoad();
-        int f = Undef;
         FOpen(f, fileName, FM_READ);
         const int64_t fileSize = FSize(f);
         uint8_t head[GAL_HEADER_SIZE] = {};
         FRead(f, head, std::min<int64_t>(fileSize, GAL_HEADER_SIZE));
-        const int32_t count = static_cast<int32_t>(Le32_(head + GAL_H_COUNT));
-        const int32_t version = static_cast<int32_t>(Le32_(head + GAL_H_VERSION));
-        const int32_t headerSize = static_cast<int32_t>(Le32_(head + GAL_H_SIZE));
-        auto stop = [&](void (UiServices::*box)(const std::string&), const char* text) {
+        const int32_t count = static_cast<int32_t>(BytesGetLE32(head + GAL_H_COUNT));
+        const int32_t version = static_cast<int32_t>(BytesGetLE32(head + GAL_H_VERSION));
+        const int32_t headerSize = static_cast<int32_t>(BytesGetLE32(head + GAL_H_SIZE));
+        auto refuse = [&](const char* text) {
             FClose(f);
-            (Ui().*box)(text);
+            OutcomeFail(o, text);
         };
         if (head[GAL_H_MAGIC] != 22 || std::memcmp(head + GAL_H_MAGIC + 1, GAL_MAGIC, 22) != 0)
-            return stop(&UiServices::ErrorBox, GAL_NOT_GALLERY);
-        if (count <= 0 || fileSize < GAL_HEADER_SIZE) return stop(&UiServices::ErrorBox, GAL_DAMAGED);
-        if (version < GAL_VERSION) return stop(&UiServices::ErrorBox, GAL_OLDER);
+            return refuse(GAL_NOT_GALLERY);
+        if (count <= 0 || fileSize < GAL_HEADER_SIZE) return refuse(GAL_DAMAGED);
+        if (version < GAL_VERSION) return refuse(GAL_OLDER);
         if (headerSize < GAL_HEADER_SIZE || headerSize > fileSize || head[GAL_H_PREFIX] > GAL_PREFIX_MAX)
-            return stop(&UiServices::ErrorBox, GAL_DAMAGED);
-        if (version > GAL_VERSION) Ui().WarningBox(GAL_NEWER);
-
-        // Names from the file or typed at the prompt never lead out of the storage folder.
-        std::string prefix = prefixOverride.empty()
-                                 ? std::string(reinterpret_cast<const char*>(head + GAL_H_PREFIX + 1), head[GAL_H_PREFIX])
-                                 : prefixOverride;
-        prefix = SafeStoredName(prefix);
-        while (view.FindImageByPrefix(prefix) != Undef) {
-            const std::string a = Ui().YesNoCancel(GAL_PREFIX_CLASH, 3);
-            if (a == "Y") break;
-            if (a != "N") return FClose(f);
-            std::string typed = prefix;
-            if (!Ui().PromptText("Open Gallery", "Enter new image prefix", typed)) return FClose(f);
-            prefix = SafeStoredName(typed);
+            return refuse(GAL_DAMAGED);
+        if (version > GAL_VERSION) o.Warnings.push_back(GAL_NEWER);
+        const std::string prefix = SettlePrefix_(head, prefixOverride, ask);
+        if (prefix.empty()) {
+            FClose(f);
+            o.Declined = true;
+            o.Skipped.push_back("Nothing was extracted from \"" + fileName + "\".");
+            return;
         }
-
-        const std::string dir = GetStorageDir();
-        if (!MakeLongDir(dir)) MonError(EC_FILE, 2, __LINE__);
-        std::string first;
-        uint8_t* data = nullptr;
-        int64_t p = headerSize;
-        for (int32_t i = 1; i <= count; ++i) {
-            Ui().ShowStatus("Extracting image " + std::to_string(i) + " of " + std::to_string(count), true);
-            if (p + 4 > fileSize) Damaged_();
-            uint8_t rec[GAL_RECORD_SIZE] = {};
-            FSeek(f, p);
-            FRead(f, rec, 4);
-            const int32_t recordSize = static_cast<int32_t>(Le32_(rec + GAL_R_SIZE));
-            if (recordSize < 4) Damaged_();
-            const int64_t n = std::min<int64_t>(recordSize, GAL_RECORD_SIZE);
-            if (p + n > fileSize) Damaged_();
-            FSeek(f, p);
-            FRead(f, rec, n);
-            p += recordSize;
-            const int32_t length = static_cast<int32_t>(Le32_(rec + GAL_R_LENGTH));
-            if (rec[GAL_R_NAME] > GAL_NAME_MAX || length < 0) Damaged_();
-            if (length >= GAL_MAX_DATA) break;
-            if (p + length > fileSize) Damaged_();
-            const std::string stored =
-                SafeStoredName(std::string(reinterpret_cast<const char*>(rec + GAL_R_NAME + 1), rec[GAL_R_NAME]));
-            if (stored.empty()) Damaged_();
-            if (length > 0) {
-                MemAllocT(&data, length, __LINE__, "Gallery.ReadGallery.data");
-                FSeek(f, p);
-                FRead(f, data, length);
-            }
-            p += length;
-            const std::string full = StoreFileName_(prefix + NAME_SEPARATOR + stored);
-            WriteStoredFile_(dir + full, data, length);
-            MemFreeT(&data);
-            ImageEntry* e = ImageListFindOrAdd(Images, full);
-            EntrySetName(*e, full);
-            e->RecordSize = IMAGE_ENTRY_SIZE;
-            e->Positions = static_cast<int32_t>(Le32_(rec + GAL_R_POSITIONS));
-            e->Reserved = 0;
-            e->FileSize = length;
-            e->FromLogoFile = static_cast<int32_t>(Le32_(rec + GAL_R_FROMLOGO));
-            e->AnimStart = static_cast<int32_t>(Le32_(rec + GAL_R_ANIMSTART));
-            if (first.empty()) first = full;
-        }
-        WriteImageIndex(Images, dir);
+        int skipped = 0;
+        o.Select = Unpack_(f, fileSize, headerSize, count, prefix, skipped);
+        if (skipped > 0) o.Skipped.push_back("Records that hold no PNG image, left out: " + std::to_string(skipped));
+        o.StoreChanged = true;
         FClose(f);
-        view.RefreshList(true);
-        view.SelectImageByName(first);
-        Ui().InfoBox("Images extracted under prefix \"" + prefix + "\".");
-        done = true;
+        WriteImageIndex(Images, GetStorageDir());
+        o.Written.push_back(fileName);
+        o.Result = "Images extracted under prefix \"" + prefix + "\".";
     });
-    if (!MonOK()) {
-        done = false;
-        Ui().ErrorBox(MonErrorText());
-    }
-    MonClearError();
-    Ui().SetBusy(false);
-    return done;
+    return o;
 }
 
-// ---------------------------------------------------------------- the window's commands
+// ---------------------------------------------------------------- the commands
 
-void GalCreateCommand()
+Outcome GalCreate(const std::string& fileIn, const std::string& prefixIn, const std::vector<std::string>& names,
+                  const Answers& ask)
+{
+    TRACE("Gallery.GalCreate");
+    const StoreLockScope lock(LOCK_STORE, false);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o;
+    if (names.size() < 2) {
+        OutcomeFail(o, GAL_TOO_FEW);
+        return o;
+    }
+    std::string file = fileIn;
+    if (fs::path(file).extension().empty()) file += ".gal";
+    std::error_code ec;
+    if (fs::exists(file, ec) && !AskReplaceFile(ask, file)) {
+        o.Declined = true;
+        o.Skipped.push_back("Gallery \"" + file + "\" already exists; nothing was written.");
+        return o;
+    }
+    const std::string prefix = SanitizeName(prefixIn.empty() ? GalPrefixProposal(file) : prefixIn, false);
+    if (prefix.empty() || prefix.size() > static_cast<size_t>(GAL_PREFIX_MAX)) {
+        OutcomeFail(o, GAL_INVALID_PREFIX);
+        return o;
+    }
+    Ui().SetBusy(true);
+    int written = 0;
+    OutcomeRun(o, [&] { written = WriteGallery(file, prefix, names); });
+    Ui().SetBusy(false);
+    if (!OutcomeOk(o)) return o;
+    o.Written.push_back(file);
+    const uintmax_t size = fs::file_size(file, ec);
+    o.Result = GalSummaryText(file, prefix, written, ec ? 0.0 : static_cast<double>(size));
+    return o;
+}
+
+Outcome GalOpen(const std::string& file, const std::string& prefixOverride, const Answers& ask)
+{
+    TRACE("Gallery.GalOpen");
+    Ui().SetBusy(true);
+    Outcome o = ReadGallery(file, prefixOverride, ask);
+    Ui().SetBusy(false);
+    return o;
+}
+
+std::string GalPrefixProposal(const std::string& file)
+{
+    TRACE("Gallery.GalPrefixProposal");
+    return ForceFileExt(fs::path(file).filename().string(), "");
+}
+
+Outcome GalCreateCommand(const std::vector<std::string>& names)
 {
     TRACE("Gallery.GalCreateCommand");
-    if (StoreViewGet().SelectedCount() < 2) {
-        Ui().WarningBox(GAL_TOO_FEW);
-        return;
+    Outcome o;
+    if (names.size() < 2) {
+        o.Warnings.push_back(GAL_TOO_FEW);
+        return o;
     }
     int filterIndex = 1;
     std::string folder = GalDir;
     std::string file = Ui().FileSaveDlg("Create New Gallery", folder, "MyGallery", filterIndex, GAL_FILTER);
-    if (file.empty()) return;
+    if (file.empty()) return o;
     if (fs::path(file).extension().empty()) file += ".gal";
     GalDir = FolderOf_(file);
     std::error_code ec;
-    if (fs::exists(file, ec) && Ui().YesNo(GAL_EXISTS, 2) != "Y") return;
-    std::string prefix = ForceFileExt(fs::path(file).filename().string(), "");
-    if (!Ui().PromptText("Create Gallery", "Enter gallery image prefix", prefix)) return;
-    prefix = SanitizeName(prefix, false);
-    if (prefix.empty() || prefix.size() > static_cast<size_t>(GAL_PREFIX_MAX)) {
-        Ui().WarningBox(GAL_INVALID_PREFIX);
-        return;
+    if (fs::exists(file, ec) && Ui().YesNo(GAL_EXISTS, 2) != "Y") return o;
+    std::string prefix = GalPrefixProposal(file);
+    if (!Ui().PromptText("Create Gallery", "Enter gallery image prefix", prefix)) return o;
+    const std::string clean = SanitizeName(prefix, false);
+    if (clean.empty() || clean.size() > static_cast<size_t>(GAL_PREFIX_MAX)) {
+        o.Warnings.push_back(GAL_INVALID_PREFIX);
+        return o;
     }
-    Ui().SetBusy(true);
-    WriteGallery(file, prefix);
-    Ui().SetBusy(false);
+    Answers ask;
+    ask.ReplaceFile = [](const std::string&) { return true; };  // asked above, before the prefix
+    return GalCreate(file, prefix, names, ask);
 }
 
-void GalOpenCommand(const std::string& prefixOverride)
+Outcome GalOpenCommand()
 {
     TRACE("Gallery.GalOpenCommand");
     std::string folder = GalDir;
     const std::string file = Ui().FileOpenDlg("Open a Gallery", folder, GAL_FILTER, OpenFilterIndex_);
-    if (file.empty()) return;
+    if (file.empty()) return Outcome();
     GalDir = FolderOf_(file);
-    ReadGallery(file, prefixOverride);
+    return GalOpen(file, std::string(), Answers());
 }

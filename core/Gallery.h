@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "core/Outcome.h"
 
 constexpr int GAL_HEADER_SIZE = 108;
 constexpr int GAL_RECORD_SIZE = 148;
@@ -36,18 +39,28 @@ constexpr const char* GAL_PREFIX_CLASH =
     "The gallery already exists, do you want to overwrite it (click \"Yes\" to overwrite, \"No\" to rename, "
     "\"Cancel\" to abort)?";
 
-// Writes the gallery from the highlighted rows of the store view, in list order. Shows the summary
-// (or the error) in a box; true when the file was written. The file appears only when complete.
-bool WriteGallery(const std::string& fileName, const std::string& prefix);
-// Checks the gallery, settles a prefix clash with the user, unpacks every image into the storage
+// Writes the gallery of the named stored images, in list order, under prefix; the number of
+// images written (fewer after Esc). Raises on failure; the file appears only when complete.
+int WriteGallery(const std::string& fileName, const std::string& prefix, const std::vector<std::string>& names);
+// Checks the gallery, settles a prefix clash through ask, unpacks every image into the storage
 // folder and enters it into the store. prefixOverride, when not empty, replaces the gallery's own
-// prefix. True when the images were unpacked and the summary shown.
-bool ReadGallery(const std::string& fileName, const std::string& prefixOverride = std::string());
+// prefix. Result is the summary; Select the first image unpacked.
+Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverride = std::string(),
+                    const Answers& ask = Answers());
 
-// The window's "Create..." command: checks, save dialog, questions, prompt, WriteGallery.
-void GalCreateCommand();
-// The window's "Open..." command: open dialog, ReadGallery.
-void GalOpenCommand(const std::string& prefixOverride = std::string());
+// "Create Gallery": packs the named images (two or more) into file (".gal" added when it has no
+// extension) under prefix (empty: file's name). An existing file is replaced when ask says so.
+Outcome GalCreate(const std::string& file, const std::string& prefix, const std::vector<std::string>& names,
+                  const Answers& ask);
+// "Open Gallery": ReadGallery with the window busy.
+Outcome GalOpen(const std::string& file, const std::string& prefixOverride, const Answers& ask);
+// The prefix proposed for a new gallery: its file name without the extension.
+std::string GalPrefixProposal(const std::string& file);
+
+// The window's "Create..." for the highlighted images: save dialog, questions, prompt, GalCreate.
+Outcome GalCreateCommand(const std::vector<std::string>& names);
+// The window's "Open...": open dialog, GalOpen.
+Outcome GalOpenCommand();
 
 // Seconds to download size bytes at rate bits per second, as the summary shows them: rounded
 // half to even, above 20 raised to the next multiple of 5.

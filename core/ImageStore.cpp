@@ -1,13 +1,19 @@
 #include "core/ImageStore.h"
 
 #include "base/Basic.h"
+#include "base/Bytes.h"
 #include "base/Mon.h"
+#include "base/SafeFile.h"
+#include "base/StrUtil.h"
 #include "base/UiServices.h"
 #include "base/miscprocs.h"
 #include "core/Names.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 #include "formats/FF_PNG.h"
 #include "image/ImgBasic.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -39,7 +45,7 @@ std::string EntryName(const ImageEntry& entry)
 void EntrySetName(ImageEntry& entry, const std::string& name)
 {
     TRACE("ImageStore.EntrySetName");
-    size_t n = name.size() < static_cast<size_t>(IMAGE_NAME_MAX) ? name.size() : IMAGE_NAME_MAX;
+    const size_t n = NameCutUtf8(name, IMAGE_NAME_MAX).size();
     entry.Name[0] = static_cast<uint8_t>(n);
     std::memcpy(entry.Name + 1, name.data(), n);
 }
@@ -58,15 +64,11 @@ bool SameImageName(const std::string& a, const std::string& b)
     return true;
 }
 
-static std::string LowerName_(std::string s)
-{
-    for (char& c : s) c = Lower_(c);
-    return s;
-}
-
 static bool NameLess_(const ImageEntry* a, const ImageEntry* b)
 {
     const std::string x = EntryName(*a), y = EntryName(*b);
+    // Names that differ only in case keep one order, whatever order the index held them in.
+    if (SameImageName(x, y)) return x < y;
     return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](char p, char q) {
         return static_cast<unsigned char>(Lower_(p)) < static_cast<unsigned char>(Lower_(q));
     });
@@ -79,8 +81,19 @@ std::string SafeStoredName(const std::string& name)
     for (char& c : s)
         if (static_cast<unsigned char>(c) < 32 || c == 127) c = '_';
     if (!s.empty() && s.find_first_not_of('.') == std::string::npos) s.assign(s.size(), '_');
-    if (s.size() > static_cast<size_t>(IMAGE_NAME_MAX)) s.resize(IMAGE_NAME_MAX);
-    return s;
+    return NameCutUtf8(s, IMAGE_NAME_MAX);
+}
+
+std::string StoredSpelling(const std::string& folder, const std::string& name)
+{
+    TRACE("ImageStore.StoredSpelling");
+    std::error_code ec;
+    if (fs::exists(folder + name, ec)) return name;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string n = it->path().filename().string();
+        if (SameImageName(n, name)) return n;
+    }
+    return std::string();
 }
 
 bool IsSafeStoredName(const std::string& name)
@@ -159,9 +172,14 @@ void ImageListDelete(ImageList* list, int index)
 int32_t ImageListFind(const ImageList* list, const std::string& name)
 {
     TRACE("ImageStore.ImageListFind");
-    for (int i = 0; i < ImageListCount(list); ++i)
-        if (SameImageName(EntryName(*list->Items[i]), name)) return i;
-    return Undef;
+    // A folder copied by hand may hold names that differ only in case: the exact one wins.
+    int32_t loose = Undef;
+    for (int i = 0; i < ImageListCount(list); ++i) {
+        const std::string n = EntryName(*list->Items[i]);
+        if (n == name) return i;
+        if (loose == Undef && SameImageName(n, name)) loose = i;
+    }
+    return loose;
 }
 
 ImageEntry* ImageListFindOrAdd(ImageList* list, const std::string& name)
@@ -203,19 +221,31 @@ static std::string Folder_(const std::string& folder)
     return folder + "/";
 }
 
-static uint32_t Le32_(const uint8_t* p)
+// The index as this program last read or wrote it, so a change by another program shows.
+struct IndexStamp_ {
+    std::string path;
+    int64_t mtimeNs = -1, size = -1;
+    uint64_t inode = 0;  // every safe write makes a new file, so a same-size change in one clock tick shows too
+    bool operator==(const IndexStamp_& o) const
+    {
+        return path == o.path && mtimeNs == o.mtimeNs && size == o.size && inode == o.inode;
+    }
+};
+static IndexStamp_ LastIndex_;
+
+static IndexStamp_ IndexStampOf_(const std::string& dir)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    IndexStamp_ s;
+    s.path = dir + IMAGE_INDEX_FILE;
+    struct stat st;
+    if (stat(s.path.c_str(), &st) != 0) return s;
+    s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.size = static_cast<int64_t>(st.st_size);
+    s.inode = static_cast<uint64_t>(st.st_ino);
+    return s;
 }
 
-static void PutLe32_(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
+static void IndexStampRemember_(const std::string& dir) { LastIndex_ = IndexStampOf_(dir); }
 
 static void EntryFromBytes_(ImageEntry& e, const uint8_t* b)
 {
@@ -223,23 +253,23 @@ static void EntryFromBytes_(ImageEntry& e, const uint8_t* b)
     e.RecordSize = IMAGE_ENTRY_SIZE;
     std::memcpy(e.Name, b + 4, sizeof e.Name);
     if (e.Name[0] > IMAGE_NAME_MAX) e.Name[0] = IMAGE_NAME_MAX;
-    e.Positions = static_cast<int32_t>(Le32_(b + 132));
-    e.Reserved = static_cast<int32_t>(Le32_(b + 136));
-    e.FileSize = static_cast<int32_t>(Le32_(b + 140));
-    e.FromLogoFile = static_cast<int32_t>(Le32_(b + 144));
-    e.AnimStart = static_cast<int32_t>(Le32_(b + 148));
+    e.Positions = static_cast<int32_t>(BytesGetLE32(b + 132));
+    e.Reserved = static_cast<int32_t>(BytesGetLE32(b + 136));
+    e.FileSize = static_cast<int32_t>(BytesGetLE32(b + 140));
+    e.FromLogoFile = static_cast<int32_t>(BytesGetLE32(b + 144));
+    e.AnimStart = static_cast<int32_t>(BytesGetLE32(b + 148));
 }
 
 static void EntryToBytes_(const ImageEntry& e, uint8_t* b)
 {
     TRACE("ImageStore.EntryToBytes_");
-    PutLe32_(b, IMAGE_ENTRY_SIZE);
+    BytesPutLE32(b, IMAGE_ENTRY_SIZE);
     std::memcpy(b + 4, e.Name, sizeof e.Name);
-    PutLe32_(b + 132, static_cast<uint32_t>(e.Positions));
-    PutLe32_(b + 136, 0);
-    PutLe32_(b + 140, static_cast<uint32_t>(e.FileSize));
-    PutLe32_(b + 144, static_cast<uint32_t>(e.FromLogoFile));
-    PutLe32_(b + 148, static_cast<uint32_t>(e.AnimStart));
+    BytesPutLE32(b + 132, static_cast<uint32_t>(e.Positions));
+    BytesPutLE32(b + 136, 0);
+    BytesPutLE32(b + 140, static_cast<uint32_t>(e.FileSize));
+    BytesPutLE32(b + 144, static_cast<uint32_t>(e.FromLogoFile));
+    BytesPutLE32(b + 148, static_cast<uint32_t>(e.AnimStart));
 }
 
 // Reads the entries of an open index; returns at the first sign of a malformed file.
@@ -251,13 +281,13 @@ static void ReadEntries_(ImageList* list, int f)
     // A header shorter than 12 bytes leaves the entry count unread: no index.
     if (size < IMAGE_INDEX_HEADER) return;
     FRead(f, head, 4);
-    const int64_t headerSize = Le32_(head);
+    const int64_t headerSize = BytesGetLE32(head);
     if (headerSize < IMAGE_INDEX_HEADER || headerSize > size) return;
     FSeek(f, 0);
     FRead(f, head, IMAGE_INDEX_HEADER);
-    if (Le32_(head + 4) != static_cast<uint32_t>(IMAGE_INDEX_VERSION)) return;
+    if (BytesGetLE32(head + 4) != static_cast<uint32_t>(IMAGE_INDEX_VERSION)) return;
     // A later header may be longer; its entries still start right behind it.
-    int64_t count = Le32_(head + 8);
+    int64_t count = BytesGetLE32(head + 8);
     const int64_t fits = (size - headerSize) / IMAGE_ENTRY_SIZE;
     if (count > fits) count = fits;
     FSeek(f, headerSize);
@@ -269,7 +299,7 @@ static void ReadEntries_(ImageList* list, int f)
         EntryFromBytes_(e, rec);
         const std::string name = EntryName(e);
         const std::string safe = SafeStoredName(name);
-        if (safe.empty() || !seen.insert(LowerName_(safe)).second) continue;
+        if (safe.empty() || !seen.insert(safe).second) continue;
         if (safe != name) EntrySetName(e, safe);
         *ImageListAdd(list) = e;
     }
@@ -296,6 +326,8 @@ void RefreshImageList(ImageList* list, const std::string& folder)
     TRACE("ImageStore.RefreshImageList");
     if (!list) return;
     const std::string dir = Folder_(folder);
+    // Stamped before the read: a change made meanwhile makes the next check read again.
+    if (list == Images) IndexStampRemember_(dir);
     ReadImageIndex(list, dir + IMAGE_INDEX_FILE);
     std::vector<std::pair<std::string, int64_t>> found;
     std::error_code ec;
@@ -309,22 +341,31 @@ void RefreshImageList(ImageList* list, const std::string& folder)
         found.emplace_back(name, size);
     }
     std::sort(found.begin(), found.end());
-    std::unordered_map<std::string, int> index;
-    for (int i = ImageListCount(list) - 1; i >= 0; --i) index[LowerName_(EntryName(*list->Items[i]))] = i;
+    std::unordered_set<std::string> onDisk;
+    for (const auto& f : found) onDisk.insert(f.first);
+    std::unordered_map<std::string, int> exact, loose;
+    for (int i = ImageListCount(list) - 1; i >= 0; --i) {
+        const std::string n = EntryName(*list->Items[i]);
+        exact[n] = i;
+        // An entry spelled differently from its file (the index of a case-insensitive copy) follows
+        // the file; an entry whose own spelling exists keeps it.
+        if (!onDisk.count(n)) loose[StrLower(n)] = i;
+    }
     for (const auto& [name, size] : found) {
-        auto it = index.find(LowerName_(name));
         ImageEntry* e = nullptr;
-        if (it == index.end()) {
-            index[LowerName_(name)] = ImageListCount(list);
+        auto it = exact.find(name);
+        auto lit = loose.find(StrLower(name));
+        if (it != exact.end()) {
+            e = list->Items[it->second];
+        } else if (lit != loose.end() && name.size() <= static_cast<size_t>(IMAGE_NAME_MAX)) {
+            e = list->Items[lit->second];
+            EntrySetName(*e, name);
+            loose.erase(lit);
+        } else {
+            exact[name] = ImageListCount(list);
             e = ImageListAdd(list);
             EntrySetName(*e, name);
             e->Positions = 7;
-        } else {
-            e = list->Items[it->second];
-            // On a case-sensitive file system the index may spell the name differently; the file wins.
-            std::error_code e3;
-            if (!fs::is_regular_file(dir + EntryName(*e), e3) && name.size() <= static_cast<size_t>(IMAGE_NAME_MAX))
-                EntrySetName(*e, name);
         }
         e->FileSize = static_cast<int32_t>(size > INT32_MAX ? INT32_MAX : size);
     }
@@ -341,36 +382,19 @@ void WriteImageIndex(ImageList* list, const std::string& folder)
     TRACE("ImageStore.WriteImageIndex");
     if (!list) return;
     ImageListSort(list);
-    const std::string dir = Folder_(folder);
-    const std::string path = dir + IMAGE_INDEX_FILE;
-    const std::string temp = path + ".tmp";
     const int64_t count = ImageListCount(list);
-    bool written = false;
-    MonBlockTransparent([&] {
-        int f = Undef;
-        FOpen(f, temp, FM_CREATE | FM_WRITE);
-        uint8_t head[IMAGE_INDEX_HEADER];
-        PutLe32_(head, IMAGE_INDEX_HEADER);
-        PutLe32_(head + 4, IMAGE_INDEX_VERSION);
-        PutLe32_(head + 8, static_cast<uint32_t>(count));
-        FWrite(f, head, IMAGE_INDEX_HEADER);
-        uint8_t rec[IMAGE_ENTRY_SIZE];
-        for (const ImageEntry* e : list->Items) {
-            EntryToBytes_(*e, rec);
-            FWrite(f, rec, IMAGE_ENTRY_SIZE);
-        }
-        FClose(f);
-        written = true;
-    });
-    MonClearError();
-    std::error_code ec;
-    // A short file (a full disk shows only when the data is flushed) must not replace the old index.
-    if (written && fs::file_size(temp, ec) == static_cast<uintmax_t>(IMAGE_INDEX_HEADER + count * IMAGE_ENTRY_SIZE) &&
-        !ec) {
-        fs::rename(temp, path, ec);
-        if (!ec) return;
+    std::string bytes(static_cast<size_t>(IMAGE_INDEX_HEADER + count * IMAGE_ENTRY_SIZE), '\0');
+    auto* at = reinterpret_cast<uint8_t*>(bytes.data());
+    BytesPutLE32(at, IMAGE_INDEX_HEADER);
+    BytesPutLE32(at + 4, IMAGE_INDEX_VERSION);
+    BytesPutLE32(at + 8, static_cast<uint32_t>(count));
+    at += IMAGE_INDEX_HEADER;
+    for (const ImageEntry* e : list->Items) {
+        EntryToBytes_(*e, at);
+        at += IMAGE_ENTRY_SIZE;
     }
-    fs::remove(temp, ec);
+    SafeWrite(Folder_(folder) + IMAGE_INDEX_FILE, bytes);
+    if (list == Images) IndexStampRemember_(Folder_(folder));
 }
 
 // ---------------------------------------------------------------- stored images
@@ -391,24 +415,17 @@ bool LoadStoredImage(const std::string& path, Image& image)
 bool SaveStoredImage(const std::string& path, Image& image)
 {
     TRACE("ImageStore.SaveStoredImage");
-    const std::string name = ForceFileExt(path, ".png");
-    // Written beside the final name and renamed over it, so a stored image is never half a file.
-    const std::string temp = name + ".tmp";
     bool ok = false;
     MonBlockTransparent([&] {
-        PNGCompressionLevel(7);
-        PNGSave(temp, image);
+        SafeWriteWith(ForceFileExt(path, ".png"), [&](const std::string& temp) {
+            PNGCompressionLevel(7);
+            PNGSave(temp, image);
+        });
         ok = true;
     });
     ok = ok && MonOK();
     MonClearError();
-    std::error_code ec;
-    if (ok) fs::rename(temp, name, ec);
-    if (!ok || ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
+    return ok;
 }
 
 bool RenameImage(const std::string& oldName, const std::string& newName)
@@ -432,6 +449,9 @@ bool RenameImage(const std::string& oldName, const std::string& newName)
 void StoreLoad()
 {
     TRACE("ImageStore.StoreLoad");
+    // Read under the shared lock, so the index and the folder are read between two changes. A
+    // reader that cannot get it still reads: every file it reads is whole either way.
+    const StoreLockScope lock(LOCK_STORE, false);
     if (!Images) Images = ImageListCreate();
     RefreshImageList(Images, GetStorageDir());
 }
@@ -439,7 +459,12 @@ void StoreLoad()
 void StoreWriteIndex()
 {
     TRACE("ImageStore.StoreWriteIndex");
-    if (Images) WriteImageIndex(Images, GetStorageDir());
+    if (!Images) return;
+    // Outside a command this is the window writing its list: taking the lock reads the index again
+    // when another program changed it, so its work is kept rather than written over.
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return MonErrorMsg(STORE_LOCK_ERROR_CLASS, STORE_LOCK_BUSY, __LINE__);
+    WriteImageIndex(Images, GetStorageDir());
 }
 
 void StoreFree()
@@ -452,6 +477,20 @@ int StoreCount()
 {
     TRACE("ImageStore.StoreCount");
     return ImageListCount(Images);
+}
+
+bool StoreIndexChangedElsewhere()
+{
+    TRACE("ImageStore.StoreIndexChangedElsewhere");
+    if (!Images) return false;
+    const IndexStamp_ now = IndexStampOf_(Folder_(GetStorageDir()));
+    return !(now == LastIndex_);
+}
+
+void StoreReloadIfChanged()
+{
+    TRACE("ImageStore.StoreReloadIfChanged");
+    if (StoreIndexChangedElsewhere()) StoreLoad();
 }
 
 void StoreReload()

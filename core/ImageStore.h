@@ -63,12 +63,16 @@ bool SameImageName(const std::string& a, const std::string& b);
 // A name read from a file made safe to join to the storage folder: cleaned like a typed name,
 // control characters replaced, a name of dots only made harmless. Never leads out of the folder.
 std::string SafeStoredName(const std::string& name);
+// The spelling of the file of folder (trailing separator) that is name ignoring case, the exact
+// one first; empty when there is none. Writers use it so two spellings never become two files.
+std::string StoredSpelling(const std::string& folder, const std::string& name);
 // Whether name may be used as a file of the storage folder as it stands.
 bool IsSafeStoredName(const std::string& name);
 
 // headers.dat: path is the index file; folder is the storage folder (trailing separator optional).
 void ReadImageIndex(ImageList* list, const std::string& path);
 void RefreshImageList(ImageList* list, const std::string& folder);
+// Replaces headers.dat through the safe write path; a failure is an error of the monitor.
 void WriteImageIndex(ImageList* list, const std::string& folder);
 
 bool LoadStoredImage(const std::string& path, Image& image);
@@ -80,8 +84,13 @@ bool RenameImage(const std::string& oldName, const std::string& newName);
 // The store list of the program: create it and fill it from the storage folder; write its
 // index; free it; count it.
 void StoreLoad();
+// StoreWriteIndex holds the store lock while it writes (an error of the monitor when it is busy).
 void StoreWriteIndex();
 void StoreFree();
 int StoreCount();
+// Whether headers.dat changed on disk (its time or size) since this program last read or wrote it.
+bool StoreIndexChangedElsewhere();
+// Reads the store list again when another program changed headers.dat (before a change is made).
+void StoreReloadIfChanged();
 // WriteImageIndex then RefreshImageList of the storage folder (the window's list reload).
 void StoreReload();

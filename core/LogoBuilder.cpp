@@ -3,12 +3,15 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
+#include "base/SafeFile.h"
+#include "core/AddImages.h"
 #include "core/Backup.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "core/textgen.h"
 #include "formats/FFDispatch.h"
 #include "image/PalOpt.h"
+#include "platform/DrivePath.h"
 #include "platform/FileAttr.h"
 #include "platform/SysInfo.h"
 #include "platform/TextRender.h"
@@ -204,29 +207,22 @@ void DrawMessage(Image& img, const std::string& message)
 bool WriteLogoFile(const std::string& path, Image& img, int32_t animStart)
 {
     TRACE("LogoBuilder.WriteLogoFile");
-    const std::string temp = path + ".kvs-tmp";
     bool ok = false;
     try {
         MonBlock([&] {
-            ImgSave(temp, img, 3);
-            if (animStart != Undef) {
+            ok = SafeWriteWith(path, [&](const std::string& temp) {
+                ImgSave(temp, img, 3);
+                if (animStart == Undef) return;
                 int h = Undef;
                 FOpen(h, temp, FM_WRITE);
                 FSeek(h, LOGO_ANIM_OFFSET);
                 const uint8_t patch[2] = {static_cast<uint8_t>(animStart & 0xFF), 0};
                 FWrite(h, patch, 2);
                 FClose(h);
-            }
+            });
         });
-        std::error_code ec;
-        std::filesystem::rename(temp, path, ec);
-        ok = !ec;
     } catch (const EMon&) {
         ok = false;
-    }
-    if (!ok) {
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
     }
     return ok;
 }
@@ -251,50 +247,94 @@ int32_t ReadLogoAnimStart(const std::string& path)
     return result;
 }
 
+// Errors of this unit that carry their own text.
+constexpr int32_t LOGO_ERROR_CLASS = 2;
+
+[[noreturn]] static void Fail_(const std::string& text)
+{
+    MonErrorMsg(LOGO_ERROR_CLASS, text, __LINE__);
+    throw EMon(text);  // not reached inside a block
+}
+
+std::string LogoPositionName(int position)
+{
+    TRACE("LogoBuilder.LogoPositionName");
+    switch (position) {
+    case POS_STARTUP: return "Startup";
+    case POS_WAIT: return "Wait";
+    case POS_TURNOFF: return "Turn Off";
+    default: return "?";
+    }
+}
+
+// A picture copied into the store by hand or unpacked from a gallery may be any size and depth:
+// it is fitted and reduced as adding does, so every logo file is a proper logo. Whether it was.
+static bool FitStoredImage_(Image& img)
+{
+    TRACE("LogoBuilder.FitStoredImage_");
+    if (img.Bpp == 8 && img.Width == LOGO_WIDTH && img.Height == LOGO_HEIGHT) return false;
+    AddFitImage(img, ResizeMode);
+    ReduceToLogoPalette(img);
+    return true;
+}
+
+void LogoBuildImage(const ImageEntry& entry, int position, const std::string& message, Image& img,
+                    int32_t& animStart)
+{
+    TRACE("LogoBuilder.LogoBuildImage");
+    const std::string name = EntryName(entry);
+    animStart = Undef;
+    MonBlock([&] {
+        if (!IsSafeStoredName(name)) Fail_("No image to build the " + LogoPositionName(position) + " logo from.");
+        if (!LoadStoredImage(GetStorageDir() + name, img)) Fail_("Couldn't load the stored image \"" + name + "\".");
+        const bool refitted = FitStoredImage_(img);
+        if (!Trim_(message).empty()) DrawMessage(img, message);
+        if (!(AnimEnabled && position == POS_STARTUP)) return;
+        if (entry.FromLogoFile && !refitted) {
+            animStart = entry.AnimStart;
+            return;
+        }
+        animStart = LOGO_BAND_START;
+        if (img.Bpp == 8) {
+            MakeBandPalette(img.Pal, LOGO_BAND_START, AnimColor1, AnimColor2, AnimMove);
+            DrawBand(img, LOGO_BAND_START, AnimShape, AnimMove);
+        }
+    });
+}
+
 void BuildLogo(const ImageEntry& entry, int position, const std::string& message)
 {
     TRACE("LogoBuilder.BuildLogo");
-    const std::string name = EntryName(entry);
-    if (name.empty()) return;
     const std::string path = GetLogoFileName(position);
-    if (!BackupLogoFile(path)) return;
-    const bool withBand = AnimEnabled && position == POS_STARTUP;
     Image img;
     try {
         MonBlock([&] {
-            if (!LoadStoredImage(GetStorageDir() + name, img)) MonExit();
-            if (!Trim_(message).empty()) DrawMessage(img, message);
+            if (path.empty()) Fail_("No file is set for the " + LogoPositionName(position) + " logo.");
             int32_t animStart = Undef;
-            if (withBand) {
-                if (entry.FromLogoFile) {
-                    animStart = entry.AnimStart;
-                } else {
-                    animStart = LOGO_BAND_START;
-                    if (img.Bpp == 8) {
-                        MakeBandPalette(img.Pal, LOGO_BAND_START, AnimColor1, AnimColor2, AnimMove);
-                        DrawBand(img, LOGO_BAND_START, AnimShape, AnimMove);
-                    }
-                }
-            }
-            WriteLogoFile(path, img, animStart);
+            LogoBuildImage(entry, position, message, img, animStart);
+            // Without its backup the old logo would be lost for good.
+            if (!BackupLogoFile(path)) Fail_("Couldn't back up \"" + path + "\"; the logo was not replaced.");
+            if (!WriteLogoFile(path, img, animStart)) Fail_("Couldn't write the logo file \"" + path + "\".");
         });
-    } catch (const EMon&) {
-        // A position that cannot be built keeps its file; the others still run.
+    } catch (...) {
+        ImgFree(img);
+        throw;
     }
     ImgFree(img);
 }
 
-void EnsureLogoOptionInMsdosSys()
+bool EnsureLogoOptionInMsdosSys()
 {
     TRACE("LogoBuilder.EnsureLogoOptionInMsdosSys");
-    const std::string path = SysDriveRoot() + "MSDOS.SYS";
+    const std::string path = DriveResolve(SysDriveRoot() + "MSDOS.SYS");
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return;
+    if (!std::filesystem::exists(path, ec)) return true;
     int attrs = FileGetAttr(path);
     if (attrs < 0) attrs = 1;
     FileSetAttr(path, 32);
     PrefsPrepare(path, "Options");
     if (PrefsReadInt("Logo", 1) != 1) PrefsWriteInt("Logo", 1);
-    PrefsFlushCache();
+    const bool ok = PrefsFlushCache();
     FileSetAttr(path, attrs);
+    return ok;
 }

@@ -19,7 +19,15 @@ constexpr int LOGO_COLORS = 235;
 constexpr int LOGO_FILE_SIZE = 54 + 1024 + LOGO_WIDTH * LOGO_HEIGHT;  // 129078
 constexpr int LOGO_ANIM_OFFSET = 50;
 
-// Builds the logo file of position (1, 2 or 4) from entry with message drawn on it. Never fails outward.
+// "Startup", "Wait" or "Turn Off".
+std::string LogoPositionName(int position);
+// The logo picture of position (1, 2 or 4) from entry with message drawn on it and, on the
+// Startup logo, the band; nothing is written. animStart gets the value for byte 50 (Undef for
+// none). Raises when the stored image cannot be loaded.
+void LogoBuildImage(const ImageEntry& entry, int position, const std::string& message, Image& img,
+                    int32_t& animStart);
+// Builds the logo and replaces the logo file of position, after backing up the old one. Raises
+// with the error text when the file was not replaced (no file set, no backup, no image, no write).
 void BuildLogo(const ImageEntry& entry, int position, const std::string& message);
 
 void ReduceToLogoPalette(Image& img);
@@ -35,5 +43,6 @@ int DrawMessageLine(Image& img, const std::string& line, int x, int y, int32_t t
 bool WriteLogoFile(const std::string& path, Image& img, int32_t animStart);
 // The byte at offset 50 of a logo file; Undef when it cannot be read.
 int32_t ReadLogoAnimStart(const std::string& path);
-// Makes sure "Logo=1" stands in section "Options" of MSDOS.SYS, keeping its attributes.
-void EnsureLogoOptionInMsdosSys();
+// Makes sure "Logo=1" stands in section "Options" of MSDOS.SYS, keeping its attributes; false
+// when the file could not be written.
+bool EnsureLogoOptionInMsdosSys();

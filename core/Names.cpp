@@ -2,6 +2,8 @@
 
 #include "base/Mon.h"
 
+#include <algorithm>
+
 int SeparatorPos(const std::string& name, bool after)
 {
     TRACE("Names.SeparatorPos");
@@ -61,4 +63,41 @@ std::string SanitizeName(const std::string& text, bool addSeparator)
     if (s.empty()) s = "MyPicture";
     if (addSeparator) s += NAME_SEPARATOR;
     return s;
+}
+
+static bool IsContinuation_(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+std::string NameCutUtf8(const std::string& text, size_t maxBytes)
+{
+    TRACE("Names.NameCutUtf8");
+    if (text.size() <= maxBytes) return text;
+    size_t n = maxBytes;
+    while (n > 0 && IsContinuation_(text[n])) --n;
+    return text.substr(0, n);
+}
+
+// Bytes taken by the first count characters of text.
+static size_t BytesOfChars_(const std::string& text, size_t count)
+{
+    size_t at = 0;
+    for (size_t chars = 0; at < text.size() && chars < count; ++chars)
+        for (++at; at < text.size() && IsContinuation_(text[at]);) ++at;
+    return at;
+}
+
+std::string NameJoinPrefix(const std::string& prefix, const std::string& rest, size_t maxBytes)
+{
+    TRACE("Names.NameJoinPrefix");
+    const std::string sep = NAME_SEPARATOR;
+    if (prefix.size() + sep.size() + rest.size() <= maxBytes) return prefix + sep + rest;
+    const size_t dot = rest.find_last_of('.');
+    const std::string ext = (dot == std::string::npos || rest.size() - dot > 16) ? std::string() : rest.substr(dot);
+    const std::string stem = rest.substr(0, rest.size() - ext.size());
+    // At least one byte of prefix stays, so the name keeps its separator.
+    const size_t most = maxBytes > sep.size() + ext.size() + 1 ? maxBytes - sep.size() - ext.size() - 1 : 0;
+    size_t room = maxBytes > prefix.size() + sep.size() + ext.size() ? maxBytes - prefix.size() - sep.size() - ext.size() : 0;
+    room = std::min(std::max(room, BytesOfChars_(stem, NAME_KEEP_MIN)), most);
+    const std::string keptStem = NameCutUtf8(stem, room);
+    const size_t prefixRoom = maxBytes - sep.size() - ext.size() - keptStem.size();
+    return NameCutUtf8(prefix, prefixRoom) + sep + keptStem + ext;
 }

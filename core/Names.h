@@ -18,3 +18,10 @@ std::string RemoveAll(const std::string& text, const std::string& sub);
 std::string SanitizeChars(const std::string& text);
 // SanitizeChars, every "--" removed, "MyPicture" when nothing is left, "--" appended on request.
 std::string SanitizeName(const std::string& text, bool addSeparator);
+// text cut to at most maxBytes bytes without splitting a UTF-8 sequence.
+std::string NameCutUtf8(const std::string& text, size_t maxBytes);
+// prefix + "--" + rest within maxBytes: the extension of rest stays, at least NAME_KEEP_MIN
+// characters of the picture's own name remain (the prefix is cut first), no cut splits a UTF-8
+// sequence. Two pictures whose names differ early therefore never get one stored name.
+constexpr size_t NAME_KEEP_MIN = 32;
+std::string NameJoinPrefix(const std::string& prefix, const std::string& rest, size_t maxBytes);

@@ -7,9 +7,13 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
+#include "base/SafeFile.h"
+#include "base/StrUtil.h"
 #include "base/WinUtils.h"
 #include "base/miscprocs.h"
 #include "core/Names.h"
+#include "platform/DrivePath.h"
+#include "platform/Shipped.h"
 #include "platform/SysInfo.h"
 
 // ---- the variables ----
@@ -117,19 +121,11 @@ static bool SameText_(const std::string& a, const std::string& b)
     return true;
 }
 
-static std::string Trim_(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
-    return s.substr(b, e - b);
-}
-
 // A decimal integer with an optional sign and nothing else (blanks around it are allowed, as
 // the profile reader trims them); false when the text is no 32-bit integer.
 static bool ParseInt_(const std::string& text, int32_t& value)
 {
-    std::string s = Trim_(text);
+    std::string s = StrTrim(text);
     size_t i = 0;
     bool neg = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
@@ -157,6 +153,16 @@ static bool ParseBool_(const std::string& text, bool def)
     }
 }
 
+// A logo path as read from the settings: one on the drive is kept in Windows form, so it follows
+// the drive; a host path elsewhere (earlier versions) or another drive letter falls back to the default.
+static void LoadLogoFileText_(int i, const std::string& text)
+{
+    TRACE("Settings.LoadLogoFileText_");
+    const bool usable = text.empty() || !DriveFromStored(text).empty();
+    LogoFile_[i] = usable ? DriveStoredText(text) : std::string();
+    LogoFileSet_[i] = usable;
+}
+
 // Applies a value as the loader reads it from the file, with its clean-ups.
 static void StoreValue_(const KeyDef_& d, const std::string& text)
 {
@@ -170,8 +176,7 @@ static void StoreValue_(const KeyDef_& d, const std::string& text)
         break;
     }
     case KT_LOGO:
-        LogoFile_[d.defInt] = Trim_(text);
-        LogoFileSet_[d.defInt] = true;
+        LoadLogoFileText_(d.defInt, StrTrim(text));
         break;
     case KT_INT: {
         int32_t v;
@@ -189,7 +194,7 @@ static std::string ValueText_(const KeyDef_& d)
     TRACE("Settings.ValueText_");
     switch (d.type) {
     case KT_STR: return *static_cast<std::string*>(d.var);
-    case KT_LOGO: return GetLogoFileName(1 << d.defInt);
+    case KT_LOGO: return DriveStoredText(GetLogoFileName(1 << d.defInt));
     case KT_INT: return std::to_string(*static_cast<int32_t*>(d.var));
     case KT_BOOL: return *static_cast<bool*>(d.var) ? "1" : "0";
     }
@@ -288,18 +293,28 @@ std::string GetExeName()
 std::string GetBackupDir()
 {
     TRACE("Settings.GetBackupDir");
-    return AddBS(GetWinFolder() + "logos.bak");
+    return AddBS(DriveResolve(GetWinFolder() + "logos.bak"));
 }
 
 std::string GetDefaultLogoFileName(int position)
 {
     TRACE("Settings.GetDefaultLogoFileName");
     switch (position) {
-    case POS_STARTUP: return GetWinDriveRoot() + "logo.sys";
-    case POS_WAIT: return GetWinFolder() + "logow.sys";
-    case POS_TURNOFF: return GetWinFolder() + "logos.sys";
+    case POS_STARTUP: return DriveResolve(GetWinDriveRoot() + "logo.sys");
+    case POS_WAIT: return DriveResolve(GetWinFolder() + "logow.sys");
+    case POS_TURNOFF: return DriveResolve(GetWinFolder() + "logos.sys");
     default: return std::string();
     }
+}
+
+// A kept path as the host path it names now: the Windows form on the current drive (def when it
+// cannot be mapped there), a host path found ignoring case when it lies on the drive.
+static std::string DrivePathOf_(const std::string& text, const std::string& def)
+{
+    TRACE("Settings.DrivePathOf_");
+    if (!DriveIsWinPath(text)) return DriveResolve(text);
+    const std::string path = DriveFromWin(text);
+    return path.empty() ? def : path;
 }
 
 std::string GetLogoFileName(int position)
@@ -308,7 +323,7 @@ std::string GetLogoFileName(int position)
     int i = PosIndex(position);
     if (i < 0) return std::string();
     if (!LogoFileSet_[i]) return GetDefaultLogoFileName(position);
-    return LogoFile_[i];
+    return DrivePathOf_(LogoFile_[i], GetDefaultLogoFileName(position));
 }
 
 void SetLogoFileName(int position, const std::string& path)
@@ -316,28 +331,31 @@ void SetLogoFileName(int position, const std::string& path)
     TRACE("Settings.SetLogoFileName");
     int i = PosIndex(position);
     if (i < 0) return;
-    LogoFile_[i] = Trim_(path);
+    LogoFile_[i] = StrTrim(path);
     LogoFileSet_[i] = true;
 }
 
 std::string GetDefaultStorageDir()
 {
     TRACE("Settings.GetDefaultStorageDir");
-    return AddBS(GetProgramFilesFolder() + "KvsLogos");
+    // The program-files folder is named by the drive's registry: only a folder on the drive counts.
+    std::string folder = DriveFromStored(GetProgramFilesFolder());
+    if (folder.empty()) folder = DriveResolve(GetWinDriveRoot() + "Program Files");
+    return AddBS(DriveResolve(AddBS(folder) + "KvsLogos"));
 }
 
 std::string GetStorageDir()
 {
     TRACE("Settings.GetStorageDir");
     if (StorageDir_.empty()) return GetDefaultStorageDir();
-    return AddBS(StorageDir_);
+    return AddBS(DrivePathOf_(StorageDir_, GetDefaultStorageDir()));
 }
 
 void SetStorageDir(const std::string& path)
 {
     TRACE("Settings.SetStorageDir");
     // An empty folder would put the store into whatever the current folder is.
-    StorageDir_ = path.empty() ? GetDefaultStorageDir() : AddBS(path);
+    StorageDir_ = path.empty() ? std::string() : AddBS(DriveStoredText(path));
 }
 
 // ---- messages ----
@@ -369,45 +387,11 @@ static bool Exists_(const std::string& path)
     return !path.empty() && std::filesystem::is_regular_file(path, ec);
 }
 
-// Where the message files that come with the program lie: beside the executable in "data/"
-// (the build tree), or in share/kelvane-studio next to the bin folder (an installed copy).
-static std::string ShippedFile_(const std::string& name)
-{
-    TRACE("Settings.ShippedFile_");
-    std::filesystem::path exe(SysExePath());
-    if (exe.empty()) return std::string();
-    std::filesystem::path dir = exe.parent_path();
-    const std::filesystem::path candidates[] = {
-        dir / "data" / name,
-        dir.parent_path() / "share" / "kelvane-studio" / name,
-        dir / name,
-    };
-    for (const auto& c : candidates)
-        if (Exists_(c.string())) return c.string();
-    return std::string();
-}
-
-// Replaces the file by text through a temporary file in the same folder.
 static bool WriteFileAtomic_(const std::string& path, const std::string& text)
 {
     TRACE("Settings.WriteFileAtomic_");
-    std::string tmp = path + ".tmp~";
-    bool ok = false;
-    MonBlockTransparent([&] {
-        int h = Undef;
-        if (FOpen(h, tmp, FM_CREATE | FM_WRITE) != 0) return;
-        int rc = text.empty() ? 0 : FWrite(h, text.data(), static_cast<int64_t>(text.size()));
-        FClose(h);
-        if (rc != 0) return;
-        std::error_code ec;
-        std::filesystem::rename(tmp, path, ec);
-        ok = !ec;
-    });
+    const bool ok = SafeTryWrite(path, text);
     MonClearError();
-    if (!ok) {
-        std::error_code ec;
-        std::filesystem::remove(tmp, ec);
-    }
     return ok;
 }
 
@@ -417,7 +401,7 @@ void LoadMessages()
     for (int i = 0; i < 3; i++) {
         std::string name = GetMessageFileName(1 << i);
         if (!Exists_(name)) {
-            std::string shipped = ShippedFile_(MessageFiles_[i]);
+            std::string shipped = ShippedFile(MessageFiles_[i]);
             if (!shipped.empty() && shipped != name) WriteFileAtomic_(name, FileToStr(shipped) + "\r\n");
         }
         MessageText_[i] = Exists_(name) ? FileToStr(name) : std::string();
@@ -428,7 +412,7 @@ void LoadMessages()
 void SaveMessages()
 {
     TRACE("Settings.SaveMessages");
-    for (int i = 0; i < 3; i++) WriteFileAtomic_(GetMessageFileName(1 << i), MessageText_[i] + "\r\n");
+    for (int i = 0; i < 3; i++) SafeWrite(GetMessageFileName(1 << i), MessageText_[i] + "\r\n");
 }
 
 // ---- install information ----
@@ -446,7 +430,7 @@ void WriteInstallInfo()
     TRACE("Settings.WriteInstallInfo");
     Install.KvsPath = GetExeName();
     Install.KvsVer = APP_VERSION;
-    Install.KvsStorageDir = GetStorageDir();
+    Install.KvsStorageDir = DriveStoredText(GetStorageDir());
     PrefsPrepare("win.ini", "Trelmark");
     PrefsWriteStr("Kvs-Path", Install.KvsPath);
     PrefsWriteStr("Kvs-Ver", Install.KvsVer);
@@ -475,8 +459,7 @@ void LoadSettings()
             break;
         case KT_LOGO:
             PrefsReadStr(d.key, text, GetDefaultLogoFileName(1 << d.defInt));
-            LogoFile_[d.defInt] = text;
-            LogoFileSet_[d.defInt] = true;
+            LoadLogoFileText_(d.defInt, text);
             break;
         case KT_INT:
             PrefsReadInt(d.key, *static_cast<int32_t*>(d.var), d.defInt);
@@ -487,7 +470,9 @@ void LoadSettings()
         }
     }
     ReadInstallInfo();
-    StorageDir_ = Install.KvsStorageDir.empty() ? GetDefaultStorageDir() : AddBS(Install.KvsStorageDir);
+    // win.ini lies on the drive: a storage folder it names elsewhere is not ours to use.
+    const std::string storage = DriveFromStored(Install.KvsStorageDir);
+    StorageDir_ = storage.empty() ? std::string() : DriveStoredText(AddBS(storage));
     ExeName_ = ParamStr(0);
     GalDir = AddBS(GalDir);
     FileOpenDir = AddBS(FileOpenDir);
@@ -495,7 +480,7 @@ void LoadSettings()
     SetAutoChangeRunEntry(AutoChange);
 }
 
-void SaveSettings()
+bool SaveSettings()
 {
     TRACE("Settings.SaveSettings");
     PrefsPrepare(GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION);
@@ -507,8 +492,9 @@ void SaveSettings()
         case KT_BOOL: PrefsWriteBool(d.key, *static_cast<bool*>(d.var)); break;
         }
     }
-    PrefsFlushCache();
+    const bool saved = PrefsFlushCache();
     WriteInstallInfo();
+    return saved;
 }
 
 std::vector<SettingsPair> SettingsList()
@@ -525,7 +511,21 @@ bool SettingsSetValue(const std::string& key, const std::string& text)
     for (const KeyDef_& d : Keys_) {
         if (!SameText_(key, d.key)) continue;
         // The profile reader trims values, so the loader never sees blanks around them.
-        StoreValue_(d, Trim_(text));
+        StoreValue_(d, StrTrim(text));
+        return true;
+    }
+    return false;
+}
+
+bool SettingsValueFits(const std::string& key, const std::string& text)
+{
+    TRACE("Settings.SettingsValueFits");
+    const std::string t = StrTrim(text);
+    for (const KeyDef_& d : Keys_) {
+        if (!SameText_(key, d.key)) continue;
+        int32_t v;
+        if (d.type == KT_INT) return ParseInt_(t, v);
+        if (d.type == KT_BOOL) return ParseBool_(t, true) == ParseBool_(t, false);
         return true;
     }
     return false;
@@ -540,19 +540,21 @@ std::string AutoChangeRunCommand()
     return s;
 }
 
-void SetAutoChangeRunEntry(bool enable)
+bool SetAutoChangeRunEntry(bool enable)
 {
     TRACE("Settings.SetAutoChangeRunEntry");
     RegKey key;
-    if (!RegOpenKey(REG_HKEY_LOCAL_MACHINE, REG_RUN, true, key)) return;
+    if (!RegOpenKey(REG_HKEY_LOCAL_MACHINE, REG_RUN, true, key)) return false;
     std::string expected = AutoChangeRunCommand();
+    bool ok = true;
     if (enable) {
-        RegSetValueStr(key, RUN_VALUE, expected);
+        ok = RegSetValueStr(key, RUN_VALUE, expected);
     } else {
         std::string current;
         RegReadStr(key, RUN_VALUE, current, "");
         // A Run value of another copy of the program is not ours to remove.
-        if (!current.empty() && SameText_(current, expected)) RegDeleteValueStr(key, RUN_VALUE);
+        if (!current.empty() && SameText_(current, expected)) ok = RegDeleteValueStr(key, RUN_VALUE);
     }
     RegCloseKey(key);
+    return ok;
 }

@@ -79,7 +79,8 @@ void WriteInstallInfo();
 
 // ---- load and save ----
 void LoadSettings();
-void SaveSettings();
+// False when the settings file could not be written.
+bool SaveSettings();
 void LoadMessages();
 void SaveMessages();
 
@@ -92,6 +93,9 @@ std::vector<SettingsPair> SettingsList();
 // Stores text in the variable of key (any case) exactly as LoadSettings would read it from
 // the file; false for an unknown key.
 bool SettingsSetValue(const std::string& key, const std::string& text);
+// Whether the loader reads text as a value of key's type (a number for a number key, a
+// yes/no for a boolean) rather than falling back to the default; false for an unknown key.
+bool SettingsValueFits(const std::string& key, const std::string& text);
 
 // ---- messages, logo files, folders ----
 std::string GetMessageText(int position);
@@ -109,4 +113,5 @@ std::string GetExeName();     // full path of the program (parameter 0)
 
 // ---- automatic change ----
 std::string AutoChangeRunCommand();  // upper-cased "<program> /change"
-void SetAutoChangeRunEntry(bool enable);
+// False when the Run value could not be written or removed.
+bool SetAutoChangeRunEntry(bool enable);

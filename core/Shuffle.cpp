@@ -2,10 +2,10 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/UiServices.h"
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 
 #include <chrono>
 #include <cstring>
@@ -131,42 +131,28 @@ std::string PickMessage(int position, const std::string& text)
 void BuildLogoWithMessage(const ImageEntry& entry, int position)
 {
     TRACE("Shuffle.BuildLogoWithMessage");
-    if (EntryName(entry).empty()) return;
-    try {
-        std::string message;
-        bool* enabled = MsgEnabledOf(position);
-        if (enabled && *enabled) message = PickMessage(position, GetMessageText(position));
-        BuildLogo(entry, position, message);
-    } catch (const EMon&) {
-        // one position's failure never stops the others
-    }
+    std::string message;
+    bool* enabled = MsgEnabledOf(position);
+    if (enabled && *enabled) message = PickMessage(position, GetMessageText(position));
+    BuildLogo(entry, position, message);
 }
 
-void ChangeLogos()
+Outcome ChangeLogos()
 {
     TRACE("Shuffle.ChangeLogos");
+    const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o;
     for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
         ImageEntry entry;
-        if (CopyPickedEntry(position, entry)) BuildLogoWithMessage(entry, position);
+        if (!CopyPickedEntry(position, entry)) {
+            o.Skipped.push_back(LogoPositionName(position) + " logo kept: no stored image is chosen for this position.");
+            continue;
+        }
+        // One position's failure never stops the others.
+        const size_t errors = o.Errors.size();
+        OutcomeRun(o, [&] { BuildLogoWithMessage(entry, position); });
+        if (o.Errors.size() == errors) o.Written.push_back(GetLogoFileName(position));
     }
-}
-
-void ShuffleLogos()
-{
-    TRACE("Shuffle.ShuffleLogos");
-    Ui().ShowStatus("Setting logos...", true);
-    Ui().SetBusy(true);
-    const int32_t keep = LogoPickMethod;
-    LogoPickMethod = 1;
-    try {
-        ChangeLogos();
-    } catch (...) {
-        LogoPickMethod = keep;
-        Ui().ShowStatus("Random logos are set.", true);
-        Ui().SetBusy(false);
-        throw;
-    }
-    LogoPickMethod = keep;
-    Ui().ShowStatus("Random logos are set.", true);
-    Ui().SetBusy(false);
+    return o;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Outcome.h"
+
 struct ImageEntry;
 
 // A number in 0..count-1 by method (0 sequential, 1 random, 2 first only), Undef when count <= 0;
@@ -18,8 +20,10 @@ int CountParts(const std::string& text, const std::string& separator);
 // The n-th part (0 = from the start); false when fewer than n separators exist.
 bool GetPart(const std::string& text, const std::string& separator, int n, std::string& part);
 std::string PickMessage(int position, const std::string& text);
+// Builds the logo of position with the picked message; raises when the file was not replaced.
 void BuildLogoWithMessage(const ImageEntry& entry, int position);
-void ChangeLogos();
-void ShuffleLogos();
+// Picks and builds the three logos by the pick methods; a position without an eligible image
+// keeps its file (a skipped item).
+Outcome ChangeLogos();
 // Seeds the random generator (once at start-up); tests seed it to get repeatable picks.
 void ShuffleSeed(uint32_t seed);

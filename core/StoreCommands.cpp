@@ -2,10 +2,10 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/UiServices.h"
 #include "core/ImageStore.h"
 #include "core/Names.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 
 static void Add_(StoreResult& r, int kind, const std::string& text)
 {
@@ -14,16 +14,6 @@ static void Add_(StoreResult& r, int kind, const std::string& text)
     m.Kind = kind;
     m.Text = text;
     r.Messages.push_back(m);
-}
-
-void StoreShowMessages(const StoreResult& result)
-{
-    TRACE("StoreCommands.StoreShowMessages");
-    for (const StoreMessage& m : result.Messages) {
-        if (m.Kind == SM_ERROR) Ui().ErrorBox(m.Text);
-        else if (m.Kind == SM_WARNING) Ui().WarningBox(m.Text);
-        else Ui().InfoBox(m.Text);
-    }
 }
 
 std::string StoreDeleteQuestion(const std::vector<std::string>& names)
@@ -155,4 +145,80 @@ int StoreSetPositions(const std::vector<std::string>& names, int mask)
         ++n;
     }
     return n;
+}
+
+// ---------------------------------------------------------------- the commands
+
+std::string StoreResolveName(const std::string& typed)
+{
+    TRACE("StoreCommands.StoreResolveName");
+    if (!Images) StoreLoad();
+    int32_t i = ImageListFind(Images, typed);
+    if (i == Undef) i = ImageListFind(Images, typed + ".png");
+    return i == Undef ? std::string() : EntryName(*Images->Items[i]);
+}
+
+// The messages of r into o (errors, warnings, the information as the result) and the index
+// written when the store changed.
+static Outcome Finish_(const StoreResult& r)
+{
+    TRACE("StoreCommands.Finish_");
+    Outcome o;
+    for (const StoreMessage& m : r.Messages) {
+        if (m.Kind == SM_ERROR) OutcomeFail(o, m.Text);
+        else if (m.Kind == SM_WARNING) o.Warnings.push_back(m.Text);
+        else o.Result += (o.Result.empty() ? "" : "\r\n") + m.Text;
+    }
+    o.StoreChanged = r.Changed;
+    o.Select = r.SelectName;
+    if (r.Changed) OutcomeRun(o, [] { StoreWriteIndex(); });
+    return o;
+}
+
+Outcome StoreDelete(const std::vector<std::string>& names, const Answers& ask)
+{
+    TRACE("StoreCommands.StoreDelete");
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return StoreLockBusy();
+    if (names.empty()) return Outcome();
+    if (!AskConfirmDelete(ask, names)) {
+        Outcome o;
+        o.Declined = true;
+        o.Skipped.push_back("Nothing was deleted.");
+        return o;
+    }
+    return Finish_(StoreDeleteImages(names));
+}
+
+Outcome StoreRename(const std::string& currentName, const std::string& typed)
+{
+    TRACE("StoreCommands.StoreRename");
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return StoreLockBusy();
+    return Finish_(StoreRenameImage(currentName, typed));
+}
+
+Outcome StorePrefix(const std::vector<std::string>& names, const std::string& typed)
+{
+    TRACE("StoreCommands.StorePrefix");
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return StoreLockBusy();
+    const StoreResult r = StoreChangePrefix(names, typed);
+    Outcome o = Finish_(r);
+    if (r.Failed > 0) {
+        // The count of failures is an error, not part of the report of what was done.
+        o.Result = "Images renamed: " + std::to_string(r.Succeeded);
+        OutcomeFail(o, "Images that couldn't be renamed: " + std::to_string(r.Failed));
+    }
+    return o;
+}
+
+Outcome StorePositions(const std::vector<std::string>& names, int mask)
+{
+    TRACE("StoreCommands.StorePositions");
+    const StoreLockScope lock(LOCK_STORE, true);
+    if (!lock.Held) return StoreLockBusy();
+    StoreResult r;
+    r.Changed = StoreSetPositions(names, mask) > 0;
+    return Finish_(r);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Outcome.h"
+
 constexpr const char* RENAME_CAPTION = "Rename";
 constexpr const char* RENAME_LABEL = "Enter new name";
 constexpr const char* PREFIX_CAPTION = "Change Prefix";
@@ -31,9 +33,6 @@ struct StoreResult {
     std::vector<StoreMessage> Messages;  // in the order they arose
 };
 
-// Shows the messages as boxes through Ui().
-void StoreShowMessages(const StoreResult& result);
-
 // "Delete <name>?" for one image, "Delete <n> selected logos?" for more; empty for none.
 std::string StoreDeleteQuestion(const std::vector<std::string>& names);
 // Deletes the files and entries, the last name first; a file that cannot be deleted keeps its
@@ -54,3 +53,12 @@ StoreResult StoreChangePrefix(const std::vector<std::string>& names, const std::
 int StoreHighlightedPositions(const std::vector<std::string>& names);
 // Sets mask as the positions of every named image; the number of images set.
 int StoreSetPositions(const std::vector<std::string>& names, int mask);
+
+// ---- the commands: each writes headers.dat when it changed the store ----
+// The store name of typed (with or without ".png", ignoring case); empty when there is none.
+std::string StoreResolveName(const std::string& typed);
+// Asks through ask, then StoreDeleteImages.
+Outcome StoreDelete(const std::vector<std::string>& names, const Answers& ask);
+Outcome StoreRename(const std::string& currentName, const std::string& typed);
+Outcome StorePrefix(const std::vector<std::string>& names, const std::string& typed);
+Outcome StorePositions(const std::vector<std::string>& names, int mask);

@@ -69,7 +69,7 @@ void CreateTextImg(Image& image, int width, int height, const TextParams& params
 {
     TRACE("textgen.CreateTextImg");
     MonBlock([&] {
-        if (!ImgSizeOK(width, height, 8)) MonError(EC_GENERAL, 1, __LINE__);
+        if (!ImgSizeOK(width, height, 8)) MonError(EC_GENERAL, GE_RANGE, __LINE__);
         ImgFree(image);
         _imgalloc_(image, width, height, "textgen.CreateTextImg.img", __LINE__, 8);
         const uint8_t back = static_cast<uint8_t>(params.BackIndex);
@@ -119,7 +119,7 @@ void Text_MakeSprite(Image& image, const std::string& text, TextParams& params)
         uint8_t* bits = nullptr;
         if (MemAllocT(&bits, rowBytes * height, __LINE__, "textgen.Text_MakeSprite.bits") != 0) {
             TextFontDelete(font);
-            MonError(EC_MEMORY, 1, __LINE__);
+            MonError(EC_MEMORY, ME_ALLOC, __LINE__);
         }
         FillMem(0, rowBytes * height, bits);
         int depth = TextDrawMono(font, text, bits, static_cast<int>(width), static_cast<int>(height),
@@ -157,7 +157,7 @@ static void NewEffectImage_(Image& dest, const Image& src, int64_t width, int64_
                             const char* tag, int line)
 {
     TRACE("textgen.NewEffectImage_");
-    if (!ImgSizeOK(width, height, 8)) MonError(EC_GENERAL, 1, line);
+    if (!ImgSizeOK(width, height, 8)) MonError(EC_GENERAL, GE_RANGE, line);
     ImgFree(dest);
     _imgalloc_(dest, static_cast<int>(width), static_cast<int>(height), tag, line, 8);
     FillMem(static_cast<uint8_t>(params.BackIndex), dest.Size, dest.Data);
@@ -185,7 +185,7 @@ void _Text_AddBorder(Image& dest, Image& src, const TextParams& params)
         const int64_t a = std::llabs(static_cast<int64_t>(params.OffsetX));
         const int64_t b = std::llabs(static_cast<int64_t>(params.OffsetY));
         // Each step stamps the whole glyph image; a thickness beyond this is no outline any more.
-        if (a > 64 || b > 64) MonError(EC_GENERAL, 1, __LINE__);
+        if (a > 64 || b > 64) MonError(EC_GENERAL, GE_RANGE, __LINE__);
         NewEffectImage_(dest, src, src.Width + 2 * a, src.Height + 2 * b, params, "textgen._Text_AddBorder.imgDest",
                         __LINE__);
         for (int i = 0; i <= 2 * b; ++i)

@@ -10,8 +10,10 @@
 #include <cstring>
 
 #include "base/Basic.h"
+#include "base/Bytes.h"
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFFile.h"
 
 namespace {
 
@@ -34,22 +36,23 @@ struct ImgFile {
 
 constexpr int64_t kChunkBytes_ = 1 << 20;   // staging size for padded row transfers
 
-inline uint16_t Get16_(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Get32_(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void Put16_(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32_(uint8_t* p, uint32_t v)
-{
-    Put16_(p, v);
-    Put16_(p + 2, v >> 16);
-}
+constexpr int BMP_FILE_HEADER = 14;
+constexpr int BMP_CORE_HEADER = 12;   // the OS/2 information header
+constexpr int BMP_INFO_READ = 40;     // the part of a longer information header that is read
+enum { BMP_RGB = 0, BMP_RLE8 = 1 };
+
+constexpr int TGA_HEADER = 18;
+enum { TGA_MAPPED = 1, TGA_TRUE_COLOUR = 2, TGA_RLE_MAPPED = 9, TGA_RLE_TRUE_COLOUR = 10 };
+constexpr int TGA_TOP_FIRST = 0x20;   // descriptor bit: rows stored top first
+constexpr int TGA_RUN = 0x80;         // packet header bit: one pixel repeated
+
+constexpr int PCX_HEADER = 128;
+constexpr int PCX_MANUFACTURER = 10;
+constexpr int PCX_RLE = 1;
+constexpr int PCX_PLANES_OFFSET = 65;
+constexpr int PCX_PALETTE = 768;
+constexpr int PCX_MAX_RUN = 63;
+constexpr int PCX_RUN = 192;          // bytes from here on are run counts (low six bits)
 
 } // namespace
 
@@ -69,12 +72,22 @@ static void AllocImage_(Image& img, const ImgFile& imgf, const char* name, int l
     std::memset(img.Pal, 0, sizeof(img.Pal));
 }
 
-// Reads the whole header block at the start of the file; a file too short for it is not
-// of this format at all.
+// Opens the file and takes its header through the format's read step.
+template <class Hdr> static Hdr OpenHeader_(const std::string& name, ImgFile& imgf, void (*read)(ImgFile&, Hdr&))
+{
+    TRACE("ConForm.OpenHeader_");
+    FFOpenRead(imgf.Handle, name);
+    imgf.FileSize = FSize(imgf.Handle);
+    Hdr h;
+    read(imgf, h);
+    return h;
+}
+
+// Reads the header block at the start of the file through the file layer, whose short read
+// is the file error.
 static void ReadHeader_(ImgFile& imgf, uint8_t* buffer, int64_t count)
 {
     TRACE("ConForm.ReadHeader_");
-    if (imgf.FileSize < count) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
     FSeek(imgf.Handle, 0);
     FRead(imgf.Handle, buffer, count);
 }
@@ -88,7 +101,7 @@ static void Dsk2Mem_(ImgFile& imgf, uint8_t* dst, int64_t pad)
         const int64_t line = imgf.LineBytes, h = imgf.Height, stride = line + pad;
         if (imgf.DataOffset < 0 || imgf.DataOffset > imgf.FileSize ||
             imgf.FileSize - imgf.DataOffset < (h - 1) * stride + line)
-            MonError(EC_FILE, 3, __LINE__);
+            MonError(EC_FILE, FE_READ, __LINE__);
         FSeek(imgf.Handle, imgf.DataOffset);
         if (pad == 0 && !imgf.BottomFirst) {
             FRead(imgf.Handle, dst, line * h);
@@ -139,7 +152,7 @@ static void Mem2Dsk_(ImgFile& imgf, const Image& img, int64_t pad)
 static void GetCmpsData_(ImgFile& imgf)
 {
     TRACE("ConForm.GetCmpsData_");
-    if (imgf.DataOffset < 0 || imgf.DataOffset > imgf.FileSize) MonError(EC_FILE, 3, __LINE__);
+    if (imgf.DataOffset < 0 || imgf.DataOffset > imgf.FileSize) MonError(EC_FILE, FE_READ, __LINE__);
     int64_t cap = 2 * imgf.ImageBytes + 4 * static_cast<int64_t>(imgf.Height) + 4096;
     imgf.CmpsSize = std::min(imgf.FileSize - imgf.DataOffset, cap);
     if (imgf.CmpsSize <= 0) return;
@@ -166,52 +179,71 @@ static void FlipRows_(uint8_t* data, int64_t line, int64_t height)
 
 // ---------------------------------------------------------------- BMP
 
-static void DIBOpen_(const std::string& name, ImgFile& imgf)
+// The BMP file header and the fields of the information header that are used.
+struct BMPHdr_ {
+    uint8_t Magic[2] = {};
+    uint32_t DataOffset = 0;
+    uint32_t HeaderSize = 0;   // of the information header; 12 for the core header
+    int64_t Width = 0, Height = 0;
+    uint32_t BitCount = 0;
+    uint32_t Compression = BMP_RGB;
+};
+
+// Reads the file header and the information header, as much of it as is used.
+static void DIBReadHeader_(ImgFile& imgf, BMPHdr_& h)
 {
-    TRACE("ConForm.DIBOpen_");
-    FOpen(imgf.Handle, name, FM_READ);
-    imgf.FileSize = FSize(imgf.Handle);
-    uint8_t hdr[18 + 36] = {};
-    ReadHeader_(imgf, hdr, 18);
-    if (hdr[0] != 'B' || hdr[1] != 'M') MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-    uint32_t dataOffset = Get32_(hdr + 10);
-    uint32_t headerSize = Get32_(hdr + 14);
-    int64_t width, height;
-    uint32_t bitCount, compression = 0;
-    if (headerSize == 12) {
-        imgf.CoreHeader = true;
-        ReadHeader_(imgf, hdr, 18 + 8);
-        width = Get16_(hdr + 18);
-        height = Get16_(hdr + 20);
-        bitCount = Get16_(hdr + 24);
-    } else {
-        // Anything shorter than the smallest information header cannot be a BMP.
-        if (headerSize < 16 || headerSize > 0x10000) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-        ReadHeader_(imgf, hdr, std::min<int64_t>(18 + 36, 14 + static_cast<int64_t>(headerSize)));
-        width = static_cast<int32_t>(Get32_(hdr + 18));
-        height = static_cast<int32_t>(Get32_(hdr + 22));
-        bitCount = Get16_(hdr + 28);
-        if (headerSize >= 20) compression = Get32_(hdr + 30);
+    TRACE("ConForm.DIBReadHeader_");
+    uint8_t hdr[BMP_FILE_HEADER + BMP_INFO_READ] = {};
+    ReadHeader_(imgf, hdr, BMP_FILE_HEADER + 4);
+    ByteCursor c = BytesCursor(hdr, sizeof hdr);
+    BytesRead(c, h.Magic, 2);
+    if (h.Magic[0] != 'B' || h.Magic[1] != 'M') MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    BytesSeek(c, 10);
+    h.DataOffset = BytesReadLE32(c);
+    h.HeaderSize = BytesReadLE32(c);
+    if (h.HeaderSize == BMP_CORE_HEADER) {
+        ReadHeader_(imgf, hdr, BMP_FILE_HEADER + BMP_CORE_HEADER);
+        h.Width = BytesReadLE16(c);
+        h.Height = BytesReadLE16(c);
+        BytesSkip(c, 2);  // planes
+        h.BitCount = BytesReadLE16(c);
+        return;
     }
-    imgf.Compressed = bitCount >= 2 && bitCount <= 8 && compression == 1;
-    imgf.Supported = bitCount == 1 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
+    // Anything shorter than the smallest information header cannot be a BMP.
+    if (h.HeaderSize < 16 || h.HeaderSize > 0x10000) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    ReadHeader_(imgf, hdr, std::min<int64_t>(BMP_FILE_HEADER + BMP_INFO_READ, BMP_FILE_HEADER + int64_t(h.HeaderSize)));
+    h.Width = static_cast<int32_t>(BytesReadLE32(c));
+    h.Height = static_cast<int32_t>(BytesReadLE32(c));
+    BytesSkip(c, 2);  // planes
+    h.BitCount = BytesReadLE16(c);
+    if (h.HeaderSize >= 20) h.Compression = BytesReadLE32(c);
+}
+
+// Checks the header and lays out the file: geometry, palette and pixel data.
+static void DIBCheck_(const BMPHdr_& h, ImgFile& imgf)
+{
+    TRACE("ConForm.DIBCheck_");
+    const uint32_t bits = h.BitCount;
+    imgf.CoreHeader = h.HeaderSize == BMP_CORE_HEADER;
+    imgf.Compressed = bits >= 2 && bits <= 8 && h.Compression == BMP_RLE8;
+    imgf.Supported = bits == 1 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
     if (!imgf.Supported) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
     // Top-down files (negative height) are not read.
-    if (height < 0) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+    if (h.Height < 0) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
     imgf.BottomFirst = true;
-    imgf.Width = static_cast<int32_t>(width);
-    imgf.Height = static_cast<int32_t>(height);
-    imgf.Bpp = bitCount <= 8 ? 8 : bitCount == 16 ? 15 : static_cast<int32_t>(bitCount);
-    CheckGeometry_(width, height, imgf.Bpp);
-    imgf.BytesPerPixel = static_cast<int32_t>((bitCount + 7) / 8);
-    imgf.FileBpp = static_cast<int32_t>(bitCount);
-    imgf.LineBytes = bitCount == 1 ? (width + 7) / 8 : width * imgf.BytesPerPixel;
-    imgf.ImageBytes = imgf.LineBytes * height;
-    imgf.PalOffset = 14 + static_cast<int64_t>(headerSize);
+    imgf.Width = static_cast<int32_t>(h.Width);
+    imgf.Height = static_cast<int32_t>(h.Height);
+    imgf.Bpp = bits <= 8 ? 8 : bits == 16 ? 15 : static_cast<int32_t>(bits);
+    CheckGeometry_(h.Width, h.Height, imgf.Bpp);
+    imgf.BytesPerPixel = static_cast<int32_t>((bits + 7) / 8);
+    imgf.FileBpp = static_cast<int32_t>(bits);
+    imgf.LineBytes = bits == 1 ? (h.Width + 7) / 8 : h.Width * imgf.BytesPerPixel;
+    imgf.ImageBytes = imgf.LineBytes * h.Height;
+    imgf.PalOffset = BMP_FILE_HEADER + static_cast<int64_t>(h.HeaderSize);
     imgf.PalEntrySize = imgf.CoreHeader ? 3 : 4;
-    imgf.PalSize = std::clamp<int64_t>(static_cast<int64_t>(dataOffset) - imgf.PalOffset, 0,
+    imgf.PalSize = std::clamp<int64_t>(static_cast<int64_t>(h.DataOffset) - imgf.PalOffset, 0,
                                        imgf.CoreHeader ? 768 : 1024);
-    imgf.DataOffset = dataOffset;
+    imgf.DataOffset = h.DataOffset;
 }
 
 // RLE8: a stream of (count, value) pairs and escapes; row 0 is the file's bottom row, so
@@ -278,13 +310,13 @@ static void DIBLoad_(const std::string& name, Image& img)
     TRACE("ConForm.DIBLoad_");
     MonBlock([&] {
         ImgFile imgf;
-        DIBOpen_(name, imgf);
+        DIBCheck_(OpenHeader_<BMPHdr_>(name, imgf, DIBReadHeader_), imgf);
         // Pixel data must be in the file before we allocate for them.
         int64_t pad = (4 - imgf.LineBytes % 4) % 4;
         if (!imgf.Compressed &&
             (imgf.DataOffset > imgf.FileSize ||
              imgf.FileSize - imgf.DataOffset < (imgf.Height - 1) * (imgf.LineBytes + pad) + imgf.LineBytes))
-            MonError(EC_FILE, 3, __LINE__);
+            MonError(EC_FILE, FE_READ, __LINE__);
         AllocImage_(img, imgf, "ConForm.DIBLoad_.img", __LINE__);
         if (imgf.Bpp == 8 && imgf.PalSize > 0) {
             uint8_t pal[1024];
@@ -330,17 +362,17 @@ static void DIBSave_(const std::string& name, Image& img)
         uint8_t hdr[54 + 1024] = {};
         hdr[0] = 'B';
         hdr[1] = 'M';
-        Put32_(hdr + 2, static_cast<uint32_t>(54 + palBytes + imageSize));
-        Put32_(hdr + 10, static_cast<uint32_t>(54 + palBytes));
-        Put32_(hdr + 14, 40);
-        Put32_(hdr + 18, static_cast<uint32_t>(img.Width));
-        Put32_(hdr + 22, static_cast<uint32_t>(img.Height));
-        Put16_(hdr + 26, 1);
-        Put16_(hdr + 28, static_cast<uint32_t>(bpp * 8));
-        Put32_(hdr + 34, static_cast<uint32_t>(imageSize));
+        BytesPutLE32(hdr + 2, static_cast<uint32_t>(54 + palBytes + imageSize));
+        BytesPutLE32(hdr + 10, static_cast<uint32_t>(54 + palBytes));
+        BytesPutLE32(hdr + 14, 40);
+        BytesPutLE32(hdr + 18, static_cast<uint32_t>(img.Width));
+        BytesPutLE32(hdr + 22, static_cast<uint32_t>(img.Height));
+        BytesPutLE16(hdr + 26, 1);
+        BytesPutLE16(hdr + 28, static_cast<uint32_t>(bpp * 8));
+        BytesPutLE32(hdr + 34, static_cast<uint32_t>(imageSize));
         if (bpp == 1) {
-            Put32_(hdr + 46, 256);
-            Put32_(hdr + 50, 256);
+            BytesPutLE32(hdr + 46, 256);
+            BytesPutLE32(hdr + 50, 256);
             for (int i = 0; i < 256; ++i) std::memcpy(hdr + 54 + i * 4, img.Pal[i], 3);
         }
         FDelete(name);
@@ -353,35 +385,57 @@ static void DIBSave_(const std::string& name, Image& img)
 
 // ---------------------------------------------------------------- TGA
 
-static void TGAOpen_(const std::string& name, ImgFile& imgf, uint8_t* hdr)
+// The 18-byte TGA header.
+struct TGAHdr_ {
+    uint8_t IdLength = 0, MapType = 0, Type = 0;
+    uint16_t MapFirst = 0, MapLength = 0;
+    uint8_t MapEntryBits = 0;
+    uint16_t Width = 0, Height = 0;
+    uint8_t Depth = 0, Descriptor = 0;
+};
+
+static void TGAReadHeader_(ImgFile& imgf, TGAHdr_& h)
 {
-    TRACE("ConForm.TGAOpen_");
-    FOpen(imgf.Handle, name, FM_READ);
-    imgf.FileSize = FSize(imgf.Handle);
-    ReadHeader_(imgf, hdr, 18);
-    uint8_t type = hdr[2];
-    if (type != 1 && type != 2 && type != 9 && type != 10) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-    imgf.Compressed = type >= 9;
-    int depth = hdr[16];
-    imgf.BytesPerPixel = (depth + 7) / 8;
+    TRACE("ConForm.TGAReadHeader_");
+    uint8_t hdr[TGA_HEADER];
+    ReadHeader_(imgf, hdr, TGA_HEADER);
+    ByteCursor c = BytesCursor(hdr, sizeof hdr);
+    for (uint8_t* f : {&h.IdLength, &h.MapType, &h.Type}) *f = BytesReadU8(c);
+    for (uint16_t* f : {&h.MapFirst, &h.MapLength}) *f = BytesReadLE16(c);
+    h.MapEntryBits = BytesReadU8(c);
+    BytesSkip(c, 4);  // origin
+    h.Width = BytesReadLE16(c);
+    h.Height = BytesReadLE16(c);
+    h.Depth = BytesReadU8(c);
+    h.Descriptor = BytesReadU8(c);
+}
+
+// Checks the header and lays out the file: colour map, then pixel data.
+static void TGACheck_(const TGAHdr_& h, ImgFile& imgf)
+{
+    TRACE("ConForm.TGACheck_");
+    if (h.Type != TGA_MAPPED && h.Type != TGA_TRUE_COLOUR && h.Type != TGA_RLE_MAPPED && h.Type != TGA_RLE_TRUE_COLOUR)
+        MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    imgf.Compressed = h.Type >= TGA_RLE_MAPPED;
+    imgf.BytesPerPixel = (h.Depth + 7) / 8;
     imgf.Supported = imgf.BytesPerPixel >= 1 && imgf.BytesPerPixel <= 4;
     if (!imgf.Supported) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
     static const int32_t kBpp[5] = {0, 8, 15, 24, 32};
     imgf.Bpp = kBpp[imgf.BytesPerPixel];
-    imgf.Width = Get16_(hdr + 12);
-    imgf.Height = Get16_(hdr + 14);
+    imgf.Width = h.Width;
+    imgf.Height = h.Height;
     CheckGeometry_(imgf.Width, imgf.Height, imgf.Bpp);
     imgf.LineBytes = static_cast<int64_t>(imgf.Width) * imgf.BytesPerPixel;
     imgf.ImageBytes = imgf.LineBytes * imgf.Height;
-    imgf.PalFirst = Get16_(hdr + 3);
-    imgf.PalEntrySize = (hdr[7] + 7) / 8;
-    imgf.PalOffset = 18 + static_cast<int64_t>(hdr[0]);
-    imgf.PalSize = static_cast<int64_t>(Get16_(hdr + 5)) * imgf.PalEntrySize;
+    imgf.PalFirst = h.MapFirst;
+    imgf.PalEntrySize = (h.MapEntryBits + 7) / 8;
+    imgf.PalOffset = TGA_HEADER + static_cast<int64_t>(h.IdLength);
+    imgf.PalSize = static_cast<int64_t>(h.MapLength) * imgf.PalEntrySize;
     // An 8-bit index reaches 256 entries: a longer colour map is no file this reader made sense of.
-    if ((type == 1 || type == 9) && hdr[1] != 0 && imgf.PalFirst + Get16_(hdr + 5) > 256)
+    if ((h.Type == TGA_MAPPED || h.Type == TGA_RLE_MAPPED) && h.MapType != 0 && imgf.PalFirst + h.MapLength > 256)
         MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-    imgf.DataOffset = hdr[1] != 0 ? imgf.PalOffset + imgf.PalSize : imgf.PalOffset;
-    imgf.BottomFirst = (hdr[17] & 32) == 0;
+    imgf.DataOffset = h.MapType != 0 ? imgf.PalOffset + imgf.PalSize : imgf.PalOffset;
+    imgf.BottomFirst = (h.Descriptor & TGA_TOP_FIRST) == 0;
 }
 
 // Reads the colour-map entries that land on palette indices 0..255.
@@ -401,7 +455,7 @@ static void TGAReadPalette_(ImgFile& imgf, Image& img)
         if (es >= 3) {
             std::memcpy(d, s, 3);
         } else {
-            uint16_t v = Get16_(s);
+            uint16_t v = BytesGetLE16(s);
             d[0] = static_cast<uint8_t>((v & 0x1F) << 3);
             d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) << 3);
             d[2] = static_cast<uint8_t>(((v >> 10) & 0x1F) << 3);
@@ -420,7 +474,7 @@ static void TGAunRLE_(ImgFile& imgf, Image& img)
     uint8_t* const oend = o + imgf.ImageBytes;
     while (p < end && o < oend) {
         uint8_t hdr = *p++;
-        if (hdr & 0x80) {
+        if (hdr & TGA_RUN) {
             int64_t n = hdr - 127;
             if (end - p < bpp) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
             n = std::min(n, (oend - o) / bpp);
@@ -465,12 +519,11 @@ static void TGALoad_(const std::string& name, Image& img)
     TRACE("ConForm.TGALoad_");
     MonBlock([&] {
         ImgFile imgf;
-        uint8_t hdr[18];
-        TGAOpen_(name, imgf, hdr);
-        if (imgf.PalEntrySize != 0 && imgf.PalOffset + imgf.PalSize > imgf.FileSize) MonError(EC_FILE, 3, __LINE__);
+        TGACheck_(OpenHeader_<TGAHdr_>(name, imgf, TGAReadHeader_), imgf);
+        if (imgf.PalEntrySize != 0 && imgf.PalOffset + imgf.PalSize > imgf.FileSize) MonError(EC_FILE, FE_READ, __LINE__);
         if (!imgf.Compressed &&
             (imgf.DataOffset > imgf.FileSize || imgf.FileSize - imgf.DataOffset < imgf.ImageBytes))
-            MonError(EC_FILE, 3, __LINE__);
+            MonError(EC_FILE, FE_READ, __LINE__);
         AllocImage_(img, imgf, "ConForm.TGALoad_.img", __LINE__);
         if (imgf.PalEntrySize != 0) TGAReadPalette_(imgf, img);
         if (imgf.Compressed) {
@@ -497,14 +550,14 @@ static int64_t TGARLERow_(const uint8_t* px, int64_t width, int64_t bpp, uint32_
         for (int64_t x = 0; x < width; ++x) keys[x] = px[x];
         break;
     case 2:
-        for (int64_t x = 0; x < width; ++x) keys[x] = Get16_(px + 2 * x);
+        for (int64_t x = 0; x < width; ++x) keys[x] = BytesGetLE16(px + 2 * x);
         break;
     case 3:
         for (int64_t x = 0; x < width; ++x, px += 3) keys[x] = px[0] | (px[1] << 8) | (static_cast<uint32_t>(px[2]) << 16);
         px -= 3 * width;
         break;
     default:
-        for (int64_t x = 0; x < width; ++x) keys[x] = Get32_(px + 4 * x);
+        for (int64_t x = 0; x < width; ++x) keys[x] = BytesGetLE32(px + 4 * x);
         break;
     }
     uint8_t* o = out;
@@ -543,15 +596,15 @@ static void TGASave_(const std::string& name, Image& img)
         uint8_t hdr[18 + 768] = {};
         int64_t hdrBytes = 18;
         hdr[1] = bpp == 1 ? 1 : 0;
-        hdr[2] = bpp == 1 ? 9 : 10;
+        hdr[2] = bpp == 1 ? TGA_RLE_MAPPED : TGA_RLE_TRUE_COLOUR;
         if (bpp == 1) {
-            Put16_(hdr + 5, 256);
+            BytesPutLE16(hdr + 5, 256);
             hdr[7] = 24;
             std::memcpy(hdr + 18, img.Pal, 768);
             hdrBytes += 768;
         }
-        Put16_(hdr + 12, static_cast<uint32_t>(w));
-        Put16_(hdr + 14, static_cast<uint32_t>(h));
+        BytesPutLE16(hdr + 12, static_cast<uint32_t>(w));
+        BytesPutLE16(hdr + 14, static_cast<uint32_t>(h));
         hdr[16] = static_cast<uint8_t>(bpp * 8);
         FDelete(name);
         FOpen(imgf.Handle, name, FM_CREATE);
@@ -579,37 +632,56 @@ static void TGASave_(const std::string& name, Image& img)
 
 // ---------------------------------------------------------------- PCX
 
-static void PCXOpen_(const std::string& name, ImgFile& imgf, int64_t& planes, int64_t& lineBytes)
+// The fields of the 128-byte PCX header that are used.
+struct PCXHdr_ {
+    uint8_t Manufacturer = 0, Version = 0, Encoding = 0, BitsPerPlane = 0;
+    uint16_t XMin = 0, YMin = 0, XMax = 0, YMax = 0;
+    uint8_t Planes = 0;
+    uint16_t BytesPerLine = 0;
+};
+
+static void PCXReadHeader_(ImgFile& imgf, PCXHdr_& h)
 {
-    TRACE("ConForm.PCXOpen_");
-    FOpen(imgf.Handle, name, FM_READ);
-    imgf.FileSize = FSize(imgf.Handle);
-    uint8_t hdr[128];
-    ReadHeader_(imgf, hdr, 128);
-    if (hdr[0] != 10) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-    planes = hdr[65];
+    TRACE("ConForm.PCXReadHeader_");
+    uint8_t hdr[PCX_HEADER];
+    ReadHeader_(imgf, hdr, PCX_HEADER);
+    ByteCursor c = BytesCursor(hdr, sizeof hdr);
+    for (uint8_t* f : {&h.Manufacturer, &h.Version, &h.Encoding, &h.BitsPerPlane}) *f = BytesReadU8(c);
+    for (uint16_t* f : {&h.XMin, &h.YMin, &h.XMax, &h.YMax}) *f = BytesReadLE16(c);
+    BytesSeek(c, PCX_PLANES_OFFSET);
+    h.Planes = BytesReadU8(c);
+    h.BytesPerLine = BytesReadLE16(c);
+}
+
+// Checks the header and lays out the file: run-length data from the header on, and for one
+// plane the palette in the last 768 bytes.
+static void PCXCheck_(const PCXHdr_& h, ImgFile& imgf, int64_t& planes, int64_t& lineBytes)
+{
+    TRACE("ConForm.PCXCheck_");
+    if (h.Manufacturer != PCX_MANUFACTURER) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    planes = h.Planes;
     // Two planes have no meaning for 8-bit planes; zero planes hold nothing.
-    imgf.Supported = hdr[3] == 8 && (planes == 1 || planes == 3) && hdr[2] == 1;
+    imgf.Supported = h.BitsPerPlane == 8 && (planes == 1 || planes == 3) && h.Encoding == PCX_RLE;
     if (!imgf.Supported) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-    int64_t width = static_cast<int64_t>(Get16_(hdr + 8)) - Get16_(hdr + 4) + 1;
-    int64_t height = static_cast<int64_t>(Get16_(hdr + 10)) - Get16_(hdr + 6) + 1;
+    const int64_t width = static_cast<int64_t>(h.XMax) - h.XMin + 1;
+    const int64_t height = static_cast<int64_t>(h.YMax) - h.YMin + 1;
     imgf.Bpp = static_cast<int32_t>(planes * 8);
     imgf.BytesPerPixel = static_cast<int32_t>(planes);
     CheckGeometry_(width, height, imgf.Bpp);
     imgf.Width = static_cast<int32_t>(width);
     imgf.Height = static_cast<int32_t>(height);
     // Each plane of a scan line is bytes-per-line long (even, at least the width).
-    lineBytes = Get16_(hdr + 66);
+    lineBytes = h.BytesPerLine;
     if (lineBytes < width) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
     imgf.LineBytes = width * planes;
     imgf.ImageBytes = imgf.LineBytes * height;
-    imgf.DataOffset = 128;
+    imgf.DataOffset = PCX_HEADER;
     imgf.Compressed = true;
     if (planes == 1) {
         // The last 768 bytes are the palette, the byte before them its marker.
-        if (imgf.FileSize < 128 + 769) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-        imgf.PalOffset = imgf.FileSize - 768;
-        imgf.PalSize = 768;
+        if (imgf.FileSize < PCX_HEADER + 1 + PCX_PALETTE) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+        imgf.PalOffset = imgf.FileSize - PCX_PALETTE;
+        imgf.PalSize = PCX_PALETTE;
     }
 }
 
@@ -638,13 +710,13 @@ static void PCXunCmps_(ImgFile& imgf, Image& img, int64_t planes, int64_t lineBy
                     continue;
                 }
                 // Literal stretch.
-                while (o < scan && p < end && *p < 192) line[o++] = *p++;
+                while (o < scan && p < end && *p < PCX_RUN) line[o++] = *p++;
                 if (o == scan) break;
                 if (p >= end) break;
                 uint8_t b = *p++;
-                if (b >= 192) {
+                if (b >= PCX_RUN) {
                     if (p >= end) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
-                    runLeft = b - 192;
+                    runLeft = b - PCX_RUN;
                     runVal = *p++;
                 } else {
                     line[o++] = b;
@@ -686,7 +758,7 @@ static void PCXLoad_(const std::string& name, Image& img)
     MonBlock([&] {
         ImgFile imgf;
         int64_t planes = 0, lineBytes = 0;
-        PCXOpen_(name, imgf, planes, lineBytes);
+        PCXCheck_(OpenHeader_<PCXHdr_>(name, imgf, PCXReadHeader_), imgf, planes, lineBytes);
         AllocImage_(img, imgf, "ConForm.PCXLoad_.img", __LINE__);
         FillMem(0, img.Size, img.Data);
         int64_t dataEnd = imgf.FileSize - imgf.DataOffset;
@@ -716,9 +788,8 @@ static int64_t PCXRLE_(const uint8_t* s, int64_t n, uint8_t* out)
     int64_t i = 0;
     while (i < n) {
         uint8_t v = s[i];
-        int64_t k = 1;
-        while (i + k < n && k < 63 && s[i + k] == v) ++k;
-        if (k > 1 || v >= 192) *o++ = static_cast<uint8_t>(192 + k);
+        const int64_t k = BytesRunLength(s, i, n, PCX_MAX_RUN);
+        if (k > 1 || v >= PCX_RUN) *o++ = static_cast<uint8_t>(PCX_RUN + k);
         *o++ = v;
         i += k;
     }
@@ -734,20 +805,20 @@ static void PCXSave_(const std::string& name, Image& img)
         if (planes != 1 && planes != 3) MonError(EC_IMAGE, IE_COMPRESS, __LINE__);
         if (w > 65535 || h > 65535) MonError(EC_IMAGE, IE_COMPRESS, __LINE__);
         const int64_t lineBytes = (w + 1) & ~int64_t(1);
-        uint8_t hdr[128] = {};
-        hdr[0] = 10;
-        hdr[1] = 5;
-        hdr[2] = 1;
+        uint8_t hdr[PCX_HEADER] = {};
+        hdr[0] = PCX_MANUFACTURER;
+        hdr[1] = 5;  // version
+        hdr[2] = PCX_RLE;
         hdr[3] = 8;
-        Put16_(hdr + 8, static_cast<uint32_t>(w - 1));
-        Put16_(hdr + 10, static_cast<uint32_t>(h - 1));
-        Put16_(hdr + 12, static_cast<uint32_t>(w));
-        Put16_(hdr + 14, static_cast<uint32_t>(h));
-        hdr[65] = static_cast<uint8_t>(planes);
-        Put16_(hdr + 66, static_cast<uint32_t>(lineBytes));
+        BytesPutLE16(hdr + 8, static_cast<uint32_t>(w - 1));
+        BytesPutLE16(hdr + 10, static_cast<uint32_t>(h - 1));
+        BytesPutLE16(hdr + 12, static_cast<uint32_t>(w));
+        BytesPutLE16(hdr + 14, static_cast<uint32_t>(h));
+        hdr[PCX_PLANES_OFFSET] = static_cast<uint8_t>(planes);
+        BytesPutLE16(hdr + 66, static_cast<uint32_t>(lineBytes));
         FDelete(name);
         FOpen(imgf.Handle, name, FM_CREATE);
-        FWrite(imgf.Handle, hdr, 128);
+        FWrite(imgf.Handle, hdr, PCX_HEADER);
         const int64_t scan = planes * lineBytes, worst = 2 * scan;
         const int64_t cap = std::max(kChunkBytes_, worst);
         uint8_t *line = nullptr, *stage = nullptr;

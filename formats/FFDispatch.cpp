@@ -1,9 +1,11 @@
 // Format dispatch and format basics.
 #include "formats/FFDispatch.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/Mon.h"
+#include "base/StrUtil.h"
 #include "formats/ConForm.h"
 
 #include "formats/FF_BAY.h"
@@ -18,73 +20,125 @@
 
 namespace {
 
-const QffDesc kReadTable_[] = {
-    {7, 0x1A, ".qmf", "QMF", "Quick Movie Format", "QMF, Quick Movie Format"},
-    {4, 0x0B, ".gif.giff", "GIF", "Graphics Interchange Format", "GIF, Graphics Interchange Format"},
-    {3, 0x09, ".bmp.dib.rle", "BMP", "Windows Device Independent Bitmap", "BMP/DIB, Windows Device Independent Bitmap"},
-    {5, 0x0A, ".flc.fli", "FLIC", "Autodesk FLIC", "FLIC/FLIC-Pro, Autodesk"},
-    {14, 0x09, ".ras.sun.im1", "RGB", "Sun Raster Image", "RAS, Sun Raster Image"},
-    {13, 0x09, ".rgb.rgba.bw.sgi", "SGI", "Silicon Graphics Image", "RGB, Silicon Graphics Image"},
-    {15, 0x09, ".pnm.ppm.pgm", "PNM", "Portable Image", "PNM, Portable Image"},
-    {2, 0x09, ".pcx", "PCX", "Zsoft Paintbrush", "PCX, Zsoft Paintbrush"},
-    {9, 0x09, ".png", "PNG", "Portable Network Graphics", "PNG, Portable Network Graphics"},
-    {6, 0x1A, ".avi", "AVI", "Windows Audio Video Interleaved", "AVI, Windows Audio Video Interleaved"},
-    {12, 0x14, ".wav", "WAV", "Windows Wave Sound", "WAV, Windows Wave Sound"},
-    {8, 0x09, ".jpg.jpeg.jif.jfif.jpe.J", "JPEG", "Joint Photographic Experts Group", "JPEG, Joint Photographic Experts Group"},
-    {10, 0x09, ".tif.tiff", "TIFF", "Tagged Image File Format", "TIFF, Tagged Image File Format"},
-    {11, 0x1A, ".mpg.mpeg.m1v.m2v.mpe", "MPEG", "Moving Pictures Experts Group", "MPEG, Moving Pictures Experts Group"},
-    {1, 0x09, ".tga", "TGA", "Truevision Targa", "TGA, Truevision Targa"},
-    {16, 0x09, ".bay", "BAY", "Bayer Image", "BAY, Bayer Image"},
-    {17, 0x09, ".xpm", "XPM", "X PixMap", "XPM, X PixMap"},
-    {11, 0x14, ".mp3.mpa.mp2", "MPA", "MPEG Audio Layer I/II/III", "MP3/MPA, MPEG Audio Layer I/II/III"},
-    {19, 0x14, ".ogg", "OGG", "Ogg Vorbis Audio", "OGG, Ogg Vorbis Audio"},
+struct FFCaption_ {
+    const char* Short;  // "BMP"
+    const char* Desc;   // "Windows Device Independent Bitmap"
+    const char* Long;   // "BMP/DIB, Windows Device Independent Bitmap", the dialog caption
 };
 
-const QffDesc kWriteTable_[] = {
-    {6, 0x1A, ".avi", "AVI", "Windows Audio Video Interleaved", "AVI, Windows Audio Video Interleaved"},
-    {3, 0x09, ".bmp.dib", "BMP", "Windows Device Independent Bitmap", "BMP/DIB, Windows Device Independent Bitmap"},
-    {5, 0x0A, ".flc.fli", "FLIC", "Autodesk FLIC", "FLIC/FLIC-Pro, Autodesk"},
-    {7, 0x1A, ".qmf", "QMF", "Quick Movie Format", "QMF, Quick Movie Format"},
-    {8, 0x09, ".jpg.jpeg", "JPEG", "Joint Photographic Experts Group", "JPEG, Joint Photographic Experts Group"},
-    {2, 0x09, ".pcx", "PCX", "Zsoft Paintbrush", "PCX, Zsoft Paintbrush"},
-    {9, 0x09, ".png", "PNG", "Portable Network Graphics", "PNG, Portable Network Graphics"},
-    {1, 0x09, ".tga", "TGA", "Truevision Targa", "TGA, Truevision Targa"},
-    {11, 0x1A, ".mpg.mpeg.m1v.m2v", "MPEG", "Moving Pictures Experts Group", "MPEG, Moving Pictures Experts Group"},
-    {12, 0x14, ".wav", "WAV", "Windows Wave Sound", "WAV, Windows Wave Sound"},
-    {13, 0x09, ".rgb.sgi", "SGI", "Silicon Graphics Image", "RGB, Silicon Graphics Image"},
-    {14, 0x09, ".ras.sun.im1", "RGB", "Sun Raster Image", "RAS, Sun Raster Image"},
-    {15, 0x09, ".ppm.pnm", "PPM", "Portable PixelMap", "PPM, Portable PixelMap"},
-    {10, 0x09, ".tif.tiff", "TIFF", "Tagged Image File Format", "TIFF, Tagged Image File Format"},
-    {17, 0x09, ".xpm", "XPM", "X PixMap", "XPM, X PixMap"},
-    {18, 0x14, ".mp2", "MPA", "MPEG Audio Layer II", "MP2, MPEG Audio Layer II"},
-    {19, 0x14, ".ogg", "OGG", "Ogg Vorbis Audio", "OGG, Ogg Vorbis Audio"},
-};
+using FFLoadFn_ = void (*)(const std::string&, Image&);
+using FFSaveFn_ = void (*)(const std::string&, Image&);
 
-// Writer depth table: format, then the depth for a source of 8, 15, 16, 24, 32, any other.
-struct DepthRow_ {
+// Everything the program knows of one format. The rows stand in reading-table order; the
+// writing table takes the rows with a WriteExt, ordered by WriteRank.
+struct FFFormat_ {
     int32_t Id;
-    int32_t To[6];
-};
-const DepthRow_ kDepthTable_[] = {
-    {6, {8, 15, 24, 24, 24, 24}},  {3, {8, 15, 24, 24, 32, 24}},  {5, {8, 8, 8, 8, 8, 8}},
-    {7, {8, 16, 16, 24, 24, 24}},  {8, {24, 24, 24, 24, 24, 24}}, {2, {8, 24, 24, 24, 24, 24}},
-    {9, {8, 24, 24, 24, 24, 24}},  {1, {8, 15, 24, 24, 32, 24}},  {11, {24, 24, 24, 24, 24, 24}},
-    {12, {0, 0, 0, 0, 0, 0}},      {13, {24, 24, 24, 24, 32, 24}}, {14, {8, 24, 24, 24, 32, 24}},
-    {15, {24, 24, 24, 24, 24, 24}}, {10, {8, 24, 24, 24, 24, 24}}, {17, {24, 24, 24, 24, 24, 24}},
-    {18, {0, 0, 0, 0, 0, 0}},      {19, {0, 0, 0, 0, 0, 0}},
+    int32_t Mask;
+    const char* ReadExt;   // nullptr: not in the reading table
+    const char* WriteExt;  // nullptr: not in the writing table
+    FFCaption_ Caption;
+    int WriteRank;
+    int32_t Depth[6];      // writer depth for a source of 8, 15, 16, 24, 32 and other bits
+    FFLoadFn_ Load;        // nullptr: ImgLoad refuses the format
+    FFSaveFn_ Save;        // nullptr: ImgSave refuses the format
+    int32_t WriteId = 0;                        // 0: Id
+    const FFCaption_* WriteCaption = nullptr;  // nullptr: Caption
 };
 
-constexpr int kReadCount_ = sizeof(kReadTable_) / sizeof(kReadTable_[0]);
-constexpr int kWriteCount_ = sizeof(kWriteTable_) / sizeof(kWriteTable_[0]);
+void TGALoad_(const std::string& name, Image& img) { ConLoad(name, img, FMT_TGA); }
+void PCXLoad_(const std::string& name, Image& img) { ConLoad(name, img, FMT_PCX); }
+void BMPLoad_(const std::string& name, Image& img) { ConLoad(name, img, FMT_BMP); }
+void TGASave_(const std::string& name, Image& img) { ConSave(name, img, FMT_TGA); }
+void PCXSave_(const std::string& name, Image& img) { ConSave(name, img, FMT_PCX); }
+void BMPSave_(const std::string& name, Image& img) { ConSave(name, img, FMT_BMP); }
+void GIFLoadFirst_(const std::string& name, Image& img);
+
+constexpr int32_t kStill_ = FFC_STILL | FFC_PICTURES;                // 0x09
+constexpr int32_t kMovie_ = FFC_MULTI | FFC_PICTURES | FFC_SOUND;     // 0x1A
+constexpr int32_t kSound_ = FFC_SOUND_ONLY | FFC_SOUND;               // 0x14
+constexpr int32_t kNone_ = -1;                                        // not in the writing table
+
+const FFCaption_ kPPMCaption_ = {"PPM", "Portable PixelMap", "PPM, Portable PixelMap"};
+const FFCaption_ kMP2Caption_ = {"MPA", "MPEG Audio Layer II", "MP2, MPEG Audio Layer II"};
+
+const FFFormat_ kFormats_[] = {
+    {FMT_QMF, kMovie_, ".qmf", ".qmf", {"QMF", "Quick Movie Format", "QMF, Quick Movie Format"},
+     3, {8, 16, 16, 24, 24, 24}, nullptr, nullptr},
+    {FMT_GIF, FFC_STILL | FFC_MULTI | FFC_PICTURES, ".gif.giff", nullptr,
+     {"GIF", "Graphics Interchange Format", "GIF, Graphics Interchange Format"},
+     kNone_, {}, GIFLoadFirst_, nullptr},
+    {FMT_BMP, kStill_, ".bmp.dib.rle", ".bmp.dib",
+     {"BMP", "Windows Device Independent Bitmap", "BMP/DIB, Windows Device Independent Bitmap"},
+     1, {8, 15, 24, 24, 32, 24}, BMPLoad_, BMPSave_},
+    {FMT_FLIC, FFC_MULTI | FFC_PICTURES, ".flc.fli", ".flc.fli", {"FLIC", "Autodesk FLIC", "FLIC/FLIC-Pro, Autodesk"},
+     2, {8, 8, 8, 8, 8, 8}, nullptr, nullptr},
+    {FMT_RAS, kStill_, ".ras.sun.im1", ".ras.sun.im1", {"RGB", "Sun Raster Image", "RAS, Sun Raster Image"},
+     11, {8, 24, 24, 24, 32, 24}, RASLoad, RASSave},
+    {FMT_SGI, kStill_, ".rgb.rgba.bw.sgi", ".rgb.sgi", {"SGI", "Silicon Graphics Image", "RGB, Silicon Graphics Image"},
+     10, {24, 24, 24, 24, 32, 24}, SGILoad, SGISave},
+    {FMT_PNM, kStill_, ".pnm.ppm.pgm", ".ppm.pnm", {"PNM", "Portable Image", "PNM, Portable Image"},
+     12, {24, 24, 24, 24, 24, 24}, PNMLoad, PNMSave, 0, &kPPMCaption_},
+    {FMT_PCX, kStill_, ".pcx", ".pcx", {"PCX", "Zsoft Paintbrush", "PCX, Zsoft Paintbrush"},
+     5, {8, 24, 24, 24, 24, 24}, PCXLoad_, PCXSave_},
+    {FMT_PNG, kStill_, ".png", ".png", {"PNG", "Portable Network Graphics", "PNG, Portable Network Graphics"},
+     6, {8, 24, 24, 24, 24, 24}, PNGLoad, PNGSave},
+    {FMT_AVI, kMovie_, ".avi", ".avi", {"AVI", "Windows Audio Video Interleaved", "AVI, Windows Audio Video Interleaved"},
+     0, {8, 15, 24, 24, 24, 24}, nullptr, nullptr},
+    {FMT_WAV, kSound_, ".wav", ".wav", {"WAV", "Windows Wave Sound", "WAV, Windows Wave Sound"},
+     9, {0, 0, 0, 0, 0, 0}, nullptr, nullptr},
+    {FMT_JPEG, kStill_, ".jpg.jpeg.jif.jfif.jpe.J", ".jpg.jpeg",
+     {"JPEG", "Joint Photographic Experts Group", "JPEG, Joint Photographic Experts Group"},
+     4, {24, 24, 24, 24, 24, 24}, JPGLoad, JPGSave},
+    {FMT_TIFF, kStill_, ".tif.tiff", ".tif.tiff", {"TIFF", "Tagged Image File Format", "TIFF, Tagged Image File Format"},
+     13, {8, 24, 24, 24, 24, 24}, TIFLoad, TIFSave},
+    {FMT_MPEG, kMovie_, ".mpg.mpeg.m1v.m2v.mpe", ".mpg.mpeg.m1v.m2v",
+     {"MPEG", "Moving Pictures Experts Group", "MPEG, Moving Pictures Experts Group"},
+     8, {24, 24, 24, 24, 24, 24}, nullptr, nullptr},
+    {FMT_TGA, kStill_, ".tga", ".tga", {"TGA", "Truevision Targa", "TGA, Truevision Targa"},
+     7, {8, 15, 24, 24, 32, 24}, TGALoad_, TGASave_},
+    {FMT_BAY, kStill_, ".bay", nullptr, {"BAY", "Bayer Image", "BAY, Bayer Image"}, kNone_, {}, BayLoad, nullptr},
+    {FMT_XPM, kStill_, ".xpm", ".xpm", {"XPM", "X PixMap", "XPM, X PixMap"},
+     14, {24, 24, 24, 24, 24, 24}, XPMLoad, XPMSave},
+    // MPEG audio is read under the MPEG identifier and written under its own.
+    {FMT_MPEG, kSound_, ".mp3.mpa.mp2", ".mp2", {"MPA", "MPEG Audio Layer I/II/III", "MP3/MPA, MPEG Audio Layer I/II/III"},
+     15, {0, 0, 0, 0, 0, 0}, nullptr, nullptr, FMT_MPA, &kMP2Caption_},
+    {FMT_OGG, kSound_, ".ogg", ".ogg", {"OGG", "Ogg Vorbis Audio", "OGG, Ogg Vorbis Audio"},
+     16, {0, 0, 0, 0, 0, 0}, nullptr, nullptr},
+};
+
+int32_t WriteIdOf_(const FFFormat_& f) { return f.WriteId ? f.WriteId : f.Id; }
+
+QffDesc DescOf_(int32_t id, int32_t mask, const char* ext, const FFCaption_& c)
+{
+    return QffDesc{id, mask, ext, c.Short, c.Desc, c.Long};
+}
+
+// The two tables as the look-ups and the dialog filter walk them, built once from kFormats_.
+struct FFTables_ {
+    std::vector<QffDesc> Read, Write;
+    std::vector<const FFFormat_*> Writers;  // parallel to Write
+};
+
+const FFTables_& Tables_()
+{
+    static const FFTables_ t = [] {
+        FFTables_ r;
+        for (const FFFormat_& f : kFormats_)
+            if (f.ReadExt) r.Read.push_back(DescOf_(f.Id, f.Mask, f.ReadExt, f.Caption));
+        for (const FFFormat_& f : kFormats_)
+            if (f.WriteExt) r.Writers.push_back(&f);
+        std::stable_sort(r.Writers.begin(), r.Writers.end(),
+                         [](const FFFormat_* a, const FFFormat_* b) { return a->WriteRank < b->WriteRank; });
+        for (const FFFormat_* f : r.Writers)
+            r.Write.push_back(DescOf_(WriteIdOf_(*f), f->Mask, f->WriteExt, f->WriteCaption ? *f->WriteCaption : f->Caption));
+        return r;
+    }();
+    return t;
+}
+
+const std::vector<QffDesc>& Table_(int direction) { return direction == FF_WRITE ? Tables_().Write : Tables_().Read; }
 
 } // namespace
-
-static std::string LowerAscii_(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // ".bmp.dib.rle" -> "*.bmp;*.dib;*.rle" and "bmp,dib,rle".
 static void FFConvExt_(const std::string& ext, std::string& patterns, std::string& shortList)
@@ -107,14 +161,14 @@ static void FFConvExt_(const std::string& ext, std::string& patterns, std::strin
 int FFTableCount(int direction)
 {
     TRACE("FFDispatch.FFTableCount");
-    return direction == FF_WRITE ? kWriteCount_ : kReadCount_;
+    return static_cast<int>(Table_(direction).size());
 }
 
 const QffDesc& FFTableRow(int direction, int index)
 {
     TRACE("FFDispatch.FFTableRow");
-    if (direction == FF_WRITE) return kWriteTable_[ClampInt(index, 0, kWriteCount_ - 1)];
-    return kReadTable_[ClampInt(index, 0, kReadCount_ - 1)];
+    const std::vector<QffDesc>& table = Table_(direction);
+    return table[ClampInt(index, 0, static_cast<int>(table.size()) - 1)];
 }
 
 void FFFormatOfName(const std::string& name, int direction, QffDesc& desc)
@@ -127,12 +181,10 @@ void FFFormatOfName(const std::string& name, int direction, QffDesc& desc)
     size_t dot = name.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return;
     // The trailing dot keeps ".jp" from matching inside ".jpg.".
-    std::string ext = LowerAscii_(name.substr(dot)) + ".";
-    const QffDesc* table = direction == FF_WRITE ? kWriteTable_ : kReadTable_;
-    int count = direction == FF_WRITE ? kWriteCount_ : kReadCount_;
-    for (int i = 0; i < count; ++i) {
-        if (LowerAscii_(table[i].Ext + ".").find(ext) != std::string::npos) {
-            desc = table[i];
+    std::string ext = StrLower(name.substr(dot)) + ".";
+    for (const QffDesc& row : Table_(direction)) {
+        if (StrLower(row.Ext + ".").find(ext) != std::string::npos) {
+            desc = row;
             return;
         }
     }
@@ -152,8 +204,7 @@ void FFMakeLoadFilter(int32_t mask, int32_t flags, std::string& filter)
     std::vector<std::string> entries;
     std::string all;
     int taking = 0;
-    for (int i = 0; i < kReadCount_; ++i) {
-        const QffDesc& row = kReadTable_[i];
+    for (const QffDesc& row : Table_(FF_READ)) {
         if (mask != 0 && (row.Mask & mask) == 0) continue;
         ++taking;
         std::string patterns, shortList;
@@ -196,8 +247,9 @@ int32_t FFTargetBpp(int32_t format, int32_t bpp)
     case 32: column = 4; break;
     default: column = 5; break;
     }
-    for (const DepthRow_& row : kDepthTable_)
-        if (row.Id == format) return row.To[column];
+    // The depth rows belong to the writing table.
+    for (const FFFormat_* f : Tables_().Writers)
+        if (WriteIdOf_(*f) == format) return f->Depth[column];
     return Undef;
 }
 
@@ -220,7 +272,7 @@ void FFInit(int32_t format, FFInfo& ffi, Image& image, int align)
             // A target of 0 means the format takes no pictures at all.
             if (target == Undef || target <= 0) ok = false;
             if (!ok) {
-                MonError(EC_MOVIE2, 1, __LINE__);
+                MonError(EC_MOVIE2, MVE_INVALID_FORMAT, __LINE__);
                 return;
             }
             if (align < 1) align = 1;
@@ -255,7 +307,9 @@ void FFDone(FFInfo& ffi)
     FFClear_(ffi);
 }
 
-static void GIFLoadFirst_(const std::string& name, Image& img)
+namespace {
+
+void GIFLoadFirst_(const std::string& name, Image& img)
 {
     TRACE("FFDispatch.GIFLoadFirst_");
     GIFFile gf;
@@ -269,26 +323,20 @@ static void GIFLoadFirst_(const std::string& name, Image& img)
     GIFClose(gf);
 }
 
+} // namespace
+
 void ImgLoad(const std::string& name, Image& img, int32_t format)
 {
     TRACE("FFDispatch.ImgLoad");
     MonBlock([&] {
         if (format == Undef) format = FFFormatOfName(name, FF_READ);
-        switch (format) {
-        case FMT_TGA:
-        case FMT_PCX:
-        case FMT_BMP: ConLoad(name, img, format); break;
-        case FMT_GIF: GIFLoadFirst_(name, img); break;
-        case FMT_JPEG: JPGLoad(name, img); break;
-        case FMT_PNG: PNGLoad(name, img); break;
-        case FMT_TIFF: TIFLoad(name, img); break;
-        case FMT_XPM: XPMLoad(name, img); break;
-        case FMT_SGI: SGILoad(name, img); break;
-        case FMT_RAS: RASLoad(name, img); break;
-        case FMT_PNM: PNMLoad(name, img); break;
-        case FMT_BAY: BayLoad(name, img); break;
-        default: MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__); break;
+        for (const FFFormat_& f : kFormats_) {
+            if (f.Id == format && f.Load) {
+                f.Load(name, img);
+                return;
+            }
         }
+        MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
     });
 }
 
@@ -301,18 +349,12 @@ void ImgSave(const std::string& name, Image& img, int32_t format)
             return;
         }
         if (format == Undef) format = FFFormatOfName(name, FF_WRITE);
-        switch (format) {
-        case FMT_TGA:
-        case FMT_PCX:
-        case FMT_BMP: ConSave(name, img, format); break;
-        case FMT_JPEG: JPGSave(name, img); break;
-        case FMT_PNG: PNGSave(name, img); break;
-        case FMT_TIFF: TIFSave(name, img); break;
-        case FMT_XPM: XPMSave(name, img); break;
-        case FMT_SGI: SGISave(name, img); break;
-        case FMT_RAS: RASSave(name, img); break;
-        case FMT_PNM: PNMSave(name, img); break;
-        default: MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__); break;
+        for (const FFFormat_& f : kFormats_) {
+            if (WriteIdOf_(f) == format && f.Save) {
+                f.Save(name, img);
+                return;
+            }
         }
+        MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
     });
 }

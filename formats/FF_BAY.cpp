@@ -4,13 +4,27 @@
 #include <cstring>
 
 #include "base/Basic.h"
+#include "base/Bytes.h"
 #include "base/Mon.h"
+#include "formats/FFFile.h"
 
 namespace {
 
 constexpr int BAY_WIDTH = 512;
 constexpr int64_t BAY_SIZE_SHORT = 74752;   // 512 x 144 + 1024
 constexpr int64_t BAY_SIZE_TALL = 197632;   // 512 x 384 + 1024
+constexpr int BAY_HEIGHT_SHORT = 144, BAY_HEIGHT_TALL = 384;
+constexpr int BAY_TRAILER_READ = 12;
+constexpr char BAY_SIGNATURE[] = "BAY 2";
+enum { BAY_MODE_COLOUR = 1, BAY_MODE_GREY = 2 };
+
+// The used part of the trailer.
+struct BayTrailer_ {
+    uint8_t Maker[2] = {};      // two letters naming the camera's maker
+    uint8_t Signature[5] = {};  // "BAY 2"
+    uint8_t Mode = 0;
+    uint8_t ShutterCode = 0;
+};
 
 struct BayState_ {
     int Handle = Undef;
@@ -27,42 +41,61 @@ struct BayState_ {
 
 static BayState_ Bay;
 
+// Reads the trailer that follows the pixel data.
+static void BayReadTrailer_(BayTrailer_& t)
+{
+    TRACE("FF_BAY.BayReadTrailer_");
+    uint8_t b[BAY_TRAILER_READ];
+    FSeek(Bay.Handle, int64_t(BAY_WIDTH) * Bay.Height);
+    FRead(Bay.Handle, b, sizeof b);
+    ByteCursor c = BytesCursor(b, sizeof b);
+    BytesRead(c, t.Maker, 2);
+    BytesSkip(c, 1);
+    BytesRead(c, t.Signature, 5);
+    t.Mode = BytesReadU8(c);
+    BytesSkip(c, 2);
+    t.ShutterCode = BytesReadU8(c);
+}
+
+// The shutter value the maker's code stands for, 0 when unknown.
+static double BayShutter_(const char* maker, int code)
+{
+    TRACE("FF_BAY.BayShutter_");
+    static const double ml[7] = {30, 60, 125, 250, 500, 1000, 2000};
+    static const double ek[3] = {250, 500, 1000};
+    if (std::memcmp(maker, "ML", 2) == 0 && code >= 1 && code <= 7) return ml[code - 1];
+    if ((std::memcmp(maker, "EK", 2) == 0 || std::memcmp(maker, "RO", 2) == 0) && code >= 1 && code <= 3)
+        return ek[code - 1];
+    return 0;
+}
+
 static void BayOpen_(const std::string& name)
 {
     TRACE("FF_BAY.BayOpen_");
     Bay = BayState_{};
-    FOpen(Bay.Handle, name, FM_READ);
+    FFOpenRead(Bay.Handle, name);
     Bay.FileSize = FSize(Bay.Handle);
     if (Bay.FileSize == BAY_SIZE_SHORT)
-        Bay.Height = 144;
+        Bay.Height = BAY_HEIGHT_SHORT;
     else if (Bay.FileSize == BAY_SIZE_TALL)
-        Bay.Height = 384;
+        Bay.Height = BAY_HEIGHT_TALL;
     else
         MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-    uint8_t t[12];
-    FSeek(Bay.Handle, int64_t(BAY_WIDTH) * Bay.Height);
-    FRead(Bay.Handle, t, sizeof t);
-    if (std::memcmp(t + 3, "BAY 2", 5) != 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-    Bay.Maker[0] = char(t[0]);
-    Bay.Maker[1] = char(t[1]);
-    if (t[8] == 1) {
+    BayTrailer_ t;
+    BayReadTrailer_(t);
+    if (std::memcmp(t.Signature, BAY_SIGNATURE, 5) != 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    Bay.Maker[0] = char(t.Maker[0]);
+    Bay.Maker[1] = char(t.Maker[1]);
+    if (t.Mode == BAY_MODE_COLOUR) {
         Bay.Color = true;
         Bay.BytesPerPixel = 3;
-    } else if (t[8] == 2) {
+    } else if (t.Mode == BAY_MODE_GREY) {
         Bay.BytesPerPixel = 1;
     } else {
         MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
     }
     Bay.Supported = true;
-    const int code = t[11];
-    if (std::memcmp(Bay.Maker, "ML", 2) == 0 && code >= 1 && code <= 7) {
-        static const double ml[7] = {30, 60, 125, 250, 500, 1000, 2000};
-        Bay.Shutter = ml[code - 1];
-    } else if ((std::memcmp(Bay.Maker, "EK", 2) == 0 || std::memcmp(Bay.Maker, "RO", 2) == 0) && code >= 1 &&
-               code <= 3) {
-        static const double ek[3] = {250, 500, 1000};
-        Bay.Shutter = ek[code - 1];
-    }
+    Bay.Shutter = BayShutter_(Bay.Maker, t.ShutterCode);
 }
 
 // Sample (x, y) of the mosaic stored cell by cell.

@@ -3,15 +3,31 @@
 #include "formats/FF_GIF.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <bit>
 #include <filesystem>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "base/Mon.h"
+#include "base/StrUtil.h"
+#include "formats/FFFile.h"
 
 namespace {
+
+// Block introducers, and the label of the graphic control extension.
+constexpr int GIF_IMAGE_DESCRIPTOR = 0x2C, GIF_EXTENSION = 0x21, GIF_TRAILER = 0x3B;
+constexpr int GIF_GRAPHIC_CONTROL = 0xF9;
+constexpr int GIF_SCREEN_BYTES = 13, GIF_DESCRIPTOR_BYTES = 9, GIF_GCE_BYTES = 4;
+// Flags of the screen and image descriptors, and of the graphic control extension.
+constexpr int GIF_COLOUR_TABLE = 0x80, GIF_INTERLACED = 0x40, GIF_TABLE_SIZE_MASK = 7;
+constexpr int GIF_GCE_TRANSPARENT = 1;
+constexpr int GIF_GCE_DISPOSAL_SHIFT = 2, GIF_GCE_DISPOSAL_MASK = 7;
+// What happens to an image's window before the next image is drawn.
+enum { GIF_DISPOSE_NONE = 0, GIF_DISPOSE_KEEP = 1, GIF_DISPOSE_BACKGROUND = 2, GIF_DISPOSE_PREVIOUS = 3 };
+// Rows of an interlaced image come in four passes.
+constexpr int GIF_PASS_START[4] = {0, 4, 2, 1}, GIF_PASS_STEP[4] = {8, 8, 4, 2};
+constexpr int GIF_MAX_CODE_SIZE = 12;
 
 constexpr int GIF_POS_PER_BLK = 256;
 constexpr int GIF_MAX_BLKS = 1024;          // 262 144 images at most
@@ -183,6 +199,41 @@ static int64_t GIFFileDate_(const std::string& name)
 
 // ---- header ----
 
+// Reads an image descriptor's fields after its introducer.
+static void GIFReadDescriptor_(GIFRd_& r, GIFHdr_& h)
+{
+    TRACE("FF_GIF.GIFReadDescriptor_");
+    uint8_t d[GIF_DESCRIPTOR_BYTES];
+    if (!RdBytes_(r, d, sizeof d)) MonError(EC_IMAGE, IE_HEADER, __LINE__);
+    ByteCursor c = BytesCursor(d, sizeof d);
+    for (int* f : {&h.Left, &h.Top, &h.Width, &h.Height}) *f = BytesReadLE16(c);
+    h.Flags = BytesReadU8(c);
+}
+
+// Skips an extension's sub-blocks after its introducer, keeping a graphic control
+// extension's fields. False when the file ends inside it.
+static bool GIFReadExtension_(GIFRd_& r, GIFHdr_& h)
+{
+    TRACE("FF_GIF.GIFReadExtension_");
+    const int label = RdByte_(r);
+    if (label < 0) return false;
+    for (bool first = true;; first = false) {
+        const int len = RdByte_(r);
+        if (len < 0) return false;
+        if (len == 0) return true;
+        if (label == GIF_GRAPHIC_CONTROL && first && len == GIF_GCE_BYTES) {
+            uint8_t g[GIF_GCE_BYTES];
+            if (!RdBytes_(r, g, sizeof g)) return false;
+            ByteCursor c = BytesCursor(g, sizeof g);
+            h.GCEFlags = BytesReadU8(c);
+            h.Delay = BytesReadLE16(c);
+            h.Transp = BytesReadU8(c);
+        } else if (!RdSkip_(r, len)) {
+            return false;
+        }
+    }
+}
+
 // Walks the blocks from the reader's position to the next image descriptor: extensions are
 // skipped by their sub-block lengths, and only a graphic control extension standing before
 // this descriptor counts. False at the trailer or the end of the file; a byte that starts no
@@ -194,36 +245,13 @@ static bool GIFGetImgHdr_(GIFRd_& r, GIFHdr_& h, bool strict)
     h.Pos = RdPos_(r);
     for (;;) {
         const int b = RdByte_(r);
-        if (b < 0 || b == 0x3B) return false;
-        if (b == 0x2C) {
-            uint8_t d[9];
-            if (!RdBytes_(r, d, 9)) MonError(EC_IMAGE, IE_HEADER, __LINE__);
-            h.Left = d[0] | d[1] << 8;
-            h.Top = d[2] | d[3] << 8;
-            h.Width = d[4] | d[5] << 8;
-            h.Height = d[6] | d[7] << 8;
-            h.Flags = d[8];
+        if (b < 0 || b == GIF_TRAILER) return false;
+        if (b == GIF_IMAGE_DESCRIPTOR) {
+            GIFReadDescriptor_(r, h);
             return true;
         }
-        if (b == 0x21) {
-            const int label = RdByte_(r);
-            if (label < 0) return false;
-            bool first = true;
-            for (;;) {
-                const int len = RdByte_(r);
-                if (len < 0) return false;
-                if (len == 0) break;
-                if (label == 0xF9 && first && len == 4) {
-                    uint8_t g[4];
-                    if (!RdBytes_(r, g, 4)) return false;
-                    h.GCEFlags = g[0];
-                    h.Delay = g[1] | g[2] << 8;
-                    h.Transp = g[3];
-                } else if (!RdSkip_(r, len)) {
-                    return false;
-                }
-                first = false;
-            }
+        if (b == GIF_EXTENSION) {
+            if (!GIFReadExtension_(r, h)) return false;
             continue;
         }
         if (b == 0) continue;  // stray block terminators some encoders leave behind
@@ -249,91 +277,136 @@ static void GIFConvPal_(const uint8_t* rgb, int count, uint8_t (*pal)[3])
     }
 }
 
+// Entries of the colour table a descriptor's flags announce.
+static int GIFTableEntries_(int flags) { return 1 << ((flags & GIF_TABLE_SIZE_MASK) + 1); }
+
 // ---- open ----
+
+// The screen descriptor and the global colour table; returns where the blocks start.
+static int64_t GIFReadScreen_(GIFFile& gf)
+{
+    TRACE("FF_GIF.GIFReadScreen_");
+    uint8_t h[GIF_SCREEN_BYTES];
+    int64_t got = 0;
+    FReadPart(gf.Handle, h, sizeof h, got);
+    if (got < int64_t(sizeof h) || std::memcmp(h, "GIF", 3) != 0 ||
+        (std::memcmp(h + 3, "87a", 3) != 0 && std::memcmp(h + 3, "89a", 3) != 0))
+        MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    ByteCursor c = BytesCursor(h, sizeof h);
+    BytesSkip(c, 6);
+    gf.Width = BytesReadLE16(c);
+    gf.Height = BytesReadLE16(c);
+    const int flags = BytesReadU8(c);
+    const int background = BytesReadU8(c);
+    int64_t pos = GIF_SCREEN_BYTES;
+    if (flags & GIF_COLOUR_TABLE) {
+        const int n = GIFTableEntries_(flags);
+        uint8_t t[768];
+        FReadPart(gf.Handle, t, 3 * n, got);
+        if (got < 3 * n) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+        GIFConvPal_(t, n, gf.Pal);
+        gf.BkgIndex = background;
+        pos += 3 * n;
+    }
+    return pos;
+}
+
+// Locates the first image only.
+static bool GIFLocateFirst_(GIFFile& gf, int64_t pos, GIFHdr_& first)
+{
+    TRACE("FF_GIF.GIFLocateFirst_");
+    uint8_t buf[1024];
+    GIFRd_ r;
+    RdInit_(r, gf.Handle, buf, sizeof buf, pos, gf.FileSize);
+    // Position 0 is about to change, so the scanned file's positions no longer hold.
+    GIFLast.Valid = false;
+    if (!GIFGetImgHdr_(r, first, true)) return false;
+    GIFSetPos_(0, first.Pos);
+    gf.ImgCount = 1;
+    gf.FrameRate = first.Delay != 0 ? 100 / first.Delay : 0;
+    return true;
+}
+
+// Passes over an image's local colour table and data sub-blocks; false when the file ends inside them.
+static bool GIFSkipImage_(GIFRd_& r, const GIFHdr_& hd)
+{
+    TRACE("FF_GIF.GIFSkipImage_");
+    if ((hd.Flags & GIF_COLOUR_TABLE) && !RdSkip_(r, 3ll * GIFTableEntries_(hd.Flags))) return false;
+    if (RdByte_(r) < 0) return false;  // minimum code size
+    for (;;) {
+        const int len = RdByte_(r);
+        if (len <= 0) return len == 0;
+        if (!RdSkip_(r, len)) return false;
+    }
+}
+
+// Locates every image of the file.
+static bool GIFScanAll_(GIFFile& gf, int64_t pos, GIFHdr_& first)
+{
+    TRACE("FF_GIF.GIFScanAll_");
+    GIFLast.Valid = false;
+    // The position blocks are reused, not freed: releasing blocks older than this
+    // monitor block inside it would upset the monitor's release marks.
+    uint8_t* sbuf = nullptr;
+    MemAllocT(&sbuf, GIF_SCAN_BUF, __LINE__, "FF_GIF.GIFOpen.buf");
+    GIFRd_ r;
+    RdInit_(r, gf.Handle, sbuf, GIF_SCAN_BUF, pos, gf.FileSize);
+    int64_t totalDelay = 0;
+    GIFHdr_ hd;
+    while (gf.ImgCount < GIF_MAX_BLKS * GIF_POS_PER_BLK && GIFGetImgHdr_(r, hd, gf.ImgCount == 0)) {
+        if (gf.ImgCount == 0) first = hd;
+        GIFSetPos_(gf.ImgCount, hd.Pos);
+        const bool ok = GIFSkipImage_(r, hd);
+        totalDelay += hd.Delay;
+        if (gf.ImgCount > 0 && !GIFCovers_(gf, hd)) gf.Compose = 1;
+        gf.ImgCount++;
+        if (!ok) break;  // the file ends inside this image's data
+    }
+    MemFreeT(&sbuf);
+    gf.FrameRate = totalDelay != 0 ? gf.ImgCount * 100.0 / static_cast<double>(totalDelay) : 0;
+    return gf.ImgCount > 0;
+}
+
+// The scan of the same unchanged file, when it is still at hand.
+static bool GIFTakeCached_(GIFFile& gf, const std::string& name)
+{
+    TRACE("FF_GIF.GIFTakeCached_");
+    if (!GIFLast.Valid || GIFLast.Name != StrLower(name) || GIFLast.Size != gf.FileSize ||
+        GIFLast.Date != GIFFileDate_(name) || !GIFPosBlocksPresent_(GIFLast.Rec.ImgCount))
+        return false;
+    const int handle = gf.Handle;
+    gf = GIFLast.Rec;
+    gf.Handle = handle;
+    gf.PrevImg = nullptr;
+    return true;
+}
+
+static void GIFRemember_(const GIFFile& gf, const std::string& name)
+{
+    TRACE("FF_GIF.GIFRemember_");
+    GIFLast.Name = StrLower(name);
+    GIFLast.Size = gf.FileSize;
+    GIFLast.Date = GIFFileDate_(name);
+    GIFLast.Rec = gf;
+    GIFLast.Rec.Handle = Undef;
+    GIFLast.Valid = true;
+}
 
 void GIFOpen(GIFFile& gf, const std::string& name, int selector)
 {
     TRACE("FF_GIF.GIFOpen");
     MonBlock([&] {
         gf = GIFFile{};
-        FOpen(gf.Handle, name, FM_READ);
+        FFOpenRead(gf.Handle, name);
         gf.FileSize = FSize(gf.Handle);
-        uint8_t h[13];
-        int64_t got = 0;
-        FReadPart(gf.Handle, h, 13, got);
-        if (got < 13 || std::memcmp(h, "GIF", 3) != 0 ||
-            (std::memcmp(h + 3, "87a", 3) != 0 && std::memcmp(h + 3, "89a", 3) != 0))
-            MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-        gf.Width = h[6] | h[7] << 8;
-        gf.Height = h[8] | h[9] << 8;
-        int64_t pos = 13;
-        if (h[10] & 0x80) {
-            const int n = 1 << ((h[10] & 7) + 1);
-            uint8_t t[768];
-            FReadPart(gf.Handle, t, 3 * n, got);
-            if (got < 3 * n) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-            GIFConvPal_(t, n, gf.Pal);
-            gf.BkgIndex = h[11];
-            pos += 3 * n;
-        }
-
+        const int64_t pos = GIFReadScreen_(gf);
         GIFHdr_ first;
-        bool found = false;
+        bool found;
         if (selector != 0) {
-            uint8_t buf[1024];
-            GIFRd_ r;
-            RdInit_(r, gf.Handle, buf, sizeof buf, pos, gf.FileSize);
-            // Position 0 is about to change, so the scanned file's positions no longer hold.
-            GIFLast.Valid = false;
-            found = GIFGetImgHdr_(r, first, true);
-            if (found) {
-                GIFSetPos_(0, first.Pos);
-                gf.ImgCount = 1;
-                gf.FrameRate = first.Delay != 0 ? 100 / first.Delay : 0;
-            }
+            found = GIFLocateFirst_(gf, pos, first);
         } else {
-            std::string lname = name;
-            std::transform(lname.begin(), lname.end(), lname.begin(), [](unsigned char c) { return std::tolower(c); });
-            const int64_t date = GIFFileDate_(name);
-            if (GIFLast.Valid && GIFLast.Name == lname && GIFLast.Size == gf.FileSize && GIFLast.Date == date &&
-                GIFPosBlocksPresent_(GIFLast.Rec.ImgCount)) {
-                const int handle = gf.Handle;
-                gf = GIFLast.Rec;
-                gf.Handle = handle;
-                gf.PrevImg = nullptr;
-                return;
-            }
-            GIFLast.Valid = false;
-            // The position blocks are reused, not freed: releasing blocks older than this
-            // monitor block inside it would upset the monitor's release marks.
-            uint8_t* sbuf = nullptr;
-            MemAllocT(&sbuf, GIF_SCAN_BUF, __LINE__, "FF_GIF.GIFOpen.buf");
-            GIFRd_ r;
-            RdInit_(r, gf.Handle, sbuf, GIF_SCAN_BUF, pos, gf.FileSize);
-            int64_t totalDelay = 0;
-            GIFHdr_ hd;
-            while (gf.ImgCount < GIF_MAX_BLKS * GIF_POS_PER_BLK && GIFGetImgHdr_(r, hd, gf.ImgCount == 0)) {
-                if (gf.ImgCount == 0) first = hd;
-                GIFSetPos_(gf.ImgCount, hd.Pos);
-                bool ok = true;
-                if (hd.Flags & 0x80) ok = RdSkip_(r, 3ll << ((hd.Flags & 7) + 1));
-                if (ok) ok = RdByte_(r) >= 0;  // minimum code size
-                while (ok) {
-                    const int len = RdByte_(r);
-                    if (len <= 0) {
-                        ok = len == 0;
-                        break;
-                    }
-                    ok = RdSkip_(r, len);
-                }
-                totalDelay += hd.Delay;
-                if (gf.ImgCount > 0 && !GIFCovers_(gf, hd)) gf.Compose = 1;
-                gf.ImgCount++;
-                if (!ok) break;  // the file ends inside this image's data
-            }
-            found = gf.ImgCount > 0;
-            MemFreeT(&sbuf);
-            gf.FrameRate = totalDelay != 0 ? gf.ImgCount * 100.0 / static_cast<double>(totalDelay) : 0;
+            if (GIFTakeCached_(gf, name)) return;
+            found = GIFScanAll_(gf, pos, first);
         }
         // A zero screen takes its size from the first image.
         if (found && (gf.Width == 0 || gf.Height == 0)) {
@@ -342,16 +415,7 @@ void GIFOpen(GIFFile& gf, const std::string& name, int selector)
         }
         // Refuse screens whose picture could not be allocated before anything is allocated for it.
         if (found && !ImgSizeOK(gf.Width, gf.Height, 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        if (selector == 0) {
-            GIFLast.Name = name;
-            std::transform(GIFLast.Name.begin(), GIFLast.Name.end(), GIFLast.Name.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            GIFLast.Size = gf.FileSize;
-            GIFLast.Date = GIFFileDate_(name);
-            GIFLast.Rec = gf;
-            GIFLast.Rec.Handle = Undef;
-            GIFLast.Valid = true;
-        }
+        if (selector == 0) GIFRemember_(gf, name);
     });
 }
 
@@ -392,10 +456,51 @@ static int64_t GIFGetNewCmpsData_(int handle, uint8_t*& buf, int64_t n, int64_t 
     return dst;
 }
 
+// Tops up the bit buffer to at least need bits (eight bytes at a time while they last).
+// False at the end of the compressed data.
+static inline bool GIFRefill_(const uint8_t*& p, const uint8_t* e, uint64_t& bits, int& nb, int need)
+{
+    if (e - p >= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        bits |= v << nb;
+        p += (63 - nb) >> 3;
+        nb |= 56;
+        return true;
+    }
+    while (nb < need && p < e) {
+        bits |= static_cast<uint64_t>(*p++) << nb;
+        nb += 8;
+    }
+    return nb >= need;
+}
+
+// Writes the string of code (n bytes) backwards from its end along the prefix chain, as
+// far as room allows. False when it did not fit: the picture is full.
+static inline bool GIFPutString_(int code, int n, const uint16_t* prefix, const uint8_t* suffix, int firstFree,
+                                 uint8_t* o, int64_t room)
+{
+    if (n <= room) {
+        uint8_t* q = o + n - 1;
+        while (code >= firstFree) {
+            *q-- = suffix[code];
+            code = prefix[code];
+        }
+        *q = static_cast<uint8_t>(code);
+        return true;
+    }
+    for (int64_t i = n - 1; code >= firstFree; --i) {
+        if (i < room) o[i] = suffix[code];
+        code = prefix[code];
+    }
+    o[0] = static_cast<uint8_t>(code);
+    return false;
+}
+
 // LZW decoding with flat tables of 4096 codes. A string is written backwards from its end
-// along the prefix chain (its length is known), so neither a stack nor recursion is needed.
-// data[0] is the minimum code size, data[1..len) the joined code bytes. False on a code the
-// table cannot explain.
+// (its length is known), so neither a stack nor recursion is needed. data[0] is the minimum
+// code size, data[1..len) the joined code bytes. False on a code the table cannot explain.
 static bool GIFDecode_(const uint8_t* data, int64_t len, uint8_t* out, int64_t outLen)
 {
     TRACE("FF_GIF.GIFDecode_");
@@ -414,7 +519,6 @@ static bool GIFDecode_(const uint8_t* data, int64_t len, uint8_t* out, int64_t o
         length[c] = 1;
     }
     int size = m + 1, mask = (1 << size) - 1, next = firstFree, prev = -1;
-
     const uint8_t* p = data + 1;
     const uint8_t* const e = data + len;
     uint64_t bits = 0;
@@ -423,26 +527,10 @@ static bool GIFDecode_(const uint8_t* data, int64_t len, uint8_t* out, int64_t o
     uint8_t* const oe = out + outLen;
 
     while (o < oe) {
-        if (nb < size) {
-            if (e - p >= 8) {
-                uint64_t v;
-                std::memcpy(&v, p, 8);
-                if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-                bits |= v << nb;
-                p += (63 - nb) >> 3;
-                nb |= 56;
-            } else {
-                while (nb < size && p < e) {
-                    bits |= static_cast<uint64_t>(*p++) << nb;
-                    nb += 8;
-                }
-                if (nb < size) break;  // end of the compressed data
-            }
-        }
+        if (nb < size && !GIFRefill_(p, e, bits, nb, size)) break;
         const int code = static_cast<int>(bits & static_cast<uint64_t>(mask));
         bits >>= size;
         nb -= size;
-
         if (code == clear) {
             size = m + 1;
             mask = (1 << size) - 1;
@@ -461,37 +549,18 @@ static bool GIFDecode_(const uint8_t* data, int64_t len, uint8_t* out, int64_t o
         const int64_t room = oe - o;
         if (code < next) {
             const int n = length[code];
-            if (n <= room) {
-                uint8_t* q = o + n - 1;
-                int c = code;
-                while (c >= firstFree) {
-                    *q-- = suffix[c];
-                    c = prefix[c];
-                }
-                *q = static_cast<uint8_t>(c);
-                o += n;
-            } else {
-                int64_t i = n - 1;
-                int c = code;
-                while (c >= firstFree) {
-                    if (i < room) o[i] = suffix[c];
-                    --i;
-                    c = prefix[c];
-                }
-                o[0] = static_cast<uint8_t>(c);
-                break;  // picture full
-            }
+            if (!GIFPutString_(code, n, prefix, suffix, firstFree, o, room)) break;
+            o += n;
         } else if (code == next) {
             // The previous string, just written, followed by its own first byte.
             const int n = length[prev];
-            if (n + 1 <= room) {
-                std::memcpy(o, o - n, n);
-                o[n] = o[0];
-                o += n + 1;
-            } else {
+            if (n + 1 > room) {
                 std::memcpy(o, o - n, static_cast<size_t>(std::min<int64_t>(n, room)));
                 break;
             }
+            std::memcpy(o, o - n, n);
+            o[n] = o[0];
+            o += n + 1;
         } else {
             return false;
         }
@@ -500,7 +569,7 @@ static bool GIFDecode_(const uint8_t* data, int64_t len, uint8_t* out, int64_t o
             suffix[next] = *start;
             length[next] = static_cast<uint16_t>(length[prev] + 1);
             ++next;
-            if (next > mask && size < 12) {
+            if (next > mask && size < GIF_MAX_CODE_SIZE) {
                 ++size;
                 mask = (1 << size) - 1;
             }
@@ -560,11 +629,124 @@ static int64_t GIFMaxPixels_(const uint8_t* data, int64_t clen)
 
 // ---- loading ----
 
+// Undoes the previous image as its disposal method asks.
+static void GIFDisposePrevious_(GIFFile& gf, uint8_t* pic)
+{
+    TRACE("FF_GIF.GIFDisposePrevious_");
+    if (gf.PrevDisposal == GIF_DISPOSE_BACKGROUND) {
+        FillWin_(pic, gf.Width, gf.Height, gf.PrevLeft, gf.PrevTop, gf.PrevWidth, gf.PrevHeight,
+                 static_cast<uint8_t>(gf.BkgIndex < 0 ? 0 : gf.BkgIndex));
+    } else if (gf.PrevDisposal == GIF_DISPOSE_PREVIOUS && MemIsRegistered(reinterpret_cast<void* const*>(&gf.PrevImg))) {
+        InsertWin_(pic, gf.Width, gf.Height, gf.PrevImg, gf.PrevWidth, gf.PrevHeight, gf.PrevLeft, gf.PrevTop, -1);
+    }
+}
+
+// The image's own colour table, or the global one (whose background fills the first picture).
+static void GIFTakePalette_(GIFFile& gf, GIFRd_& r, const GIFHdr_& hd, Image& image)
+{
+    TRACE("FF_GIF.GIFTakePalette_");
+    if (hd.Flags & GIF_COLOUR_TABLE) {
+        const int n = GIFTableEntries_(hd.Flags);
+        uint8_t t[768];
+        if (!RdBytes_(r, t, 3 * n)) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
+        std::memset(image.Pal, 0, sizeof image.Pal);
+        GIFConvPal_(t, n, image.Pal);
+        gf.PalState1 = gf.PalState2 = -1;
+    } else {
+        std::memcpy(image.Pal, gf.Pal, sizeof image.Pal);
+        if (gf.NextImg == 0 && gf.BkgIndex >= 0) std::memset(image.Data, gf.BkgIndex, static_cast<size_t>(image.Size));
+    }
+}
+
+// Remembers how to undo this image before it is drawn.
+static void GIFKeepForDisposal_(GIFFile& gf, const GIFHdr_& hd, const uint8_t* pic)
+{
+    TRACE("FF_GIF.GIFKeepForDisposal_");
+    const int disposal = (hd.GCEFlags >> GIF_GCE_DISPOSAL_SHIFT) & GIF_GCE_DISPOSAL_MASK;
+    gf.PrevDisposal = disposal;
+    if (disposal == GIF_DISPOSE_BACKGROUND || disposal == GIF_DISPOSE_PREVIOUS) {
+        gf.PrevLeft = std::min(hd.Left, gf.Width);
+        gf.PrevTop = std::min(hd.Top, gf.Height);
+        gf.PrevWidth = std::min(hd.Width, gf.Width - gf.PrevLeft);
+        gf.PrevHeight = std::min(hd.Height, gf.Height - gf.PrevTop);
+    }
+    if (disposal == GIF_DISPOSE_PREVIOUS) {
+        // Resized in place (a block from an earlier call is never freed inside this one).
+        const int64_t area = int64_t(gf.PrevWidth) * gf.PrevHeight;
+        if (area > 0) {
+            MemAllocT(&gf.PrevImg, area, __LINE__, "FF_GIF.PrevImg");
+            ExtractWin_(pic, gf.Width, gf.PrevLeft, gf.PrevTop, gf.PrevWidth, gf.PrevHeight, gf.PrevImg);
+        }
+    }
+}
+
+// Reads the image's compressed data in one read of the estimated length (up to the next
+// image, or 1.5 bytes a pixel for a single image) and joins its sub-blocks. Returns the
+// kept length; cmp is the caller's to free.
+static int64_t GIFReadCmpsData_(GIFFile& gf, int64_t dataPos, const GIFHdr_& hd, uint8_t*& cmp)
+{
+    TRACE("FF_GIF.GIFReadCmpsData_");
+    const int64_t remain = gf.FileSize - dataPos;
+    int64_t est;
+    if (gf.NextImg + 1 < gf.ImgCount)
+        est = GIFGetPos_(gf.NextImg + 1) - dataPos;
+    else if (gf.ImgCount > 1)
+        est = remain;
+    else
+        est = int64_t(hd.Width) * hd.Height * 3 / 2;
+    est = std::max<int64_t>(std::min(est, remain), std::min<int64_t>(remain, 2));
+    if (est <= 0) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
+    MemAllocT(&cmp, est + 16, __LINE__, "FF_GIF.GIFCmpsBuf");
+    FSeek(gf.Handle, dataPos);
+    int64_t got = 0;
+    FReadPart(gf.Handle, cmp, est, got);
+    if (got <= 0) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
+    return GIFGetNewCmpsData_(gf.Handle, cmp, got, remain);
+}
+
+// Decodes the image and places it in its window; an image exactly the screen's size goes
+// straight into the picture.
+static void GIFDrawImage_(const GIFFile& gf, const GIFHdr_& hd, const uint8_t* cmp, int64_t clen, uint8_t* pic)
+{
+    TRACE("FF_GIF.GIFDrawImage_");
+    const int W = gf.Width, H = gf.Height, iw = hd.Width, ih = hd.Height;
+    const bool interlaced = (hd.Flags & GIF_INTERLACED) != 0;
+    const int transp = ((hd.GCEFlags & GIF_GCE_TRANSPARENT) != 0 || hd.Transp != 0) ? hd.Transp : -1;
+    const bool exact = hd.Left == 0 && hd.Top == 0 && iw == W && ih == H;
+    if (exact && !interlaced) {
+        if (!GIFDecode_(cmp, clen, pic, int64_t(iw) * ih)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+        return;
+    }
+    // Only the rows the data can reach are decoded into a buffer (one row more than the data
+    // can fill, so the decoder still sees the whole stream); the others are zero. A few bytes
+    // declaring a huge window so never cost a huge buffer.
+    const int64_t reach = std::min<int64_t>(GIFMaxPixels_(cmp, clen) / iw + 1, ih);
+    uint8_t* tmp = nullptr;
+    MemAllocT(&tmp, int64_t(iw) * reach, __LINE__, "FF_GIF.GIFLoadNext.ih_temp");
+    std::memset(tmp, 0, size_t(iw) * size_t(reach));
+    if (!GIFDecode_(cmp, clen, tmp, int64_t(iw) * reach)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+    std::vector<uint8_t> zero(size_t(iw), 0);
+    // Decoded row j lands on window row y (the passes of an interlaced image reorder them).
+    auto place = [&](int64_t j, int y) {
+        const uint8_t* row = j < reach ? tmp + j * iw : zero.data();
+        if (exact) std::memcpy(pic + int64_t(y) * W, row, size_t(iw));
+        else InsertWin_(pic, W, H, row, iw, 1, hd.Left, hd.Top + y, transp);
+    };
+    if (interlaced) {
+        int64_t j = 0;
+        for (int pass = 0; pass < 4; ++pass)
+            for (int y = GIF_PASS_START[pass]; y < ih; y += GIF_PASS_STEP[pass]) place(j++, y);
+    } else {
+        for (int y = 0; y < ih; ++y) place(y, y);
+    }
+    MemFreeT(&tmp);
+}
+
 void GIFLoadNext(GIFFile& gf, Image& image)
 {
     TRACE("FF_GIF.GIFLoadNext");
     MonBlock([&] {
-        if (gf.NextImg >= gf.ImgCount) MonError(EC_MOVIE, 7, __LINE__);
+        if (gf.NextImg >= gf.ImgCount) MonError(EC_MOVIE, MVE_END, __LINE__);
         const int W = gf.Width, H = gf.Height;
         if (!ImgSizeOK(W, H, 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
         const bool kept = MemIsRegistered(reinterpret_cast<void* const*>(&image.Data)) && image.Width == W &&
@@ -573,108 +755,21 @@ void GIFLoadNext(GIFFile& gf, Image& image)
         uint8_t* pic = image.Data;
         // A new picture, or the first of a file, starts from index 0 rather than leftovers.
         if (!kept || gf.NextImg == 0) std::memset(pic, 0, static_cast<size_t>(image.Size));
-
-        // Dispose of the previous image.
-        if (gf.PrevDisposal == 2) {
-            FillWin_(pic, W, H, gf.PrevLeft, gf.PrevTop, gf.PrevWidth, gf.PrevHeight,
-                     static_cast<uint8_t>(gf.BkgIndex < 0 ? 0 : gf.BkgIndex));
-        } else if (gf.PrevDisposal == 3 && MemIsRegistered(reinterpret_cast<void* const*>(&gf.PrevImg))) {
-            InsertWin_(pic, W, H, gf.PrevImg, gf.PrevWidth, gf.PrevHeight, gf.PrevLeft, gf.PrevTop, -1);
-        }
+        GIFDisposePrevious_(gf, pic);
 
         uint8_t hbuf[1024];
         GIFRd_ r;
         RdInit_(r, gf.Handle, hbuf, sizeof hbuf, GIFGetPos_(gf.NextImg), gf.FileSize);
         GIFHdr_ hd;
         if (!GIFGetImgHdr_(r, hd, true)) MonError(EC_IMAGE, IE_HEADER, __LINE__);
-        const bool interlaced = (hd.Flags & 0x40) != 0;
-        const int transp = ((hd.GCEFlags & 1) != 0 || hd.Transp != 0) ? hd.Transp : -1;
-        const int iw = hd.Width, ih = hd.Height;
-        const bool empty = iw == 0 || ih == 0;
-        if (!empty && !ImgSizeOK(iw, ih, 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        // Only an image that is exactly the screen is decoded straight into the picture.
-        const bool exact = hd.Left == 0 && hd.Top == 0 && iw == W && ih == H;
+        const bool empty = hd.Width == 0 || hd.Height == 0;
+        if (!empty && !ImgSizeOK(hd.Width, hd.Height, 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+        GIFTakePalette_(gf, r, hd, image);
+        GIFKeepForDisposal_(gf, hd, pic);
 
-        if (hd.Flags & 0x80) {
-            const int n = 1 << ((hd.Flags & 7) + 1);
-            uint8_t t[768];
-            if (!RdBytes_(r, t, 3 * n)) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
-            std::memset(image.Pal, 0, sizeof image.Pal);
-            GIFConvPal_(t, n, image.Pal);
-            gf.PalState1 = gf.PalState2 = -1;
-        } else {
-            std::memcpy(image.Pal, gf.Pal, sizeof image.Pal);
-            if (gf.NextImg == 0 && gf.BkgIndex >= 0) std::memset(pic, gf.BkgIndex, static_cast<size_t>(image.Size));
-        }
-
-        // Remember how to undo this image before drawing it.
-        const int disposal = (hd.GCEFlags >> 2) & 7;
-        gf.PrevDisposal = disposal;
-        if (disposal == 2 || disposal == 3) {
-            gf.PrevLeft = std::min(hd.Left, W);
-            gf.PrevTop = std::min(hd.Top, H);
-            gf.PrevWidth = std::min(iw, W - gf.PrevLeft);
-            gf.PrevHeight = std::min(ih, H - gf.PrevTop);
-        }
-        if (disposal == 3) {
-            // Resized in place (a block from an earlier call is never freed inside this one).
-            const int64_t area = int64_t(gf.PrevWidth) * gf.PrevHeight;
-            if (area > 0) {
-                MemAllocT(&gf.PrevImg, area, __LINE__, "FF_GIF.PrevImg");
-                ExtractWin_(pic, W, gf.PrevLeft, gf.PrevTop, gf.PrevWidth, gf.PrevHeight, gf.PrevImg);
-            }
-        }
-
-        const int64_t dataPos = RdPos_(r);
-        const int64_t remain = gf.FileSize - dataPos;
-        int64_t est;
-        if (gf.NextImg + 1 < gf.ImgCount)
-            est = GIFGetPos_(gf.NextImg + 1) - dataPos;
-        else if (gf.ImgCount > 1)
-            est = remain;
-        else
-            est = int64_t(iw) * ih * 3 / 2;
-        est = std::max<int64_t>(std::min(est, remain), std::min<int64_t>(remain, 2));
-        if (est <= 0) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
         uint8_t* cmp = nullptr;
-        MemAllocT(&cmp, est + 16, __LINE__, "FF_GIF.GIFCmpsBuf");
-        FSeek(gf.Handle, dataPos);
-        int64_t got = 0;
-        FReadPart(gf.Handle, cmp, est, got);
-        if (got <= 0) MonError(EC_IMAGE, IE_CORRUPTED, __LINE__);
-        const int64_t clen = GIFGetNewCmpsData_(gf.Handle, cmp, got, remain);
-
-        if (!empty) {
-            uint8_t* tmp = nullptr;
-            if (exact && !interlaced) {
-                if (!GIFDecode_(cmp, clen, pic, int64_t(iw) * ih)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
-            } else {
-                // Only the rows the data can reach are decoded into a buffer (one row more than
-                // the data can fill, so the decoder still sees the whole stream); the others are
-                // zero. A few bytes declaring a huge window so never cost a huge buffer.
-                const int64_t reach = std::min<int64_t>(GIFMaxPixels_(cmp, clen) / iw + 1, ih);
-                MemAllocT(&tmp, int64_t(iw) * reach, __LINE__, "FF_GIF.GIFLoadNext.ih_temp");
-                std::memset(tmp, 0, size_t(iw) * size_t(reach));
-                if (!GIFDecode_(cmp, clen, tmp, int64_t(iw) * reach)) MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
-                std::vector<uint8_t> zero(size_t(iw), 0);
-                // Decoded row j lands on window row y (the passes of an interlaced image reorder them).
-                auto place = [&](int64_t j, int y) {
-                    const uint8_t* row = j < reach ? tmp + j * iw : zero.data();
-                    if (exact) std::memcpy(pic + int64_t(y) * W, row, size_t(iw));
-                    else InsertWin_(pic, W, H, row, iw, 1, hd.Left, hd.Top + y, transp);
-                };
-                if (interlaced) {
-                    static const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
-                    int64_t j = 0;
-                    for (int pass = 0; pass < 4; ++pass)
-                        for (int y = start[pass]; y < ih; y += step[pass]) place(j++, y);
-                } else {
-                    for (int y = 0; y < ih; ++y) place(y, y);
-                }
-            }
-            MemFreeT(&cmp);
-            MemFreeT(&tmp);
-        }
+        const int64_t clen = GIFReadCmpsData_(gf, RdPos_(r), hd, cmp);
+        if (!empty) GIFDrawImage_(gf, hd, cmp, clen, pic);
         MemFreeT(&cmp);
         gf.NextImg++;
     });

@@ -4,6 +4,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFFile.h"
 #include "platform/codec.h"
 
 static const int32_t JPGQuality_ = 85;
@@ -13,6 +14,7 @@ void JPGInfo(const std::string& name, JPGInfoRec& info)
     TRACE("FF_JPG.JPGInfo");
     MonBlock([&] {
         info = JPGInfoRec();
+        FFCheckRegular(name);
         int32_t w = 0, h = 0, c = 0;
         if (info_JPEG_file(name.c_str(), &w, &h, &c) != 0) MonError(EC_IMAGE, IE_OPEN, __LINE__);
         int handle = Undef;

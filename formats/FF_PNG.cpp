@@ -14,6 +14,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFFile.h"
 
 namespace {
 
@@ -190,7 +191,7 @@ static void PNGOpen_(const std::string& name)
     TRACE("FF_PNG.PNGOpen_");
     PngState_* s = &PNGState_;
     memset(s, 0, sizeof *s);
-    FOpen(s->File, name, FM_READ);
+    FFOpenRead(s->File, name);
     s->FileOpen = true;
     uint8_t sig[4];
     FRead(s->File, sig, 4);
@@ -279,7 +280,7 @@ void PNGSave(const std::string& name, Image& img)
             s->FileOpen = false;
             MonWarning(0, 0, __LINE__);
             FClose(file);
-            if (MonWarningClass() == EC_FILE) MonError(EC_FILE, 4, __LINE__);
+            if (MonWarningClass() == EC_FILE) MonError(EC_FILE, FE_WRITE, __LINE__);
         } catch (...) {
             PNGClose_();
             // No half-written PNG is left behind for the store to trip over later.

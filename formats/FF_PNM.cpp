@@ -6,6 +6,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFFile.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ static void PNMOpen_(const std::string& name)
 {
     TRACE("FF_PNM.PNMOpen_");
     PNM = PNMState_{};
-    FOpen(PNM.Handle, name, FM_READ);
+    FFOpenRead(PNM.Handle, name);
     PNM.FileSize = FSize(PNM.Handle);
     std::string tok;
     PNMToken_(tok);

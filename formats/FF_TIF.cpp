@@ -12,6 +12,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFFile.h"
 #include "platform/codec.h"
 
 namespace {
@@ -83,6 +84,7 @@ static TIFF* TIFOpenFile_(const std::string& name, const char* mode)
 static void TIFOpen_(const std::string& name)
 {
     TRACE("FF_TIF.TIFOpen_");
+    FFCheckRegular(name);
     if (!TIFOpenFile_(name, "r")) {
         TIFCheck_(__LINE__);
         MonError(EC_IMAGE, IE_OPEN, __LINE__);
@@ -118,8 +120,9 @@ static bool checkpal_(const uint16_t* r, const uint16_t* g, const uint16_t* b)
 static bool TIFCompressionOK_(int c)
 {
     TRACE("FF_TIF.TIFCompressionOK_");
+    // Deflate has two codes for the same zlib data: 32946, and 8, which today's tools write.
     return c == COMPRESSION_NONE || c == COMPRESSION_LZW || c == COMPRESSION_JPEG || c == COMPRESSION_PACKBITS ||
-           c == COMPRESSION_ADOBE_DEFLATE;
+           c == COMPRESSION_DEFLATE || c == COMPRESSION_ADOBE_DEFLATE;
 }
 
 static void TIFSwapRow_(uint8_t* row, uint32_t width, int bytesPerPixel)
@@ -132,75 +135,91 @@ static void TIFSwapRow_(uint8_t* row, uint32_t width, int bytesPerPixel)
     }
 }
 
+// Every limit of the open file's layout, before the image is allocated.
+static void TIFCheckLayout_(TifState_& s)
+{
+    TRACE("FF_TIF.TIFCheckLayout_");
+    TIFF* t = s.Tif;
+    uint16_t samples = 1, planar = PLANARCONFIG_CONTIG;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &s.Width);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &s.Height);
+    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &s.BitsPerSample);
+    if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &s.Photometric)) s.Photometric = 0xFFFF;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &s.Compression);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
+    TIFCheck_(__LINE__);
+    s.Supported = s.BitsPerSample == 8 && TIFCompressionOK_(s.Compression);
+    if (!s.Supported) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+    if (s.Width == 0 || s.Height == 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    // Scan lines cannot be read from tiles, and separate planes would give one channel only.
+    if (TIFFIsTiled(t) || (planar == PLANARCONFIG_SEPARATE && samples > 1))
+        MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+    if (s.Photometric == PHOTOMETRIC_YCBCR) {
+        // libjpeg converts JPEG-compressed YCbCr for us; raw subsampled YCbCr is not handled.
+        if (s.Compression != COMPRESSION_JPEG) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        s.Photometric = PHOTOMETRIC_RGB;
+    }
+    tmsize_t scan = TIFFScanlineSize(t);
+    TIFCheck_(__LINE__);
+    if (scan <= 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
+    s.ScanSize = scan;
+    s.BytesPerPixel = (int)(scan / (int64_t)s.Width);
+    if (scan % (int64_t)s.Width != 0 || (s.BytesPerPixel != 1 && s.BytesPerPixel != 3 && s.BytesPerPixel != 4))
+        MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+    // The header's sizes are not to be trusted.
+    if (!ImgSizeOK(s.Width, s.Height, s.BytesPerPixel * 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+}
+
+// Grey ramps (either way round) and colour maps of 8- or 16-bit entries.
+static void TIFReadPalette_(const TifState_& s, Image& img)
+{
+    TRACE("FF_TIF.TIFReadPalette_");
+    if (s.Photometric == PHOTOMETRIC_MINISWHITE || s.Photometric == PHOTOMETRIC_MINISBLACK) {
+        for (int i = 0; i < 256; i++) {
+            uint8_t v = (uint8_t)(s.Photometric == PHOTOMETRIC_MINISWHITE ? 255 - i : i);
+            img.Pal[i][0] = img.Pal[i][1] = img.Pal[i][2] = v;
+        }
+    } else if (s.Photometric == PHOTOMETRIC_PALETTE) {
+        uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
+        if (TIFFGetField(s.Tif, TIFFTAG_COLORMAP, &r, &g, &b) && r && g && b) {
+            bool wide = checkpal_(r, g, b);
+            for (int i = 0; i < 256; i++) {
+                img.Pal[i][0] = (uint8_t)(wide ? b[i] >> 8 : b[i]);
+                img.Pal[i][1] = (uint8_t)(wide ? g[i] >> 8 : g[i]);
+                img.Pal[i][2] = (uint8_t)(wide ? r[i] >> 8 : r[i]);
+            }
+        }
+        TIFCheck_(__LINE__);
+    }
+}
+
+static void TIFReadRows_(const TifState_& s, Image& img)
+{
+    TRACE("FF_TIF.TIFReadRows_");
+    for (uint32_t y = 0; y < s.Height; y++) {
+        uint8_t* row = img.Data + (int64_t)y * s.ScanSize;
+        if (TIFFReadScanline(s.Tif, row, y, 0) < 0) {
+            TIFCheck_(__LINE__);
+            MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
+        }
+        // TIFF stores red first; the image keeps blue first.
+        if (s.BytesPerPixel >= 3) TIFSwapRow_(row, s.Width, s.BytesPerPixel);
+    }
+}
+
 void TIFLoad(const std::string& name, Image& img)
 {
     TRACE("FF_TIF.TIFLoad");
     MonBlock([&] {
         try {
             TIFOpen_(name);
-            TifState_* s = &TIFState_;
-            TIFF* t = s->Tif;
-            uint16_t samples = 1, planar = PLANARCONFIG_CONTIG;
-            TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &s->Width);
-            TIFFGetField(t, TIFFTAG_IMAGELENGTH, &s->Height);
-            TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &s->BitsPerSample);
-            if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &s->Photometric)) s->Photometric = 0xFFFF;
-            TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &s->Compression);
-            TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
-            TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
-            TIFCheck_(__LINE__);
-            s->Supported = s->BitsPerSample == 8 && TIFCompressionOK_(s->Compression);
-            if (!s->Supported) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-            if (s->Width == 0 || s->Height == 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-            // Scan lines cannot be read from tiles, and separate planes would give one channel only.
-            if (TIFFIsTiled(t) || (planar == PLANARCONFIG_SEPARATE && samples > 1))
-                MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-            if (s->Photometric == PHOTOMETRIC_YCBCR) {
-                // libjpeg converts JPEG-compressed YCbCr for us; raw subsampled YCbCr is not handled.
-                if (s->Compression != COMPRESSION_JPEG) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-                TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-                s->Photometric = PHOTOMETRIC_RGB;
-            }
-            tmsize_t scan = TIFFScanlineSize(t);
-            TIFCheck_(__LINE__);
-            if (scan <= 0) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-            s->ScanSize = scan;
-            s->BytesPerPixel = (int)(scan / (int64_t)s->Width);
-            if (scan % (int64_t)s->Width != 0 ||
-                (s->BytesPerPixel != 1 && s->BytesPerPixel != 3 && s->BytesPerPixel != 4))
-                MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-            int bpp = s->BytesPerPixel * 8;
-            // Checked before allocating: the header's sizes are not to be trusted.
-            if (!ImgSizeOK(s->Width, s->Height, bpp)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-            _imgalloc_(img, (int)s->Width, (int)s->Height, "FF_TIF.TIFLoad.img", __LINE__, bpp);
-
-            if (s->Photometric == PHOTOMETRIC_MINISWHITE || s->Photometric == PHOTOMETRIC_MINISBLACK) {
-                for (int i = 0; i < 256; i++) {
-                    uint8_t v = (uint8_t)(s->Photometric == PHOTOMETRIC_MINISWHITE ? 255 - i : i);
-                    img.Pal[i][0] = img.Pal[i][1] = img.Pal[i][2] = v;
-                }
-            } else if (s->Photometric == PHOTOMETRIC_PALETTE) {
-                uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
-                if (TIFFGetField(t, TIFFTAG_COLORMAP, &r, &g, &b) && r && g && b) {
-                    bool wide = checkpal_(r, g, b);
-                    for (int i = 0; i < 256; i++) {
-                        img.Pal[i][0] = (uint8_t)(wide ? b[i] >> 8 : b[i]);
-                        img.Pal[i][1] = (uint8_t)(wide ? g[i] >> 8 : g[i]);
-                        img.Pal[i][2] = (uint8_t)(wide ? r[i] >> 8 : r[i]);
-                    }
-                }
-                TIFCheck_(__LINE__);
-            }
-
-            for (uint32_t y = 0; y < s->Height; y++) {
-                uint8_t* row = img.Data + (int64_t)y * scan;
-                if (TIFFReadScanline(t, row, y, 0) < 0) {
-                    TIFCheck_(__LINE__);
-                    MonError(EC_IMAGE, IE_DECOMPRESS, __LINE__);
-                }
-                // TIFF stores red first; the image keeps blue first.
-                if (s->BytesPerPixel >= 3) TIFSwapRow_(row, s->Width, s->BytesPerPixel);
-            }
+            TIFCheckLayout_(TIFState_);
+            _imgalloc_(img, (int)TIFState_.Width, (int)TIFState_.Height, "FF_TIF.TIFLoad.img", __LINE__,
+                       TIFState_.BytesPerPixel * 8);
+            TIFReadPalette_(TIFState_, img);
+            TIFReadRows_(TIFState_, img);
         } catch (...) {
             TIFClose_();
             throw;
@@ -265,7 +284,7 @@ void TIFSave(const std::string& name, Image& img)
             // Flushed here so a failing final write is reported, not lost in the close.
             if (!TIFFFlush(t)) {
                 TIFCheck_(__LINE__);
-                MonError(EC_FILE, 4, __LINE__);
+                MonError(EC_FILE, FE_WRITE, __LINE__);
             }
         } catch (...) {
             TIFClose_();

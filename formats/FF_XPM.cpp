@@ -4,12 +4,14 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFFile.h"
 #include "platform/codec.h"
 
 void XPMLoad(const std::string& name, Image& img)
 {
     TRACE("FF_XPM.XPMLoad");
     MonBlock([&] {
+        FFCheckRegular(name);
         XpmRec rec;
         if (ReadXpm(name.c_str(), &rec) != 0) MonError(EC_IMAGE, IE_OPEN, __LINE__);
         if (!ImgSizeOK(rec.Width, rec.Height, 24)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);

@@ -50,7 +50,7 @@ void _imgalloc_(Image& img, int width, int height, const std::string& name, int 
     }
     // Negative sizes whose product is positive, and blocks beyond the limit, are refused here.
     if (!ImgSizeOK(width, height, bpp)) {
-        MonError(EC_MEMORY, 5, line);
+        MonError(EC_MEMORY, ME_REQUEST, line);
         return;
     }
     const int64_t size = static_cast<int64_t>(width) * height * BytesOf_(bpp);
@@ -133,7 +133,7 @@ void ImgXchg(Image& a, Image& b)
     if (&a == &b) return;
     // Swapping the records without the registry would leave each entry naming the other's owner.
     if (!MemIsRegistered(OwnerC_(a)) || !MemIsRegistered(OwnerC_(b))) {
-        MonError(EC_MEMORY, 2, __LINE__);
+        MonError(EC_MEMORY, ME_MANAGER, __LINE__);
         return;
     }
     MemXchg(Owner_(a), Owner_(b));

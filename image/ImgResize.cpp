@@ -288,6 +288,46 @@ void HeightPass_(uint8_t* block, size_t row, int64_t h, int64_t cur, int64_t c, 
 
 }  // namespace
 
+void ImgReduceStarts(int32_t* starts, int64_t count, int64_t r, int64_t limit)
+{
+    ReduceStarts_(starts, count, r, limit);
+}
+
+void ImgResampleLine(const uint8_t* in, uint8_t* out, const int32_t* starts, uint8_t* line, int64_t sw, int64_t dw,
+                     int64_t rx)
+{
+    if (rx > U) ReduceLine_(in, out, starts, dw, sw);
+    else EnlargeLine_(in, out, line, sw, dw, rx);
+}
+
+void ImgEnlargeRows(uint8_t* block, size_t rowBytes, int64_t sh, int64_t dh)
+{
+    TRACE("ImgResize.ImgEnlargeRows");
+    // Doubling passes, then a final stretch.
+    int64_t cur = sh, f = dh / sh;
+    bool up = true;
+    uint8_t* ring = nullptr;
+    const int64_t ringRows = dh / 40000 + 4;
+    MemAllocT(&ring, static_cast<int64_t>(rowBytes) * ringRows, __LINE__, "ImgBasic.ImgResample.ring");
+    while (f > 1) {
+        HeightPass_(block, rowBytes, dh, cur, 0, up, ring, ringRows);
+        cur *= 2;
+        f /= 2;
+        up = !up;
+    }
+    const int64_t c = cur * U / dh;
+    // Otherwise cur = dh: the last pass filled the whole block.
+    if (c < U) HeightPass_(block, rowBytes, dh, cur, c, up, ring, ringRows);
+    MemFreeT(&ring);
+}
+
+template <class T> void ImgSumDiv(uint8_t* out, const T* acc, size_t n, uint64_t count) { DivRow_(out, acc, n, count); }
+template void ImgSumDiv<uint16_t>(uint8_t*, const uint16_t*, size_t, uint64_t);
+template void ImgSumDiv<uint32_t>(uint8_t*, const uint32_t*, size_t, uint64_t);
+template void ImgSumDiv<uint64_t>(uint8_t*, const uint64_t*, size_t, uint64_t);
+
+int ImgSumBytes(int64_t maxGroup) { return maxGroup <= 257 ? 2 : maxGroup <= 16843009 ? 4 : 8; }
+
 // ---------------------------------------------------------------- averaging / interpolating
 
 void ImgResample(Image& src, Image& dst, int width, int height)
@@ -317,10 +357,7 @@ void ImgResample(Image& src, Image& dst, int width, int height)
             MemAllocT(&starts, dw * static_cast<int64_t>(sizeof(int32_t)), __LINE__, "ImgBasic.ImgResample.starts");
             ReduceStarts_(starts, dw, rx, sw);
         }
-        auto widthStep = [&](const uint8_t* in, uint8_t* out) {
-            if (rx > U) ReduceLine_(in, out, starts, dw, sw);
-            else EnlargeLine_(in, out, line, sw, dw, rx);
-        };
+        auto widthStep = [&](const uint8_t* in, uint8_t* out) { ImgResampleLine(in, out, starts, line, sw, dw, rx); };
 
         uint8_t* out = ctx.DstBits;
         if (ky == 0) {
@@ -333,7 +370,7 @@ void ImgResample(Image& src, Image& dst, int width, int height)
                 maxGroup = std::max(maxGroup, next - t);
                 t = next;
             }
-            const int accSize = maxGroup <= 257 ? 2 : maxGroup <= 16843009 ? 4 : 8;
+            const int accSize = ImgSumBytes(maxGroup);
             void* accBlock = nullptr;
             _memalloc_(&accBlock, static_cast<int64_t>(srow) * accSize, __LINE__, MEM_ORDINARY, "ImgBasic.ImgResample.acc");
             int64_t t = 0;
@@ -350,23 +387,7 @@ void ImgResample(Image& src, Image& dst, int width, int height)
             MemFree(&accBlock);
         } else {
             for (int64_t r = 0; r < sh; ++r, out += drow) widthStep(ctx.SrcBits + r * srow, out);
-
-            // Height enlargement in place: doubling passes, then a final stretch.
-            int64_t cur = sh, f = ky;
-            bool up = true;
-            uint8_t* ring = nullptr;
-            const int64_t ringRows = dh / 40000 + 4;
-            MemAllocT(&ring, static_cast<int64_t>(drow) * ringRows, __LINE__, "ImgBasic.ImgResample.ring");
-            while (f > 1) {
-                HeightPass_(ctx.DstBits, drow, dh, cur, 0, up, ring, ringRows);
-                cur *= 2;
-                f /= 2;
-                up = !up;
-            }
-            const int64_t c = cur * U / dh;
-            // Otherwise cur = dh: the last pass filled the whole block.
-            if (c < U) HeightPass_(ctx.DstBits, drow, dh, cur, c, up, ring, ringRows);
-            MemFreeT(&ring);
+            ImgEnlargeRows(ctx.DstBits, drow, sh, dh);
         }
         MemFreeT(&starts);
         MemFreeT(&tmpbuf1);

@@ -70,7 +70,8 @@ bool FileSetAttr(const std::string& path, int attrs)
 {
     TRACE("FileAttr.FileSetAttr");
     struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+    // A link's target is not ours to change: its mode would change through the link.
+    if (path.empty() || lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         if (onFat_(fd)) {

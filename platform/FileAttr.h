@@ -16,8 +16,8 @@ enum {
 
 // The attributes, -1 when the file does not exist or cannot be examined.
 int FileGetAttr(const std::string& path);
-// Sets the attributes (the directory bit is ignored). False when the file is missing or its
-// read-only state cannot be changed; bits the file system cannot keep are dropped silently.
+// Sets the attributes (the directory bit is ignored). False when the file is missing, is a link or
+// its read-only state cannot be changed; bits the file system cannot keep are dropped silently.
 bool FileSetAttr(const std::string& path, int attrs);
 // Gives to the attributes of from (a file being replaced by to).
 bool FileCopyAttr(const std::string& from, const std::string& to);

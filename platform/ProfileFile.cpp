@@ -2,15 +2,16 @@
 // the rest of the file is written back exactly as it was read.
 #include "platform/ProfileFile.h"
 
+#include "base/Basic.h"
 #include "base/Mon.h"
+#include "base/SafeFile.h"
 #include "base/miscprocs.h"
 
+#include "platform/DrivePath.h"
 #include "platform/FileAttr.h"
 #include "platform/SysInfo.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,8 +55,13 @@ struct Store {
     // Normal program end writes what a caller forgot to flush.
     ~Store()
     {
-        for (auto& [path, c] : files)
-            if (c.dirty) flushPath_(path, c);
+        // Nothing may leave the program's end: a file that cannot be written stays as it was.
+        for (auto& [path, c] : files) {
+            try {
+                if (c.dirty) flushPath_(path, c);
+            } catch (...) {
+            }
+        }
     }
 };
 
@@ -245,66 +251,30 @@ std::string dirOf_(const std::string& path)
     return path.substr(0, slash);
 }
 
-bool writeAll_(int fd, const std::string& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool flushPath_(const std::string& path, Cache& c)
 {
     if (!c.dirty) return true;
     if (c.unusable) return false;
-    std::string target = path;
+    // A read-only file stays as it is, as the profile service leaves it. A link is only looked
+    // through here: the new file replaces the link itself.
     struct stat st;
-    bool existed = lstat(path.c_str(), &st) == 0;
-    if (existed && S_ISLNK(st.st_mode)) {
-        char* real = realpath(path.c_str(), nullptr);
-        if (real) {
-            target = real;
-            free(real);
-        }
-        existed = stat(target.c_str(), &st) == 0;
-    }
-    // A read-only file stays as it is, as the profile service leaves it.
-    if (existed && (!S_ISREG(st.st_mode) || access(target.c_str(), W_OK) != 0 ||
-                    (FileGetAttr(target) & FA_READONLY)))
+    const bool existed = stat(path.c_str(), &st) == 0;
+    if (existed && (!S_ISREG(st.st_mode) || access(path.c_str(), W_OK) != 0 || (FileGetAttr(path) & FA_READONLY)))
         return false;
-
     std::string data;
     for (const Line& l : c.lines) {
         data += l.text;
         data += l.eol;
     }
-    std::string base = target.substr(target.rfind('/') + 1);
-    std::string tmp = dirOf_(target) + "/." + base + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    tmp = name.data();
-    mode_t mode;
-    if (existed) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = writeAll_(fd, data) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && existed) FileCopyAttr(target, tmp);
-    if (ok) ok = rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(tmp.c_str());
-        return false;
-    }
+    const bool written = SafeWriteWith(path, [&](const std::string& temp) {
+        int h = Undef;
+        FOpen(h, temp, FM_CREATE | FM_WRITE);
+        FWrite(h, data.data(), static_cast<int64_t>(data.size()));
+        FClose(h);
+        // MSDOS.SYS keeps its hidden and system bits.
+        if (existed) FileCopyAttr(path, temp);
+    });
+    if (!written) return false;
     c.dirty = false;
     c.stamp = stampOf_(path);
     return true;
@@ -322,21 +292,11 @@ std::string ProfileResolvePath(const std::string& file)
         if (win.empty()) return std::string();
         path = win + file;
     }
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) return path;
-    // Windows file names ignore case: use an existing file that differs only in case.
-    std::string dir = dirOf_(path);
-    std::string base = path.substr(path.rfind('/') + 1);
-    DIR* d = opendir(dir.c_str());
-    if (!d) return path;
-    std::string match;
-    while (dirent* e = readdir(d)) {
-        if (strcasecmp(e->d_name, base.c_str()) == 0) {
-            match = e->d_name;
-            break;
-        }
-    }
-    closedir(d);
+    // Windows file names ignore case: on the drive every folder of the path, elsewhere the file.
+    const std::string resolved = DriveResolve(path);
+    if (resolved != path) return resolved;
+    const std::string dir = dirOf_(path);
+    const std::string match = DriveFindName(dir, path.substr(path.rfind('/') + 1));
     if (match.empty()) return path;
     return (dir == "/" ? std::string("/") : dir + "/") + match;
 }
@@ -486,14 +446,6 @@ bool ProfileFlush(const std::string& file)
     auto it = files.find(path);
     if (it == files.end()) return true;
     return flushPath_(path, it->second);
-}
-
-bool ProfileFlushAll()
-{
-    TRACE("ProfileFile.ProfileFlushAll");
-    bool ok = true;
-    for (auto& [path, c] : store_().files) ok = flushPath_(path, c) && ok;
-    return ok;
 }
 
 void ProfileDropCache()

@@ -34,9 +34,9 @@ bool ProfileAddSection(const std::string& section, const std::string& file);
 // Key names of a section in file order (first occurrence of each).
 std::vector<std::string> ProfileKeys(const std::string& section, const std::string& file);
 
-// Writes the cached copy to disk when it holds unwritten changes (temporary file, then rename);
-// true when the file on disk is up to date afterwards.
+// Writes the cached copy to disk when it holds unwritten changes, through the safe write path (a
+// link is replaced, never written through); true when the file on disk is up to date afterwards,
+// false for a read-only file. A write that fails is an error of the monitor and keeps the file.
 bool ProfileFlush(const std::string& file);
-bool ProfileFlushAll();
 // Forgets every cached file, unwritten changes included (tests, program end after a flush).
 void ProfileDropCache();

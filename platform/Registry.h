@@ -1,7 +1,7 @@
 // Registry stand-in: the file "registry.ini" in the Windows folder, one section per key path
 // ("[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run]"), one line per string
 // value. Key paths and value names compare ignoring case, as in the Windows registry. Every
-// change is written to disk at once (temporary file, then rename).
+// change is written to disk at once, through the safe write path.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 #include "platform/SysInfo.h"
 
 #include "base/Mon.h"
+#include "platform/Shipped.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -82,10 +83,18 @@ bool SysMakeDirs(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+static std::string ChosenWindowsDir_;
+
+void SysSetWindowsDir(const std::string& dir)
+{
+    TRACE("SysInfo.SysSetWindowsDir");
+    ChosenWindowsDir_ = dir.empty() ? dir : withSlash_(dir);
+}
+
 std::string SysWindowsDir()
 {
     TRACE("SysInfo.SysWindowsDir");
-    std::string dir = env_("KVS_WINDOWS_DIR");
+    std::string dir = ChosenWindowsDir_.empty() ? env_("KVS_WINDOWS_DIR") : ChosenWindowsDir_;
     if (dir.empty()) {
         std::string data = env_("XDG_DATA_HOME");
         if (data.empty() || data[0] != '/') data = home_() + "/.local/share";
@@ -134,7 +143,8 @@ std::string SysProgramDir()
     size_t slash = exe.rfind('/');
     if (slash != std::string::npos) {
         std::string exeDir = exe.substr(0, slash + 1);
-        if (writable_(exeDir)) return exeDir;
+        // An installed executable's folder is never the program folder, even for root.
+        if (writable_(exeDir) && ShippedInstallDir().empty()) return exeDir;
     }
     std::string config = env_("XDG_CONFIG_HOME");
     if (config.empty() || config[0] != '/') config = home_() + "/.config";

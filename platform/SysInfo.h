@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
-// The Windows folder with a trailing '/': $KVS_WINDOWS_DIR when set, else
+// Makes dir the Windows folder of every later query (the drive chosen at start-up); empty text
+// goes back to the environment's choice.
+void SysSetWindowsDir(const std::string& dir);
+// The Windows folder with a trailing '/': the one set above, else $KVS_WINDOWS_DIR when set, else
 // $XDG_DATA_HOME/KelvaneStudio/drive_c/WINDOWS/ (~/.local/share by default). Created when missing;
 // empty text when it cannot be determined or created.
 std::string SysWindowsDir();
@@ -15,7 +18,7 @@ std::string SysDriveRoot();
 // Full path of the running executable; empty text when unknown.
 std::string SysExePath();
 // The program folder with a trailing '/': $KVS_PROGRAM_DIR when set, else the executable's folder
-// when writable, else $XDG_CONFIG_HOME/KelvaneStudio/ (created).
+// when writable and not an installed copy (see ShippedInstallDir), else $XDG_CONFIG_HOME/KelvaneStudio/ (created).
 std::string SysProgramDir();
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool SysMakeDirs(const std::string& path);

@@ -23,7 +23,6 @@ struct TextFont {
     int Ascent = 0;     // pixels above the baseline
     int Descent = 0;    // pixels below it
     std::string Family;
-    std::string Style;
 };
 
 static FT_Library ftLib_ = nullptr;
@@ -153,7 +152,6 @@ TextFont* TextFontCreate(const TextFontSpec& request)
         font->Descent = 0;
     }
     font->Family = face->family_name ? face->family_name : "";
-    font->Style = face->style_name ? face->style_name : "";
     return font;
 }
 
@@ -170,12 +168,6 @@ std::string TextFontFamily(const TextFont* font)
 {
     TRACE("TextRender.TextFontFamily");
     return font ? font->Family : std::string();
-}
-
-std::string TextFontStyle(const TextFont* font)
-{
-    TRACE("TextRender.TextFontStyle");
-    return font ? font->Style : std::string();
 }
 
 // Loads one character as the renderer will draw it, synthesis applied; false when it has no glyph slot.

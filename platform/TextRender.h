@@ -27,9 +27,8 @@ int TextMulDiv(int a, int b, int c);
 // nullptr when no usable face exists.
 TextFont* TextFontCreate(const TextFontSpec& request);
 void TextFontDelete(TextFont*& font);
-// Family and style name of the face actually used ("DejaVu Sans", "Bold").
+// Family name of the face actually used ("DejaVu Sans").
 std::string TextFontFamily(const TextFont* font);
-std::string TextFontStyle(const TextFont* font);
 
 // Extent of one line: the sum of the advance widths and the font's ascent + descent.
 bool TextMeasure(TextFont* font, const std::string& text, int& width, int& height);

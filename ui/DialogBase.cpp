@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -9,6 +10,7 @@
 #include <QShowEvent>
 
 #include "base/Mon.h"
+#include "ui/VCLUtils.h"
 
 TFormBasic::TFormBasic(QWidget* parent) : QDialog(parent)
 {
@@ -55,16 +57,51 @@ void MakeStaticMemo(QPlainTextEdit* memo, bool border)
     memo->setPalette(p);
 }
 
+QLabel* NewStaticText(const char* name, bool border, int width, int height)
+{
+    TRACE("wFormBasic.NewStaticText");
+    auto* label = NewControl<QLabel>(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setFocusPolicy(Qt::NoFocus);
+    label->setMargin(4);
+    if (border) label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    label->setAutoFillBackground(true);
+    label->setBackgroundRole(QPalette::Button);
+    label->setMinimumSize(width, height);
+    label->setProperty("designedHeight", height);
+    return label;
+}
+
+void StaticTextSet(QLabel* label, const std::string& text)
+{
+    TRACE("wFormBasic.StaticTextSet");
+    label->setText(WinToQ(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // The label is never narrower than its minimum width, so this height always holds the text.
+    const int designed = label->property("designedHeight").toInt();
+    label->setMinimumHeight(qMax(designed, label->heightForWidth(label->minimumWidth())));
+}
+
+void FitButton(QPushButton* button, int width, int height)
+{
+    TRACE("wFormBasic.FitButton");
+    const QFontMetrics fm(button->font());
+    const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+    const int padded = fm.horizontalAdvance(caption) + 2 * fm.height() + (button->icon().isNull() ? 0 : 20);
+    button->setMinimumSize(button->sizeHint().expandedTo(QSize(qMax(width, padded), height)));
+}
+
 void SetupOkCancel(QDialog* dialog, QPushButton* ok, QPushButton* cancel)
 {
     TRACE("wFormBasic.SetupOkCancel");
     ok->setText(QObject::tr("OK"));
     ok->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogOkButton));
     ok->setDefault(true);
-    ok->setMinimumSize(84, 28);
+    FitButton(ok, 84, 28);
     cancel->setText(QObject::tr("Cancel"));
     cancel->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogCancelButton));
-    cancel->setMinimumSize(84, 28);
+    FitButton(cancel, 84, 28);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 class QShowEvent;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -42,6 +43,15 @@ template <class W, class... A> W* NewControl(const char* name, A&&... args)
 
 // A read-only text box in the button-face colour that Tab skips: the explanation boxes.
 void MakeStaticMemo(QPlainTextEdit* memo, bool border);
+// The same look for a text that is never edited: a word-wrapped label, at least width x height
+// (the designed size), that grows to hold its whole text in the real font (StaticTextSet).
+QLabel* NewStaticText(const char* name, bool border, int width, int height);
+// Sets the text (CR LF line ends allowed) and the height it needs at the label's minimum width.
+void StaticTextSet(QLabel* label, const std::string& text);
+// At least the designed size, and as large as the caption needs with room to spare, so no
+// caption touches its button's edges. An explicit minimum would otherwise let layouts shrink a
+// button below its size hint.
+void FitButton(QPushButton* button, int width, int height);
 // "OK" (default button, accepts) and "Cancel" (Escape, rejects) with their glyphs.
 void SetupOkCancel(QDialog* dialog, QPushButton* ok, QPushButton* cancel);
 // The two buttons right-aligned in a row, for the bottom of a dialog.

@@ -31,8 +31,10 @@ void Preview_Show(Preview& preview, Image& img)
     if (img.Width == 0 || img.Height == 0 || !preview.host || !preview.display) return;
     Image temp;
     MonBlock([&] {
-        const int bw = preview.host->width() - 2 * preview.margin;
-        const int bh = preview.host->height() - 2 * preview.margin;
+        // Inside the host's border, the same margin on every side.
+        const QRect inner = preview.host->contentsRect();
+        const int bw = inner.width() - 2 * preview.margin;
+        const int bh = inner.height() - 2 * preview.margin;
         int ox = 0, oy = 0, nw = 0, nh = 0;
         CalcBoxResize(img.Width, img.Height, bw, bh, false, ox, oy, nw, nh);
         preview.scale = static_cast<double>(nw) / img.Width;
@@ -42,7 +44,8 @@ void Preview_Show(Preview& preview, Image& img)
             else ImgResize(img, temp, nw, nh);
             shown = &temp;
         }
-        Display_SetBounds(preview.display, ox + 1, oy + 1, nw, nh);
+        Display_SetBounds(preview.display, inner.left() + preview.margin + ox, inner.top() + preview.margin + oy, nw,
+                          nh);
         Display_ShowImg(preview.display, *shown);
         ImgFree(temp);
     });

@@ -20,7 +20,8 @@ struct Preview {
 
 void Preview_Init(Preview& preview, QWidget* host, int margin);
 void Preview_SetColor(Preview& preview, const QColor& color);
-// Shows img scaled down (never up) to the host less the margins, centred.
+// Shows img scaled down (never up) to the host's contents (inside its border) less the margins,
+// centred.
 void Preview_Show(Preview& preview, Image& img);
 void Preview_Clear(Preview& preview);
 void Preview_Done(Preview& preview);

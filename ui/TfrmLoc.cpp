@@ -1,6 +1,8 @@
 #include "ui/TfrmLoc.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QSpinBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +12,7 @@
 
 #include "base/Mon.h"
 #include "core/Settings.h"
+#include "platform/SysInfo.h"
 
 TfrmLoc::TfrmLoc(QWidget* parent) : TFormDialog(parent)
 {
@@ -74,6 +77,7 @@ void TfrmLoc::SetupUi_()
     PageControl1 = NewControl<QTabWidget>("PageControl1");
     PageControl1->addTab(TabSheet1, tr("Windows Files"));
     PageControl1->addTab(TabSheet3, tr("Storage Folder"));
+    PageControl1->addTab(SetupDriveTab_(), tr("Drive"));
 
     btnOK = NewControl<QPushButton>("btnOK");
     btnCancel = NewControl<QPushButton>("btnCancel");
@@ -91,6 +95,36 @@ void TfrmLoc::SetupUi_()
     connect(btnRestoreStorage, &QPushButton::clicked, this, &TfrmLoc::btnRestoreStorageClick);
 }
 
+QWidget* TfrmLoc::SetupDriveTab_()
+{
+    TRACE("wAdvanced.TfrmLoc.SetupDriveTab_");
+    TabSheet4 = NewControl<QWidget>("TabSheet4");
+    edDrive = NewControl<QLineEdit>("edDrive");
+    spPartition = NewControl<QSpinBox>("spPartition");
+    spPartition->setRange(0, 4);
+    spPartition->setSpecialValueText(tr("the one holding WINDOWS"));
+    btnDriveFolder = NewControl<QPushButton>("btnDriveFolder", tr("Folder..."));
+    btnDriveImage = NewControl<QPushButton>("btnDriveImage", tr("Disk Image..."));
+    auto* box = new QVBoxLayout(TabSheet4);
+    auto* label = new QLabel(tr("Drive root folder or disk image (raw or fixed VHD)"));
+    label->setBuddy(edDrive);
+    box->addWidget(label);
+    box->addWidget(edDrive);
+    auto* row = new QHBoxLayout;
+    auto* partLabel = new QLabel(tr("Partition"));
+    partLabel->setBuddy(spPartition);
+    row->addWidget(partLabel);
+    row->addWidget(spPartition);
+    row->addStretch();
+    row->addWidget(btnDriveFolder);
+    row->addWidget(btnDriveImage);
+    box->addLayout(row);
+    box->addStretch();
+    connect(btnDriveFolder, &QPushButton::clicked, this, &TfrmLoc::btnDriveFolderClick);
+    connect(btnDriveImage, &QPushButton::clicked, this, &TfrmLoc::btnDriveImageClick);
+    return TabSheet4;
+}
+
 void TfrmLoc::Fill()
 {
     TRACE("wAdvanced.TfrmLoc.Fill");
@@ -99,6 +133,35 @@ void TfrmLoc::Fill()
     edDest1->setText(Path_(GetLogoFileName(POS_WAIT)));
     edDest2->setText(Path_(GetLogoFileName(POS_TURNOFF)));
     edSrc->setText(Path_(GetStorageDir()));
+    const DriveChoice& drive = DriveUseCurrent();
+    edDrive->setText(Path_(drive.path.empty() ? SysDriveRoot() : drive.path));
+    spPartition->setValue(drive.partition);
+}
+
+bool TfrmLoc::DriveChanged(DriveChoice& choice) const
+{
+    TRACE("wAdvanced.TfrmLoc.DriveChanged");
+    const DriveChoice& now = DriveUseCurrent();
+    const std::string typed = edDrive->text().trimmed().toStdString();
+    const std::string shown = now.path.empty() ? SysDriveRoot() : now.path;
+    if (typed.empty() || (typed == shown && spPartition->value() == now.partition)) return false;
+    choice = DriveChoice{typed, spPartition->value(), "window"};
+    return true;
+}
+
+void TfrmLoc::btnDriveFolderClick()
+{
+    TRACE("wAdvanced.TfrmLoc.btnDriveFolderClick");
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("Drive Root Folder"), edDrive->text());
+    if (!dir.isEmpty()) edDrive->setText(dir);
+}
+
+void TfrmLoc::btnDriveImageClick()
+{
+    TRACE("wAdvanced.TfrmLoc.btnDriveImageClick");
+    const QString file = QFileDialog::getOpenFileName(this, tr("Disk Image"), edDrive->text(),
+                                                      tr("Disk images (*.img *.ima *.raw *.vhd *.hdd *.bin);;All files (*)"));
+    if (!file.isEmpty()) edDrive->setText(file);
 }
 
 void TfrmLoc::Apply()
@@ -130,6 +193,9 @@ bool SystemFilesDialog()
     TfrmLoc dlg(QApplication::activeWindow());
     dlg.Fill();
     if (dlg.exec() != QDialog::Accepted) return false;
-    dlg.Apply();
+    // The other pages belong to the drive open before; a new drive brings its own.
+    DriveChoice drive;
+    if (dlg.DriveChanged(drive)) DriveUseSwitch(drive);
+    else dlg.Apply();
     return true;
 }

@@ -1,12 +1,15 @@
-// "System Files": where the three logo files are written and where the image store lives.
+// "System Files": the drive to manage (a folder or a disk image), where the three logo files
+// are written and where the image store lives.
 #pragma once
 
+#include "app/DriveUse.h"
 #include "ui/DialogBase.h"
 #include "ui/VCLUtils.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class QWidget;
 
@@ -17,6 +20,8 @@ public:
 
     void Fill();   // from the logo file paths and the storage folder
     void Apply();  // SetStorageDir, then SetLogoFileName for positions 1, 2, 4, as typed
+    // Whether another drive was chosen than the one open; choice gets it.
+    bool DriveChanged(DriveChoice& choice) const;
 
     QLabel* labWarning;
     QTabWidget* PageControl1;
@@ -30,9 +35,17 @@ public:
     QPushButton* btnRestoreStorage;
     QPushButton* btnOK;
     QPushButton* btnCancel;
+    QWidget* TabSheet4;
+    QLineEdit* edDrive;
+    QSpinBox* spPartition;
+    QPushButton* btnDriveFolder;
+    QPushButton* btnDriveImage;
 
 private:
     void SetupUi_();
+    QWidget* SetupDriveTab_();
     void btnRestore95Click();
     void btnRestoreStorageClick();
+    void btnDriveFolderClick();
+    void btnDriveImageClick();
 };

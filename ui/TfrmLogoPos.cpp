@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QPlainTextEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,9 +22,7 @@ void TfrmLogoPos::SetupUi_()
     setObjectName("frmLogoPos");
     setWindowTitle(tr("Select Logo Position"));
 
-    memoText = NewControl<QPlainTextEdit>("memoText");
-    MakeStaticMemo(memoText, true);
-    memoText->setFixedHeight(78);
+    memoText = NewStaticText("memoText", true, 382, 78);
 
     GroupBox1 = NewControl<QGroupBox>("GroupBox1");
     chk0 = NewControl<QCheckBox>("chk0", tr("&Startup (Logo.sys)"));
@@ -56,7 +54,7 @@ void TfrmLogoPos::SetupUi_()
 void TfrmLogoPos::Fill(int32_t mask, const std::string& explanation)
 {
     TRACE("wLogoPos.TfrmLogoPos.Fill");
-    memoText->setPlainText(QString::fromStdString(explanation));
+    StaticTextSet(memoText, explanation);
     chk0->setChecked(mask & 1);
     chk1->setChecked(mask & 2);
     chk2->setChecked(mask & 4);

@@ -9,7 +9,7 @@
 
 class QCheckBox;
 class QGroupBox;
-class QPlainTextEdit;
+class QLabel;
 class QPushButton;
 
 class TfrmLogoPos : public TFormDialog {
@@ -20,7 +20,7 @@ public:
     void Fill(int32_t mask, const std::string& explanation);
     int32_t ReadBack() const;  // mask of the checked boxes
 
-    QPlainTextEdit* memoText;
+    QLabel* memoText;
     QGroupBox* GroupBox1;
     QCheckBox* chk0;
     QCheckBox* chk1;

@@ -1,5 +1,6 @@
 #include "ui/TfrmMain.h"
 
+#include <array>
 #include <cstdio>
 #include <functional>
 
@@ -11,6 +12,7 @@
 #include <QDropEvent>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -26,15 +28,16 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
 #include "core/AddImages.h"
-#include "core/Backup.h"
 #include "core/Gallery.h"
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
+#include "core/LogoCommands.h"
 #include "core/Settings.h"
 #include "core/Shuffle.h"
 #include "core/StoreCommands.h"
@@ -42,6 +45,8 @@
 #include "image/ImgResize.h"
 #include "platform/SysInfo.h"
 #include "ui/TDisplayControl.h"
+#include "ui/TfrmAbout.h"
+#include "ui/TfrmHelp.h"
 #include "ui/TfrmLogoPos.h"
 #include "ui/TfrmSetLogo.h"
 #include "ui/VCLUtils.h"
@@ -64,7 +69,7 @@ public:
     {
         const QRect& r = option.rect;
         owner_->lstFilesDrawItem(*painter, index.row(), QRect(r.left(), r.top(), r.width(), r.height()),
-                                 option.state & QStyle::State_Selected, option.state & QStyle::State_HasFocus);
+                                 option.state & QStyle::State_Selected, index == owner_->lstFiles->currentIndex());
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
     {
@@ -76,7 +81,7 @@ private:
 };
 
 // ---- toolbar glyphs, drawn here so they scale and need no image files ----
-enum { G_ADD, G_GALLERY, G_SET, G_SHUFFLE, G_DELETE, G_HELP, G_WEB, G_EXIT };
+enum { G_ADD, G_GALLERY, G_SET, G_SHUFFLE, G_DELETE, G_HELP, G_EXIT };
 
 void Picture_(QPainter& p, const QRectF& r)
 {
@@ -186,17 +191,6 @@ QIcon Glyph_(int kind)
         p.drawText(QRectF(2, 2, 20, 20), Qt::AlignCenter, QStringLiteral("?"));
         break;
     }
-    case G_WEB:
-        p.setPen(QPen(QColor(20, 90, 120), 1.4));
-        p.setBrush(QColor(120, 200, 230));
-        p.drawEllipse(QPointF(12, 12), 10, 10);
-        p.setBrush(Qt::NoBrush);
-        p.drawEllipse(QPointF(12, 12), 4.5, 10);
-        p.drawLine(QPointF(2, 12), QPointF(22, 12));
-        p.drawLine(QPointF(12, 2), QPointF(12, 22));
-        p.drawLine(QPointF(4, 7), QPointF(20, 7));
-        p.drawLine(QPointF(4, 17), QPointF(20, 17));
-        break;
     case G_EXIT:
         p.setPen(QPen(QColor(90, 60, 30), 1.2));
         p.setBrush(QColor(170, 120, 70));
@@ -212,6 +206,47 @@ QIcon Glyph_(int kind)
     }
     p.end();
     return QIcon(pm);
+}
+
+// The designed heights of the toolbar and the status line, or what the font needs.
+int ToolsHeight_(const QWidget* panTools)
+{
+    return qMax(TOOLS_HEIGHT, panTools->sizeHint().height());
+}
+
+int StatusHeight_(const QLabel* panStatus)
+{
+    return qMax(STATUS_HEIGHT, panStatus->fontMetrics().height() + 2 * panStatus->frameWidth() + 4);
+}
+
+// The band of a stored logo file chosen for the Startup position, which Windows would cycle; -1
+// for any other image.
+int StoredBand_(const std::string& name)
+{
+    const int32_t i = ImageListFind(Images, name);
+    if (i == Undef) return -1;
+    const ImageEntry& e = *Images->Items[i];
+    return e.FromLogoFile && (e.Positions & POS_STARTUP) ? e.AnimStart : -1;
+}
+
+// The position an image is previewed as: the first it is chosen for, Startup when none.
+int PreviewPosition_(int positions)
+{
+    for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF})
+        if (positions & position) return position;
+    return POS_STARTUP;
+}
+
+// The message position would get next, when its message is on; the pick counter stays put.
+std::string NextMessage_(int position)
+{
+    const bool* enabled = MsgEnabledOf(position);
+    int32_t* counter = MsgIndexOf(position);
+    if (!enabled || !*enabled || !counter) return std::string();
+    const int32_t kept = *counter;
+    const std::string message = PickMessage(position, GetMessageText(position));
+    *counter = kept;
+    return message;
 }
 
 // Runs a command as the outermost monitor block: a failure ends up in an error box rather than
@@ -239,8 +274,9 @@ TfrmMain::TfrmMain(bool runStartUp, QWidget* parent) : QMainWindow(parent), runS
     wireSignals_();
     // The designed client area below the menu bar, centred on the screen.
     resize(CLIENT_WIDTH, CLIENT_HEIGHT + menuBar()->sizeHint().height());
-    // Smaller than this the toolbar and the list stop making sense.
-    setMinimumSize(LIST_WIDTH + 120, TOOLS_HEIGHT + STATUS_HEIGHT + 80 + menuBar()->sizeHint().height());
+    // Smaller than this a toolbar button would be cut off, or the list stop making sense.
+    setMinimumSize(qMax(LIST_WIDTH + 120, panTools->minimumSizeHint().width()),
+                   ToolsHeight_(panTools) + StatusHeight_(panStatus) + 80 + menuBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     previousView_ = SetStoreView(this);
@@ -269,16 +305,19 @@ void TfrmMain::setupUi_()
     struct ButtonDef {
         QToolButton** member;
         const char* name;
-        int left;
         const char* caption;
         int glyph;
     };
     const ButtonDef defs[] = {
-        {&btnAdd, "btnAdd", 5, "Add", G_ADD},           {&btnGallery, "btnGallery", 73, "Open Gal.", G_GALLERY},
-        {&btnSet, "btnSet", 141, "Set", G_SET},         {&btnShuffle, "btnShuffle", 209, "Shuffle", G_SHUFFLE},
-        {&btnDelete, "btnDelete", 277, "Delete", G_DELETE}, {&btnHelp, "btnHelp", 345, "Help", G_HELP},
-        {&btnWeb, "btnWeb", 413, "Web", G_WEB},         {&btnExit, "btnExit", 497, "Exit", G_EXIT},
+        {&btnAdd, "btnAdd", "Add", G_ADD},           {&btnGallery, "btnGallery", "Open Gal.", G_GALLERY},
+        {&btnSet, "btnSet", "Set", G_SET},           {&btnShuffle, "btnShuffle", "Shuffle", G_SHUFFLE},
+        {&btnDelete, "btnDelete", "Delete", G_DELETE}, {&btnHelp, "btnHelp", "Help", G_HELP},
+        {&btnExit, "btnExit", "Exit", G_EXIT},
     };
+    // 68 x 46 buttons from left 5, top 4 in the designed font; wider or taller where the caption needs it.
+    auto* tools = new QHBoxLayout(panTools);
+    tools->setContentsMargins(4, 3, 4, 3);
+    tools->setSpacing(0);
     for (const ButtonDef& d : defs) {
         auto* b = new QToolButton(panTools);
         b->setObjectName(QString::fromLatin1(d.name));
@@ -288,9 +327,12 @@ void TfrmMain::setupUi_()
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setGeometry(d.left, 4, 68, 46);
+        b->setMinimumSize(b->sizeHint().expandedTo(QSize(68, 46)));
+        if (d.member == &btnExit) tools->addSpacing(16);
+        tools->addWidget(b);
         *d.member = b;
     }
+    tools->addStretch();
 
     lstFiles = new QListWidget(client);
     lstFiles->setObjectName(QStringLiteral("lstFiles"));
@@ -309,8 +351,17 @@ void TfrmMain::setupUi_()
     panStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panStatus->setTextFormat(Qt::PlainText);
     panStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The drive worked on stands at the right end of the status line.
+    auto* panDrive = new QLabel(panStatus);
+    panDrive->setObjectName(QStringLiteral("panDrive"));
+    panDrive->setTextFormat(Qt::PlainText);
+    auto* statusRow = new QHBoxLayout(panStatus);
+    statusRow->setContentsMargins(0, 0, 6, 0);
+    statusRow->addStretch();
+    statusRow->addWidget(panDrive);
 
     animTimer_ = new QTimer(this);
+    animTimer_->setObjectName(QStringLiteral("animTimer"));
     animTimer_->setInterval(ANIM_INTERVAL_MS);
 
     setAcceptDrops(true);
@@ -358,12 +409,13 @@ void TfrmMain::createMenu_()
     item(mnuView, mnuViewTurnOff, "mnuViewTurnOff", "Current \"Turn Off\" Logo");
     item(mnuView, mnuAnimate, "mnuAnimate", "Animate \"Startup\" Logo Band");
     mnuAnimate->setCheckable(true);
+    mnuAnimate->setChecked(true);  // the band moves as Windows moves it, unless switched off
+    item(mnuView, mnuPreviewLogo, "mnuPreviewLogo", "Preview as Logo");
     mnuView->addSeparator();
     item(mnuView, RefreshList1, "RefreshList1", "Refresh List", QKeySequence(Qt::Key_F5));
 
     mnuTools = bar->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
-    item(mnuTools, mnuWebExtra, "mnuWebExtra", "Extra Web Contents");
     item(mnuTools, mnuOptions, "mnuOptions", "Options/Messages...");
     mnuTools->addSeparator();
     item(mnuTools, mnuSpecialFolders, "mnuSpecialFolders", "System Files...");
@@ -389,7 +441,6 @@ void TfrmMain::wireSignals_()
     connect(btnShuffle, &QToolButton::clicked, this, &TfrmMain::btnShuffleClick);
     connect(btnDelete, &QToolButton::clicked, this, &TfrmMain::btnDelClick);
     connect(btnHelp, &QToolButton::clicked, this, &TfrmMain::mnuManualClick);
-    connect(btnWeb, &QToolButton::clicked, this, &TfrmMain::mnuWebExtraClick);
     connect(btnExit, &QToolButton::clicked, this, &TfrmMain::btnExitClick);
 
     connect(Add1, &QAction::triggered, this, &TfrmMain::btnAddClick);
@@ -406,8 +457,8 @@ void TfrmMain::wireSignals_()
     connect(mnuViewWait, &QAction::triggered, this, &TfrmMain::mnuViewWaitClick);
     connect(mnuViewTurnOff, &QAction::triggered, this, &TfrmMain::mnuViewTurnOffClick);
     connect(mnuAnimate, &QAction::triggered, this, &TfrmMain::mnuAnimateClick);
+    connect(mnuPreviewLogo, &QAction::triggered, this, &TfrmMain::mnuPreviewLogoClick);
     connect(RefreshList1, &QAction::triggered, this, &TfrmMain::RefreshList1Click);
-    connect(mnuWebExtra, &QAction::triggered, this, &TfrmMain::mnuWebExtraClick);
     connect(mnuOptions, &QAction::triggered, this, &TfrmMain::mnuOptionsClick);
     connect(mnuSpecialFolders, &QAction::triggered, this, &TfrmMain::mnuSpecialFoldersClick);
     connect(mnuRestoreOriginal, &QAction::triggered, this, &TfrmMain::mnuRestoreOriginalClick);
@@ -428,12 +479,13 @@ void TfrmMain::wireSignals_()
 void TfrmMain::layoutControls_()
 {
     const int w = client->width(), h = client->height();
-    panTools->setGeometry(0, 0, w, TOOLS_HEIGHT);
-    panStatus->setGeometry(0, h - STATUS_HEIGHT, w, STATUS_HEIGHT);
-    const int listHeight = qMax(0, h - TOOLS_HEIGHT - STATUS_HEIGHT);
-    lstFiles->setGeometry(0, TOOLS_HEIGHT, LIST_WIDTH, listHeight);
+    const int toolsHeight = ToolsHeight_(panTools), statusHeight = StatusHeight_(panStatus);
+    panTools->setGeometry(0, 0, w, toolsHeight);
+    panStatus->setGeometry(0, h - statusHeight, w, statusHeight);
+    const int listHeight = qMax(0, h - toolsHeight - statusHeight);
+    lstFiles->setGeometry(0, toolsHeight, LIST_WIDTH, listHeight);
     // The picture area fills the rest right of the list.
-    Panel2->setGeometry(LIST_WIDTH + 2, TOOLS_HEIGHT, qMax(0, w - LIST_WIDTH - 3), listHeight);
+    Panel2->setGeometry(LIST_WIDTH + 2, toolsHeight, qMax(0, w - LIST_WIDTH - 3), listHeight);
 }
 
 void TfrmMain::FormResize()
@@ -530,6 +582,8 @@ void TfrmMain::ShowImageCount()
     char size[64];
     std::snprintf(size, sizeof size, "%.1f", ImageListTotalSize(Images) / 1048576.0);
     ShowStatus(std::to_string(n) + " image" + (n == 1 ? "" : "s") + " (total size: " + size + " MB)", false);
+    if (auto* drive = panStatus->findChild<QLabel*>(QStringLiteral("panDrive")))
+        drive->setText(QString::fromLocal8Bit("Drive: " + DriveUseText()));
 }
 
 void TfrmMain::SetBusy(bool on)
@@ -540,7 +594,7 @@ void TfrmMain::SetBusy(bool on)
         else QApplication::restoreOverrideCursor();
     }
     busy_ = on;
-    for (QToolButton* b : {btnAdd, btnGallery, btnSet, btnShuffle, btnDelete, btnHelp, btnWeb, btnExit})
+    for (QToolButton* b : {btnAdd, btnGallery, btnSet, btnShuffle, btnDelete, btnHelp, btnExit})
         b->setEnabled(!on);
     for (QAction* title : menuBar()->actions()) {
         title->setEnabled(!on);
@@ -567,10 +621,12 @@ void TfrmMain::RefreshList(bool show)
                     // Another image in this row: it was not the one the user highlighted.
                     if (it->text() != name) {
                         it->setText(name);
+                        it->setToolTip(name);  // the whole name where the column cuts it short
                         it->setSelected(false);
                     }
                 } else {
                     lstFiles->addItem(name);
+                    lstFiles->item(j)->setToolTip(name);
                 }
             }
             while (lstFiles->count() > n) delete lstFiles->takeItem(lstFiles->count() - 1);
@@ -609,8 +665,7 @@ void TfrmMain::ShowStoredImage(const std::string& name)
     if (!name.empty()) {
         MonBlockTransparent([&] {
             if (LoadStoredImage(GetStorageDir() + name, img)) {
-                ImgResize(img, img, PREVIEW_WIDTH, PREVIEW_HEIGHT);
-                Preview_Show(preview, img);
+                ShowLogo_(img, StoredBand_(name));
                 shown = true;
             }
         });
@@ -631,24 +686,15 @@ void TfrmMain::ShowLogoFile(int position)
     Image img;
     bool shown = false;
     const std::string path = GetLogoFileName(position);
-    // A band to animate needs the picture to stay 8-bit.
-    preview.smooth = !(position == POS_STARTUP && mnuAnimate->isChecked());
     MonBlockTransparent([&] {
         ImgLoad(path, img, FMT_BMP);
-        ImgResize(img, img, PREVIEW_WIDTH, PREVIEW_HEIGHT);
-        Preview_Show(preview, img);
+        const int32_t start = position == POS_STARTUP ? ReadLogoAnimStart(path) : Undef;
+        ShowLogo_(img, start == Undef ? -1 : start);
         shown = true;
     });
-    preview.smooth = true;
     shown = shown && MonOK();
     MonClearError();
-    if (!shown) {
-        Preview_Clear(preview);
-    } else if (position == POS_STARTUP && img.Bpp == 8) {
-        const int32_t start = ReadLogoAnimStart(path);
-        animStart_ = (start != Undef && start >= 1 && start <= 254) ? start : -1;
-        if (animStart_ > 0 && mnuAnimate->isChecked()) animTimer_->start();
-    }
+    if (!shown) Preview_Clear(preview);
     ImgFree(img);
     Updating = wasUpdating;
 }
@@ -665,9 +711,27 @@ void TfrmMain::SetPositions(int mask)
     TRACE("wMain.TfrmMain.SetPositions");
     if (Updating) return;
     Updating = true;
-    if (SelectedCount() > 0) StoreSetPositions(HighlightedNames(), mask);
+    Outcome o;
+    if (SelectedCount() > 0) o = StorePositions(HighlightedNames(), mask);
     RefreshList(false);
     Updating = false;
+    OutcomeShow(o);
+}
+
+void TfrmMain::ShowOutcome(const Outcome& o, bool resultInStatus)
+{
+    TRACE("wMain.TfrmMain.ShowOutcome");
+    if (o.StoreChanged) {
+        RefreshList(false);
+        if (!o.Select.empty()) SelectImageByName(o.Select);
+    }
+    for (const std::string& e : o.Errors) Ui().ErrorBox(e);
+    for (const std::string& w : o.Warnings) Ui().WarningBox(w);
+    if (!resultInStatus && !o.Result.empty()) Ui().InfoBox(o.Result);
+    // The progress of the finished operation must not stay in the status line.
+    if (resultInStatus && OutcomeOk(o) && !o.Result.empty()) ShowStatus(o.Result, true);
+    else if (resultInStatus && OutcomeOk(o) && !o.Skipped.empty()) ShowStatus(o.Skipped.front(), true);
+    else ShowImageCount();
 }
 
 int TfrmMain::HighlightedPositions()
@@ -758,6 +822,9 @@ std::vector<TfrmMain::RowCell> TfrmMain::RowCells(int row, const QRect& rect)
     cells.push_back({QRect(x1, top, r1 - x1, h), (mask & 1) ? QStringLiteral("start") : QStringLiteral("-")});
     cells.push_back({QRect(x2, top, r2 - x2, h), (mask & 2) ? QStringLiteral("wait") : QStringLiteral("-")});
     cells.push_back({QRect(x3, top, r3 - x3, h), (mask & 4) ? QStringLiteral("off") : QStringLiteral("-")});
+    // Each text fits its column (with a pixel either side); a long name ends in "...".
+    const QFontMetrics fm = lstFiles->fontMetrics();
+    for (RowCell& cell : cells) cell.text = fm.elidedText(cell.text, Qt::ElideRight, qMax(0, cell.rect.width() - 2));
     return cells;
 }
 
@@ -775,22 +842,21 @@ void TfrmMain::lstFilesDrawItem(QPainter& dc, int row, const QRect& rect, bool h
         const int textHeight = dc.fontMetrics().height();
         // Text at (left + 1, top) as designed, centred in the taller rows the system font gives.
         const int dy = qMax(0, (rect.height() - 1 - textHeight) / 2);
-        for (size_t k = 0; k < cells.size(); k++) {
-            const RowCell& cell = cells[k];
-            if (k > 0) dc.fillRect(cell.rect, brush);
-            dc.drawText(QRect(cell.rect.left() + 1, cell.rect.top() + dy, k == 0 ? 10000 : cell.rect.width(), textHeight),
-                        Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, cell.text);
+        for (const RowCell& cell : cells) {
+            dc.fillRect(cell.rect, brush);
+            // Clipped to its column: nothing reaches the gaps between the columns.
+            dc.drawText(QRect(cell.rect.left() + 1, cell.rect.top() + dy, qMax(0, cell.rect.width() - 1), textHeight),
+                        Qt::AlignLeft | Qt::AlignTop, cell.text);
         }
         dc.setPen(SeparatorColor(palette().color(QPalette::Window)));
         const int bottom = rect.top() + rect.height();
         dc.drawLine(rect.left(), bottom - 1, RowWidth, bottom - 1);
         if (focused) {
-            QStyleOptionFocusRect o;
-            o.rect = QRect(rect.left(), rect.top(), RowWidth - rect.left(), rect.height() - 1);
-            o.backgroundColor = brush.color();
-            o.palette = pal;
-            o.state = QStyle::State_HasFocus;
-            lstFiles->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &dc, lstFiles);
+            // A dotted frame of the text colour, as the system list draws it; the style's own
+            // focus frame shows only after keyboard use.
+            dc.setPen(QPen(textColor, 1, Qt::DotLine));
+            dc.setBrush(Qt::NoBrush);
+            dc.drawRect(QRect(rect.left(), rect.top(), RowWidth - rect.left() - 1, rect.height() - 2));
         }
     }
     dc.restore();
@@ -904,8 +970,7 @@ void TfrmMain::AddDroppedFiles(const std::vector<std::string>& files)
     TRACE("wMain.TfrmMain.AddDroppedFiles");
     if (busy_ || Starting || files.empty()) return;
     Command_([&] {
-        OverwriteChoice = OC_NONE;
-        if (Ui().ResizeModeDialog()) AddImages(files);
+        if (Ui().ResizeModeDialog()) ShowOutcome(AddFiles(files, ResizeMode, DefPrefix, Answers()), true);
     });
 }
 
@@ -925,15 +990,61 @@ void TfrmMain::StopAnimation_()
     animStart_ = -1;
 }
 
+void TfrmMain::StartAnimation_(int band)
+{
+    animStart_ = band >= 1 && band <= 254 ? band : -1;
+    // AnimDelay is the pace in milliseconds per step; 0 leaves the start-up screen's own.
+    animTimer_->setInterval(AnimDelay > 0 ? AnimDelay : ANIM_INTERVAL_MS);
+    if (animStart_ > 0 && mnuAnimate->isChecked()) animTimer_->start();
+}
+
+void TfrmMain::ShowLogo_(Image& img, int band)
+{
+    TRACE("wMain.TfrmMain.ShowLogo_");
+    const bool cycles = band >= 1 && band <= 254 && img.Bpp == 8;
+    // Averaging would turn the picture into true colour, leaving no palette to cycle.
+    preview.smooth = !cycles;
+    try {
+        ImgResize(img, img, PREVIEW_WIDTH, PREVIEW_HEIGHT);
+        Preview_Show(preview, img);
+    } catch (...) {
+        preview.smooth = true;
+        throw;
+    }
+    preview.smooth = true;
+    if (cycles) StartAnimation_(band);
+}
+
 void TfrmMain::mnuAnimateClick()
 {
     TRACE("wMain.TfrmMain.mnuAnimateClick");
-    if (!mnuAnimate->isChecked()) {
-        animTimer_->stop();
-        return;
-    }
-    // Show the installed Startup logo, which then cycles.
-    ShowLogoFile(POS_STARTUP);
+    if (!mnuAnimate->isChecked()) animTimer_->stop();
+    else if (animStart_ > 0) animTimer_->start();
+}
+
+void TfrmMain::mnuPreviewLogoClick()
+{
+    TRACE("wMain.TfrmMain.mnuPreviewLogoClick");
+    Command_([this] {
+        const int32_t row = CurrentRow();
+        if (row == Undef || row >= ImageListCount(Images)) {
+            Ui().ErrorBox("No image selected.");
+            return;
+        }
+        const ImageEntry entry = *Images->Items[row];
+        const int position = PreviewPosition_(entry.Positions);
+        const bool wasUpdating = Updating;
+        Updating = true;
+        StopAnimation_();
+        Image img;
+        int32_t animStart = Undef;
+        MonBlockTransparent([&] {
+            LogoBuildImage(entry, position, NextMessage_(position), img, animStart);
+            ShowLogo_(img, animStart == Undef ? -1 : animStart);
+        });
+        ImgFree(img);
+        Updating = wasUpdating;
+    });
 }
 
 bool TfrmMain::SaveScreenshot(const QString& file)
@@ -952,19 +1063,19 @@ void TfrmMain::lstFilesClick()
 void TfrmMain::btnAddClick()
 {
     TRACE("wMain.TfrmMain.btnAddClick");
-    Command_([] { AddImagesCommand(); });
+    Command_([this] { ShowOutcome(AddImagesCommand(), true); });
 }
 
 void TfrmMain::mnuGalOpenClick()
 {
     TRACE("wMain.TfrmMain.mnuGalOpenClick");
-    Command_([] { GalOpenCommand(); });
+    Command_([this] { ShowOutcome(GalOpenCommand(), false); });
 }
 
 void TfrmMain::mnuGalCreateClick()
 {
     TRACE("wMain.TfrmMain.mnuGalCreateClick");
-    Command_([] { GalCreateCommand(); });
+    Command_([this] { ShowOutcome(GalCreateCommand(HighlightedNames()), false); });
 }
 
 void TfrmMain::btnSetClick()
@@ -976,42 +1087,31 @@ void TfrmMain::btnSetClick()
             Ui().ErrorBox("No image selected.");
             return;
         }
-        const ImageEntry entry = *Images->Items[row];
+        const std::string name = EntryName(*Images->Items[row]);
+        const std::array<std::string, 3> proposed = LogoProposedMessages();
         SetLogoRequest req;
         req.positions = 0;
         req.explanation = SET_LOGO_EXPLANATION;
-        req.message1 = PickMessage(POS_STARTUP, GetMessageText(POS_STARTUP));
-        req.message2 = PickMessage(POS_WAIT, GetMessageText(POS_WAIT));
-        req.message4 = PickMessage(POS_TURNOFF, GetMessageText(POS_TURNOFF));
-        if (!SetLogoDialog(req) || req.positions == 0) return;
+        req.message1 = proposed[0];
+        req.message2 = proposed[1];
+        req.message4 = proposed[2];
+        if (!SetLogoDialog(req)) return;
         Ui().ProcessPendingMessages();
         Ui().SetBusy(true);
-        try {
-            if (req.positions & POS_STARTUP) BuildLogo(entry, POS_STARTUP, req.message1);
-            if (req.positions & POS_WAIT) BuildLogo(entry, POS_WAIT, req.message2);
-            if (req.positions & POS_TURNOFF) BuildLogo(entry, POS_TURNOFF, req.message4);
-        } catch (...) {
-            Ui().SetBusy(false);
-            throw;
-        }
+        const Outcome o = LogoSet(name, req.positions, {req.message1, req.message2, req.message4});
         Ui().SetBusy(false);
+        ShowOutcome(o, true);
     });
 }
 
 void TfrmMain::btnShuffleClick()
 {
     TRACE("wMain.TfrmMain.btnShuffleClick");
-    Command_([] {
+    Command_([this] {
         Ui().SetBusy(true);
-        try {
-            Ui().ShowStatus("Setting logos...", true);
-            ShuffleLogos();
-            Ui().ShowStatus("Random logos are set.", true);
-        } catch (...) {
-            Ui().SetBusy(false);
-            throw;
-        }
+        const Outcome o = LogoShuffle();
         Ui().SetBusy(false);
+        ShowOutcome(o, true);
     });
 }
 
@@ -1022,12 +1122,12 @@ void TfrmMain::btnDelClick()
         const std::vector<std::string> names = HighlightedNames();
         const int n = static_cast<int>(names.size());
         if (n == 0) return;
-        // The question names what is highlighted, which is what gets deleted.
-        if (Ui().YesNo(StoreDeleteQuestion(names), 2) != "Y") return;
         const int32_t remembered = CurrentRow();
-        const StoreResult r = StoreDeleteImages(names);
-        StoreShowMessages(r);
-        if (r.Failed == 0) {
+        // The question names what is highlighted, which is what gets deleted.
+        const Outcome o = StoreDelete(names, Answers());
+        if (o.Declined) return;
+        OutcomeShow(o);
+        if (OutcomeOk(o)) {
             int row = (remembered == Undef ? 0 : remembered) + 1 - n;
             RefreshList(false);
             const int last = ImageListCount(Images) - 1;
@@ -1051,12 +1151,7 @@ void TfrmMain::Rename1Click()
         }
         std::string typed = StoreRenameProposal(current);
         if (!Ui().PromptText(RENAME_CAPTION, RENAME_LABEL, typed)) return;
-        const StoreResult r = StoreRenameImage(current, typed);
-        if (r.Changed) {
-            RefreshList(false);
-            SelectImageByName(r.SelectName);
-        }
-        StoreShowMessages(r);
+        ShowOutcome(StoreRename(current, typed), false);
     });
 }
 
@@ -1071,12 +1166,7 @@ void TfrmMain::ChangePrefix1Click()
         }
         std::string typed = StorePrefixProposal(current);
         if (!Ui().PromptText(PREFIX_CAPTION, PREFIX_LABEL, typed)) return;
-        const StoreResult r = StoreChangePrefix(HighlightedNames(), typed);
-        if (r.Changed) {
-            RefreshList(false);
-            SelectImageByName(r.SelectName);
-        }
-        StoreShowMessages(r);
+        ShowOutcome(StorePrefix(HighlightedNames(), typed), false);
     });
 }
 
@@ -1140,7 +1230,7 @@ void TfrmMain::mnuSpecialFoldersClick()
 void TfrmMain::mnuRestoreOriginalClick()
 {
     TRACE("wMain.TfrmMain.mnuRestoreOriginalClick");
-    Command_([] { RestoreOriginalLogos(); });
+    Command_([this] { ShowOutcome(LogoRestore(Answers()), false); });
 }
 
 void TfrmMain::mnuDebugInfoClick()
@@ -1156,25 +1246,19 @@ void TfrmMain::mnuDebugInfoClick()
 void TfrmMain::mnuManualClick()
 {
     TRACE("wMain.TfrmMain.mnuManualClick");
-    SysOpenDocument(GetProgramDir() + "manual.html");
+    HelpShowManual(this, std::string());
 }
 
 void TfrmMain::btnAboutClick()
 {
     TRACE("wMain.TfrmMain.btnAboutClick");
-    SysOpenDocument(GetProgramDir() + "readme.txt");
+    AboutDialog();
 }
 
 void TfrmMain::mnuFAQClick()
 {
     TRACE("wMain.TfrmMain.mnuFAQClick");
-    SysOpenDocument(FAQ_ADDRESS);
-}
-
-void TfrmMain::mnuWebExtraClick()
-{
-    TRACE("wMain.TfrmMain.mnuWebExtraClick");
-    SysOpenDocument(WEB_EXTRA_ADDRESS);
+    HelpShowManual(this, FAQ_ANCHOR);
 }
 
 void TfrmMain::btnExitClick()

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 
 #include "app/StartUp.h"
+#include "core/Outcome.h"
 #include "core/StoreView.h"
 #include "ui/Preview.h"
 
@@ -24,8 +25,8 @@ class QToolButton;
 
 constexpr int PREVIEW_WIDTH = 533;
 constexpr int PREVIEW_HEIGHT = 400;
-constexpr const char* FAQ_ADDRESS = "https://kelvane.example/faq";
-constexpr const char* WEB_EXTRA_ADDRESS = "https://kelvane.example/extras";
+// The manual's section the FAQ item opens.
+constexpr const char* FAQ_ANCHOR = "faq";
 constexpr const char* SET_LOGO_EXPLANATION =
     "Select one or more positions where you want to set this image. The logo will be generated immediately "
     "and you will see it on the next shut down (or startup). You can change the predefined messages just for "
@@ -45,7 +46,7 @@ public:
     QWidget* client = nullptr;
     QFrame* panTools = nullptr;
     QToolButton *btnAdd = nullptr, *btnGallery = nullptr, *btnSet = nullptr, *btnShuffle = nullptr,
-                *btnDelete = nullptr, *btnHelp = nullptr, *btnWeb = nullptr, *btnExit = nullptr;
+                *btnDelete = nullptr, *btnHelp = nullptr, *btnExit = nullptr;
     QListWidget* lstFiles = nullptr;
     QFrame* Panel2 = nullptr;
     QLabel* panStatus = nullptr;
@@ -54,8 +55,8 @@ public:
             *Set1 = nullptr, *Shuffle1 = nullptr, *Exit1 = nullptr;
     QAction *mnuGalAdd = nullptr, *mnuGalCreate = nullptr;
     QAction *mnuViewStartup = nullptr, *mnuViewWait = nullptr, *mnuViewTurnOff = nullptr, *mnuAnimate = nullptr,
-            *RefreshList1 = nullptr;
-    QAction *mnuWebExtra = nullptr, *mnuOptions = nullptr, *mnuSpecialFolders = nullptr,
+            *mnuPreviewLogo = nullptr, *RefreshList1 = nullptr;
+    QAction *mnuOptions = nullptr, *mnuSpecialFolders = nullptr,
             *mnuRestoreOriginal = nullptr;
     QAction *mnuManual = nullptr, *mnuFAQ = nullptr, *mnuDebugInfo = nullptr, *btnAbout = nullptr;
 
@@ -65,8 +66,8 @@ public:
     Preview preview;
 
     // ---- window operations ----
-    int SelectedCount() override;
-    bool IsHighlighted(int row) override;
+    int SelectedCount();
+    bool IsHighlighted(int row);
     int32_t CurrentRow();
     std::string CurrentName();
     void SelectRow(int row) override;
@@ -82,6 +83,10 @@ public:
     void ReloadStore();
     void SetPositions(int mask);
     int HighlightedPositions();
+    // What a command did: the list refreshed when the store changed, errors and warnings in
+    // boxes, the result in the status line (resultInStatus) or a box; the status line never keeps
+    // the progress of the finished command.
+    void ShowOutcome(const Outcome& o, bool resultInStatus);
     // Store names of the highlighted rows, in list order.
     std::vector<std::string> HighlightedNames();
 
@@ -131,6 +136,7 @@ public slots:
     void mnuViewWaitClick();
     void mnuViewTurnOffClick();
     void mnuAnimateClick();
+    void mnuPreviewLogoClick();
     void RefreshList1Click();
     void mnuOptionsClick();
     void mnuSpecialFoldersClick();
@@ -139,7 +145,6 @@ public slots:
     void mnuManualClick();
     void btnAboutClick();
     void mnuFAQClick();
-    void mnuWebExtraClick();
     void btnExitClick();
     void lstFilesClick();
 
@@ -160,6 +165,10 @@ private:
     // True when the key was one of the window's own (Escape, F6-F8).
     bool FormKeyDown(int key);
     void StopAnimation_();
+    // Cycles the band from palette entry band on (when the View item says so); -1: no band.
+    void StartAnimation_(int band);
+    // Shows img fitted as a logo; 8-bit pictures with a band stay 8-bit so it can cycle.
+    void ShowLogo_(Image& img, int band);
 
     bool runStartUp_ = true;
     bool shown_ = false;

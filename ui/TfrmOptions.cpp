@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,52 +22,12 @@
 #include <exception>
 
 #include "base/Mon.h"
+#include "base/UiServices.h"
 #include "core/LogoBuilder.h"
+#include "core/Options.h"
 #include "core/Settings.h"
 
 OptionsWorkCopy OptionsWork;
-
-void OptionsFillWorkCopy(OptionsWorkCopy& work)
-{
-    TRACE("wOptions.OptionsFillWorkCopy");
-    work.messages1 = GetMessageText(POS_STARTUP);
-    work.messages2 = GetMessageText(POS_WAIT);
-    work.messages4 = GetMessageText(POS_TURNOFF);
-    work.autoChange = AutoChange;
-    work.resizeMode = ResizeMode;
-    work.fontName = FontName;
-    work.fontBold = FontBold;
-    work.fontItalic = FontItalic;
-    work.fontUnderline = FontUnderline;
-    work.fontStrikeout = FontStrikeout;
-    work.fontSize = FontSize;
-    work.fontCharSet = FontCharSet;
-    work.textColor = TextColor;
-    work.textBorderColor = TextBorderColor;
-}
-
-void OptionsApplyWorkCopy(const OptionsWorkCopy& work)
-{
-    TRACE("wOptions.OptionsApplyWorkCopy");
-    SetMessageText(POS_STARTUP, work.messages1);
-    SetMessageText(POS_WAIT, work.messages2);
-    SetMessageText(POS_TURNOFF, work.messages4);
-    ResizeMode = work.resizeMode;
-    AutoChange = work.autoChange;
-    FontName = work.fontName;
-    FontBold = work.fontBold;
-    FontItalic = work.fontItalic;
-    FontUnderline = work.fontUnderline;
-    FontStrikeout = work.fontStrikeout;
-    FontSize = work.fontSize;
-    FontCharSet = work.fontCharSet;
-    TextColor = work.textColor;
-    TextBorderColor = work.textBorderColor;
-    SaveSettings();
-    SaveMessages();
-    SetAutoChangeRunEntry(AutoChange);
-    EnsureLogoOptionInMsdosSys();
-}
 
 std::string OptionsFontText(const OptionsWorkCopy& work)
 {
@@ -369,14 +330,21 @@ void TfrmOptions::btnFontSelectClick()
     f.setItalic(Font.fontItalic);
     f.setUnderline(Font.fontUnderline);
     f.setStrikeOut(Font.fontStrikeout);
+    // A font that is not installed is preset as the face fontconfig draws it with: the dialog
+    // lists that face with its styles, so bold and italic survive an OK.
+    const QString substitute = QFontInfo(f).family();
+    f.setFamily(substitute);
     bool ok = false;
     QFont chosen = QFontDialog::getFont(&ok, f, this, tr("Font"));
     if (!ok) return;
     int size = chosen.pointSize();
     if (size <= 0 && chosen.pixelSize() > 0) size = chosen.pixelSize() * 72 / 96;
+    // The substitute kept means the font asked for is kept: the messages are drawn with it anyway.
+    const std::string name =
+        chosen.family() == substitute ? Font.fontName : chosen.family().toStdString();
     // The toolkit's fonts carry no Windows character set: the old one stays.
-    OptionsTakeFont(Font, chosen.family().toStdString(), chosen.bold(), chosen.italic(), chosen.underline(),
-                    chosen.strikeOut(), size, Font.fontCharSet);
+    OptionsTakeFont(Font, name, chosen.bold(), chosen.italic(), chosen.underline(), chosen.strikeOut(), size,
+                    Font.fontCharSet);
     edFont->setText(QString::fromStdString(OptionsFontText(Font)));
 }
 
@@ -401,6 +369,7 @@ bool OptionsDialog()
         if (dlg.exec() != QDialog::Accepted) return false;
         dlg.ReadBack(OptionsWork);
     }
-    OptionsApplyWorkCopy(OptionsWork);
-    return true;
+    const Outcome o = OptionsApplyWorkCopy(OptionsWork);
+    OutcomeShow(o);
+    return OutcomeOk(o);
 }

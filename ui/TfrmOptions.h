@@ -7,6 +7,7 @@
 
 #include <QFrame>
 
+#include "core/Options.h"
 #include "ui/DialogBase.h"
 #include "ui/VCLUtils.h"
 
@@ -20,26 +21,9 @@ class QRadioButton;
 class QTabWidget;
 class QWidget;
 
-// The settings the dialog edits through a copy; filled before it opens, copied back after OK.
-struct OptionsWorkCopy {
-    std::string messages1, messages2, messages4;  // message lists of Startup, Wait, Turn Off
-    bool autoChange = false;
-    int32_t resizeMode = 0;  // passes through unchanged
-    std::string fontName;
-    bool fontBold = false, fontItalic = false, fontUnderline = false, fontStrikeout = false;
-    int32_t fontSize = 0;
-    int32_t fontCharSet = 0;
-    int32_t textColor = 0;
-    int32_t textBorderColor = 0;
-};
 // The working copy lives for the program's run and is refilled at each opening.
 extern OptionsWorkCopy OptionsWork;
 
-// Step 1: the copy from the settings and the message lists in memory.
-void OptionsFillWorkCopy(OptionsWorkCopy& work);
-// Step 4: the copy into the settings, then SaveSettings, SaveMessages, the Run entry after
-// AutoChange and the boot-logo switch in MSDOS.SYS.
-void OptionsApplyWorkCopy(const OptionsWorkCopy& work);
 // "Verdana, size 10, bold": name, size, then each style that is on.
 std::string OptionsFontText(const OptionsWorkCopy& work);
 // What the font dialog's OK does to the copy: the size is clamped to 6..72.

@@ -28,7 +28,10 @@ void TfrmOverwrite::SetupUi_()
     MakeStaticMemo(memo1, false);
     memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    memo1->setFixedSize(MEMO_WIDTH, 87);
+    // Six lines of the real font fit before the scroll bar rule takes over.
+    const int sixLines = 6 * QFontMetrics(memo1->font()).lineSpacing() +
+                         2 * static_cast<int>(memo1->document()->documentMargin()) + 2;
+    memo1->setFixedSize(MEMO_WIDTH, std::max(87, sixLines));
 
     struct ButtonDef {
         QPushButton** member;
@@ -45,7 +48,7 @@ void TfrmOverwrite::SetupUi_()
     buttons->setSpacing(6);
     for (const ButtonDef& d : defs) {
         QPushButton* b = NewControl<QPushButton>(d.name, tr(d.caption));
-        b->setMinimumSize(75, 25);
+        FitButton(b, 75, 25);
         b->setAutoDefault(false);
         const int choice = d.choice;
         connect(b, &QPushButton::clicked, this, [this, choice] {

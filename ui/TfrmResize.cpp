@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -33,64 +32,71 @@ static const char* const MODE_TEXT_[3] = {
     "that objects on the picture may look distorted, but for abstract images that's not so important.",
 };
 
-// A 4:3 landscape in a 120 x 90 frame of its own; the painter's transform places it.
-static void DrawScene_(QPainter& p)
+// The example photo: upright, 3:4, in a 90 x 120 frame of its own; the painter's transform places
+// it. A 4:3 photo would come out the same in every mode, so it could not show them apart.
+static void DrawPhoto_(QPainter& p)
 {
-    TRACE("wResize.DrawScene_");
-    QLinearGradient sky(0, 0, 0, 60);
+    TRACE("wResize.DrawPhoto_");
+    QLinearGradient sky(0, 0, 0, 80);
     sky.setColorAt(0, QColor(40, 90, 200));
     sky.setColorAt(1, QColor(170, 210, 250));
     p.save();
-    p.setClipRect(QRectF(0, 0, 120, 90), Qt::IntersectClip);
-    p.fillRect(QRectF(0, 0, 120, 90), sky);
+    p.setClipRect(QRectF(0, 0, 90, 120), Qt::IntersectClip);
+    p.fillRect(QRectF(0, 0, 90, 120), sky);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 210, 40));
-    p.drawEllipse(QPointF(88, 24), 12, 12);
+    p.drawEllipse(QPointF(68, 22), 11, 11);
     p.setBrush(QColor(60, 150, 60));
-    p.drawEllipse(QRectF(-30, 50, 110, 70));
+    p.drawEllipse(QRectF(-30, 88, 150, 70));
+    p.setBrush(QColor(110, 70, 40));
+    p.drawRect(QRectF(38, 58, 12, 40));
     p.setBrush(QColor(30, 110, 40));
-    p.drawEllipse(QRectF(40, 58, 110, 60));
-    p.setBrush(QColor(150, 60, 40));
-    p.drawRect(QRectF(20, 48, 18, 14));
+    p.drawEllipse(QPointF(44, 50), 22, 24);
+    p.restore();
+}
+
+// Draws the photo into target, the painter's transform set to map its 90 x 120 frame there.
+static void PhotoInto_(QPainter& p, const QRectF& target)
+{
+    p.save();
+    p.translate(target.topLeft());
+    p.scale(target.width() / 90, target.height() / 120);
+    DrawPhoto_(p);
     p.restore();
 }
 
 QImage ResizeModePicture(int mode)
 {
     TRACE("wResize.ResizeModePicture");
-    QImage img(96, 80, QImage::Format_RGB32);
+    QImage img(RESIZE_PICTURE_WIDTH, RESIZE_PICTURE_HEIGHT, QImage::Format_RGB32);
     img.fill(QColor(212, 208, 200));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    // The logo screen, upright 320 x 400, scaled to the picture's height.
-    const QRectF screen(48 - 30.5, 2, 61, 76);
+    // Left the photo as taken, right the screen as Windows shows the logo: 4:3.
+    const QRectF source(2, 24, 24, 32);
+    PhotoInto_(p, source);
+    p.setPen(QPen(QColor(64, 64, 64), 1.5));
+    p.drawLine(QPointF(28, 40), QPointF(33, 40));
+    p.drawLine(QPointF(31, 37.5), QPointF(33.5, 40));
+    p.drawLine(QPointF(31, 42.5), QPointF(33.5, 40));
+    const QRectF screen(35, 17.5, 60, 45);
     p.fillRect(screen, Qt::black);
-    p.save();
     if (mode == 0) {
-        const double h = screen.width() * 90 / 120;
-        p.translate(screen.left(), screen.top() + (screen.height() - h) / 2);
-        p.scale(screen.width() / 120, h / 90);
-        DrawScene_(p);
+        const double w = screen.height() * 90 / 120;
+        PhotoInto_(p, QRectF(screen.center().x() - w / 2, screen.top(), w, screen.height()));
     } else if (mode == 1) {
-        const double w = screen.height() * 120 / 90;
-        const double left = screen.left() - (w - screen.width()) / 2;
+        const double h = screen.width() * 120 / 90;
+        const QRectF whole(screen.left(), screen.center().y() - h / 2, screen.width(), h);
         // the cut-off margins faintly, the visible part in full
-        p.save();
         p.setOpacity(0.3);
-        p.translate(left, screen.top());
-        p.scale(w / 120, screen.height() / 90);
-        DrawScene_(p);
-        p.restore();
+        PhotoInto_(p, whole);
+        p.setOpacity(1.0);
         p.setClipRect(screen);
-        p.translate(left, screen.top());
-        p.scale(w / 120, screen.height() / 90);
-        DrawScene_(p);
+        PhotoInto_(p, whole);
+        p.setClipping(false);
     } else {
-        p.translate(screen.left(), screen.top());
-        p.scale(screen.width() / 120, screen.height() / 90);
-        DrawScene_(p);
+        PhotoInto_(p, screen);
     }
-    p.restore();
     p.setPen(QPen(QColor(64, 64, 64), 1));
     p.setBrush(Qt::NoBrush);
     p.drawRect(screen.adjusted(-0.5, -0.5, 0.5, 0.5));
@@ -103,14 +109,10 @@ TfrmResize::TfrmResize(QWidget* parent) : TFormBasic(parent)
     SetupUi_();
 }
 
-static QPlainTextEdit* NewModeText_(const char* name, int mode)
+static QLabel* NewModeText_(const char* name, int mode)
 {
-    auto* memo = NewControl<QPlainTextEdit>(name);
-    MakeStaticMemo(memo, false);
-    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo->setMinimumWidth(306);
-    memo->setFixedHeight(80);
-    MemoSetText(memo, MODE_TEXT_[mode]);
+    QLabel* memo = NewStaticText(name, false, 306, 80);
+    StaticTextSet(memo, MODE_TEXT_[mode]);
     return memo;
 }
 
@@ -118,7 +120,7 @@ static QLabel* NewModePicture_(const char* name, int mode)
 {
     auto* pic = NewControl<QLabel>(name);
     pic->setPixmap(QPixmap::fromImage(ResizeModePicture(mode)));
-    pic->setFixedSize(96, 80);
+    pic->setFixedSize(RESIZE_PICTURE_WIDTH, RESIZE_PICTURE_HEIGHT);
     return pic;
 }
 
@@ -149,13 +151,13 @@ void TfrmResize::SetupUi_()
 
     auto* rows = new QGridLayout;
     rows->setColumnStretch(2, 1);
-    const std::tuple<QRadioButton*, QLabel*, QPlainTextEdit*> table[] = {
+    const std::tuple<QRadioButton*, QLabel*, QLabel*> table[] = {
         {radBorder, imgBorder, memoBorder}, {radCrop, imgCrop, memoCrop}, {radStretch, imgStretch, memoStretch}};
     int r = 0;
     for (const auto& [rad, img, memo] : table) {
         if (r > 0) rows->addWidget(NewLine_(), r++, 0, 1, 3);
         grpModes_->addButton(rad);
-        rad->setAccessibleName(memo->toPlainText().section('\n', 0, 0));
+        rad->setAccessibleName(memo->text().section('\n', 0, 0));
         rows->addWidget(rad, r, 0);
         rows->addWidget(img, r, 1);
         rows->addWidget(memo, r, 2);

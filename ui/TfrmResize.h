@@ -12,12 +12,13 @@ class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
-// Small example of a resize mode (0 border, 1 crop, 2 stretch): a landscape scene fitted to an
-// upright logo screen, 96 x 80 pixels.
+constexpr int RESIZE_PICTURE_WIDTH = 96;
+constexpr int RESIZE_PICTURE_HEIGHT = 80;
+// Small example of a resize mode (0 border, 1 crop, 2 stretch): an upright photo and what the
+// 4:3 screen shows of it.
 QImage ResizeModePicture(int mode);
 
 class TfrmResize : public TFormBasic {
@@ -35,9 +36,9 @@ public:
     QLabel* imgBorder;
     QLabel* imgCrop;
     QLabel* imgStretch;
-    QPlainTextEdit* memoBorder;
-    QPlainTextEdit* memoCrop;
-    QPlainTextEdit* memoStretch;
+    QLabel* memoBorder;
+    QLabel* memoCrop;
+    QLabel* memoStretch;
     QGroupBox* boxPrefix;
     QLineEdit* edPrefix;
     QPushButton* btnOK;

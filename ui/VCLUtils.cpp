@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,27 +19,13 @@
 
 #include "base/Mon.h"
 #include "base/Prefs.h"
+#include "base/StrUtil.h"
 #include "base/miscprocs.h"
 #include "core/Settings.h"
 
 static QString Q_(const std::string& s)
 {
     return QString::fromStdString(s);
-}
-
-static std::string Trim_(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') b++;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') e--;
-    return s.substr(b, e - b);
-}
-
-static std::string Lower_(const std::string& s)
-{
-    std::string r = s;
-    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return r;
 }
 
 std::string _GetAppTitle()
@@ -110,7 +97,7 @@ std::string FilterToExt(const std::string& filter, int index)
         pos = bar + 1;
     }
     size_t end = filter.find('|', pos);
-    std::string patterns = Trim_(filter.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+    std::string patterns = StrTrim(filter.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
     size_t dot = patterns.find('.');
     if (dot == std::string::npos) return "";
     size_t stop = patterns.find_first_of("|;,", dot);
@@ -150,7 +137,7 @@ std::vector<std::string> FilterToNameFilters(const std::string& filter)
         std::replace(pats.begin(), pats.end(), ';', ' ');
         std::replace(pats.begin(), pats.end(), ',', ' ');
         // The dialog shows the description only (HideNameFilterDetails hides the pattern part).
-        result.push_back(Trim_(parts[i]) + " (" + Trim_(pats) + ")");
+        result.push_back(StrTrim(parts[i]) + " (" + StrTrim(pats) + ")");
     }
     return result;
 }
@@ -172,10 +159,16 @@ std::string FileDlgAccept(const std::string& chosen, const std::string& filter, 
     return name;
 }
 
-static std::string StartFolder_(const std::string& folder)
+std::string FileDlgStartFolder(const std::string& folder)
 {
-    TRACE("VCLUtils.StartFolder_");
-    return Trim_(folder).empty() ? GetProgramDir() : folder;
+    TRACE("VCLUtils.FileDlgStartFolder");
+    const std::string f = StrTrim(folder);
+    if (f.empty()) return GetProgramDir();
+    // The default "\" is the root of the Windows drive; here that is "/", which is nobody's
+    // pictures: the home folder stands in for it, and for a folder that has gone.
+    std::error_code ec;
+    if (f == "/" || f == "\\" || !std::filesystem::is_directory(f, ec)) return QDir::homePath().toStdString() + "/";
+    return folder;
 }
 
 // Sets up the dialog shared by the three file dialogs; returns the name filter list.
@@ -184,7 +177,7 @@ static QStringList PrepareFileDialog_(QFileDialog& dlg, const std::string& title
 {
     TRACE("VCLUtils.PrepareFileDialog_");
     dlg.setWindowTitle(Q_(title));
-    dlg.setDirectory(Q_(StartFolder_(folder)));
+    dlg.setDirectory(Q_(FileDlgStartFolder(folder)));
     dlg.setOption(QFileDialog::HideNameFilterDetails, true);
     QStringList filters;
     for (const std::string& f : FilterToNameFilters(filter)) filters << Q_(f);
@@ -257,7 +250,7 @@ void _OrderProperly(std::vector<std::string>& names)
     TRACE("VCLUtils._OrderProperly");
     const size_t n = names.size();
     if (n < 2) return;
-    auto le = [](const std::string& a, const std::string& b) { return Lower_(a) <= Lower_(b); };
+    auto le = [](const std::string& a, const std::string& b) { return StrLower(a) <= StrLower(b); };
     if (n <= 3) {
         if (!le(names.front(), names.back())) std::swap(names.front(), names.back());
         return;

@@ -50,6 +50,9 @@ std::string FileSaveDlg(const std::string& title, std::string& folder, const std
 // Dialogs may return a multiple selection as a rotated list (the last clicked first); puts the
 // first and last names back where an ascending or descending run says they belong.
 void _OrderProperly(std::vector<std::string>& names);
+// The folder a file dialog opens in: the program folder for a blank folder, the home folder for
+// the root ("/", the default) or a folder that no longer exists, else folder.
+std::string FileDlgStartFolder(const std::string& folder);
 // What the open and save dialogs do with an accepted file: completes it (force false), moves
 // folder to its folder and filterIndex to the chosen entry; returns the completed name.
 std::string FileDlgAccept(const std::string& chosen, const std::string& filter, int chosenIndex,

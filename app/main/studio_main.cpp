@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "platform/SysInfo.h"
 
@@ -69,6 +70,11 @@ static std::string TakeScreenshotOption_(int& argc, char** argv, std::vector<std
 int main(int argc, char** argv)
 {
     std::vector<std::string> params = ProgramParams_(argc, argv);
+    std::string driveProblem;
+    if (!DriveUseTakeOptions(params, false, driveProblem)) {
+        std::fprintf(stderr, "%s: %s\n", APP_TITLE, driveProblem.c_str());
+        return 2;
+    }
 #ifdef KVS_GUI
     const std::string screenshot = TakeScreenshotOption_(argc, argv, params);
     SetParams(params);
@@ -114,6 +120,14 @@ int main(int argc, char** argv)
         rc = app.exec();
         ui.SetMainWindow(nullptr);
     }
+    // The window's changes reach a disk image when it closes.
+    try {
+        MonBlock([] { DriveUseCommit(); });
+    } catch (const std::exception& e) {
+        ForegroundBox_(e.what());
+        rc = 1;
+    }
+    DriveUseClose();
     if (shotFailed) rc = 3;
     MonSetForegroundErrorHook(nullptr);
     SetUi(nullptr);

@@ -36,9 +36,21 @@ protected:
         Starting = false;
         saved = Actions();
         AppActions& a = Actions();
-        a.changeLogos = [] { Note("change"); };
-        a.ensureLogoOptionInMsdosSys = [] { Note("msdos"); };
-        a.uninstall = [] { Note("uninstall"); };
+        a.change = [] {
+            Note("change");
+            return Outcome();
+        };
+        a.install = [] {
+            Note("change");
+            Note("msdos");
+            Outcome o;
+            o.Result = INST_MESSAGE;
+            return o;
+        };
+        a.uninstall = [] {
+            Note("uninstall");
+            return Outcome();
+        };
         a.loadImageStore = [] { Note("load"); };
         a.writeImageIndex = [] { Note("index"); };
         a.freeImageStore = [] { Note("free"); };
@@ -100,6 +112,7 @@ TEST_F(StartUpTest, SwitchesRunInParameterOrderAndRepeat)
 TEST_F(StartUpTest, InstWritesTheRunEntryWhateverAutoChangeHolds)
 {
     TempEnv::Write(env.prog + "Kvs.ini", "[Main]\r\nAutoChange=0\r\n");
+    Actions().install = saved.install;
     Params({"/inst"});
     EXPECT_TRUE(StartUp(nullptr));
     RegKey key;
@@ -153,7 +166,7 @@ TEST_F(StartUpTest, UnwiredActionsAreSkipped)
     Actions() = AppActions{};
     Params({"/inst", "/uninst"});
     EXPECT_TRUE(StartUp(nullptr));
-    EXPECT_EQ(ui.Count("info"), 1);
+    EXPECT_EQ(ui.Count("info"), 0);
     EXPECT_TRUE(std::filesystem::exists(env.prog + "Kvs.ini"));
 }
 

@@ -60,7 +60,7 @@ TEST_F(KvsBinary, ChangeOnEmptyFoldersWritesSettingsInstallInfoAndRunEntry)
     EXPECT_EQ(win[0], "[Trelmark]");
     EXPECT_EQ(win[1], "Kvs-Path=" + std::filesystem::weakly_canonical(std::string(KVS_BINARY_DIR) + "/kelvane-studio").string());
     EXPECT_EQ(win[2], "Kvs-Ver=2.5.0");
-    EXPECT_EQ(win[3], "Kvs-StorageDir=" + (env.root / "drive_c").string() + "/Program Files/KvsLogos/");
+    EXPECT_EQ(win[3], "Kvs-StorageDir=C:\\Program Files\\KvsLogos\\");
     const std::string reg = TempEnv::Read(env.win + "registry.ini");
     EXPECT_NE(reg.find("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]"), std::string::npos);
     EXPECT_NE(reg.find("KelvaneStudio=\"" + StudioRunValue() + "\""), std::string::npos) << reg;
@@ -84,8 +84,9 @@ TEST_F(KvsBinary, SettingsPrintsDefaultsAndStoresValues)
     r = Kvs("settings defprefix 'a:b--c'");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "DefPrefix=a_bc\n");
-    r = Kvs("settings FontSize 12abc");
-    EXPECT_EQ(r.out, "FontSize=10\n");
+    r = Kvs("settings FontSize 12abc");  // not a number: refused, the value stays
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Kvs("settings FontSize").out, "FontSize=10\n");
     r = Kvs("settings fontsize 14");
     r = Kvs("settings FONTSIZE");
     EXPECT_EQ(r.out, "FontSize=14\n");
@@ -130,6 +131,10 @@ TEST_F(KvsBinary, UsageErrorsAndHelp)
 TEST_F(KvsBinary, InstShowsItsMessageOnStandardError)
 {
     TempEnv::Write(env.prog + "Kvs.ini", "[Main]\r\nAutoChange=0\r\n");
+    // The message tells that the logos changed, so there must be an image to change them to.
+    const std::filesystem::path store = env.root / "drive_c/Program Files/KvsLogos";
+    std::filesystem::create_directories(store);
+    std::filesystem::copy_file(std::string(KVS_SOURCE_DIR) + "/data/samples/Samples--Tiles.png", store / "Tiles.png");
     RunResult r = Kvs("inst");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Kelvane Studio has changed your Windows logos"), std::string::npos);

@@ -341,7 +341,7 @@ TEST_F(AddTest, LoadErrorsDoNotStopTheBatch)
     const std::string good = Pic("good.bmp", 64, 48);
     AddResult r;
     AddImages({broken, src / "missing.gif", good}, &r);
-    EXPECT_TRUE(ui.Has("error", "Error loading \"" + broken + "\""));
+    EXPECT_TRUE(ui.Has("error", "Error loading \"" + broken + "\"\nInvalid image format.")) << ui.Last("error");
     EXPECT_EQ(ui.Count("error"), 2);
     EXPECT_EQ(r.Failed, 2);
     EXPECT_EQ(r.Stored, std::vector<std::string>({"Pre--good.png"}));

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/Backup.h"
+#include "core/LogoCommands.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "support/ScriptedUi.h"
@@ -41,7 +42,7 @@ TEST_F(BackupTest, FirstBuildOfExistingLogoKeepsCopyAndOneLine)
     TempEnv::Write(wait, "old wait logo");
     ASSERT_TRUE(BackupLogoFile("  " + wait + " "));
     EXPECT_EQ(TempEnv::Read(bak + "logo1.bmp"), "old wait logo");
-    const std::string expected = kHeader + "copy \"" + bak + "logo1.bmp\" \"" + wait + "\"\r\n";
+    const std::string expected = kHeader + "copy \"C:\\WINDOWS\\logos.bak\\logo1.bmp\" \"C:\\WINDOWS\\logow.sys\"\r\n";
     EXPECT_EQ(TempEnv::Read(bat), expected);
 
     // A second build records nothing and copies nothing, even with other letter case.
@@ -60,7 +61,7 @@ TEST_F(BackupTest, MissingLogoGetsDelLineAndEmptyPathIsRefused)
     EXPECT_FALSE(BackupLogoFile(env.win + "odd\"name.sys"));
     EXPECT_FALSE(fs::exists(bat));
     ASSERT_TRUE(BackupLogoFile(turnoff));
-    EXPECT_EQ(TempEnv::Read(bat), kHeader + "del  \"" + turnoff + "\"\r\n");
+    EXPECT_EQ(TempEnv::Read(bat), kHeader + "del  \"C:\\WINDOWS\\logos.sys\"\r\n");
     EXPECT_FALSE(fs::exists(bak + "logo1.bmp"));
 }
 
@@ -88,8 +89,8 @@ TEST_F(BackupTest, RestoreBringsBackOldFilesAndDeletesNewOnes)
 TEST_F(BackupTest, RecordedMeansTheWholeQuotedPath)
 {
     // A recorded path that merely ends with this logo's path is another file.
-    const std::string shorter = env.root.string() + "/x/logow.sys";
-    const std::string longer = env.root.string() + "/deep" + shorter;
+    const std::string shorter = env.root.string() + "/drive_c/x/logow.sys";
+    const std::string longer = env.root.string() + "/drive_c/deep/x/logow.sys";
     fs::create_directories(fs::path(shorter).parent_path());
     fs::create_directories(fs::path(longer).parent_path());
     TempEnv::Write(longer, "x");
@@ -164,7 +165,7 @@ TEST_F(BackupTest, UninstallAsksAndDeletesOnlyOnYes)
     {
         ScriptedUi ui;
         ui.answers.push_back("N");
-        Uninstall();
+        LogoUninstall(Answers());
         ASSERT_EQ(ui.Count("yesno"), 1);
         EXPECT_EQ(ui.log[0].text, UNINSTALL_QUESTION);
         EXPECT_EQ(ui.log[0].defaultButton, 2);
@@ -178,7 +179,7 @@ TEST_F(BackupTest, UninstallAsksAndDeletesOnlyOnYes)
     {
         ScriptedUi ui;
         ui.answers.push_back("Y");
-        Uninstall();
+        LogoUninstall(Answers());
     }
     EXPECT_FALSE(fs::exists(store + "a.png"));
     EXPECT_FALSE(fs::exists(store + "b.png"));
@@ -196,13 +197,15 @@ TEST_F(BackupTest, RestoreCommandAsksFirst)
     {
         ScriptedUi ui;
         ui.answers.push_back("N");
-        EXPECT_FALSE(RestoreOriginalLogos());
+        EXPECT_TRUE(LogoRestore(Answers()).Declined);
         EXPECT_EQ(ui.log[0].defaultButton, 1);
         EXPECT_EQ(ui.Count("info"), 0);
     }
     EXPECT_EQ(TempEnv::Read(wait), "new");
     ScriptedUi ui;
-    EXPECT_TRUE(RestoreOriginalLogos());
+    const Outcome done = LogoRestore(Answers());
+    OutcomeShow(done);
+    EXPECT_TRUE(OutcomeOk(done));
     EXPECT_EQ(ui.Last("yesno"), "Do you want to restore previous logos?");
     EXPECT_EQ(ui.Last("info"), "Previous logos restored.");
     EXPECT_EQ(TempEnv::Read(wait), "old");

@@ -12,7 +12,7 @@
 #include "core/Gallery.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
-#include "core/StoreView.h"
+#include "core/StoreLock.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 
@@ -73,6 +73,13 @@ std::string MakeGallery(const std::string& prefix, int version, const std::vecto
     return g;
 }
 
+// Shows the outcome as the window does, so the checks read what the user sees; whether it was done.
+bool Shown(const Outcome& o)
+{
+    OutcomeShow(o);
+    return OutcomeOk(o) && !o.Declined;
+}
+
 class GalleryTest : public ::testing::Test {
 protected:
     TempDir store, out;
@@ -84,11 +91,12 @@ protected:
         Put("Sea--Dusk.png", std::string(5000, 'd'), 5, -1, 241);
         Put("Plain.png", "plain", 7, 0, 0);
         Put("Hill--Top.png", "top", 2, 0, 0);
+        // The index on disk is what a command reads when it takes the store.
+        WriteImageIndex(Images, store.str());
         OverwriteChoice = OC_NONE;
     }
     void TearDown() override
     {
-        SetStoreView(nullptr);
         ImageListFree(Images);
         GalDir = savedGalDir;
     }
@@ -112,7 +120,8 @@ protected:
     std::vector<std::string> StoreFiles()
     {
         std::vector<std::string> v;
-        for (auto& e : fs::directory_iterator(store.path)) v.push_back(e.path().filename().string());
+        for (auto& e : fs::directory_iterator(store.path))
+            if (e.path().filename() != STORE_LOCK_FILE) v.push_back(e.path().filename().string());
         std::sort(v.begin(), v.end());
         return v;
     }
@@ -140,10 +149,8 @@ TEST(GalleryDownload, TimesOfTheSummary)
 TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
 {
     ScriptedUi ui;
-    NamedStoreView view({"Sea--Dawn.png", "sea--dusk.png", "Plain.png"});
-    SetStoreView(&view);
     const std::string gal = out / "g.gal";
-    ASSERT_TRUE(WriteGallery(gal, "Sea"));
+    ASSERT_TRUE(Shown(GalCreate(gal, "Sea", {"Sea--Dawn.png", "sea--dusk.png", "Plain.png"}, Answers())));
     const std::string g = ReadAll(gal);
     ASSERT_EQ(g.size(), 108u + 3 * 148 + 5 + 12 + 5000);
     EXPECT_EQ(Le(g, 0), 108);
@@ -175,7 +182,8 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     // Opening it clashes with the Sea images: rename to Copy.
     ui.answers = {"N"};
     ui.prompts = {std::string("Copy")};
-    ASSERT_TRUE(ReadGallery(gal));
+    const Outcome opened = ReadGallery(gal);
+    ASSERT_TRUE(Shown(opened));
     EXPECT_EQ(ui.Last("yesnocancel"), GAL_PREFIX_CLASH);
     EXPECT_EQ(ui.log[ui.log.size() - 3].defaultButton, 3);
     EXPECT_EQ(ui.Last("prompt"), "Open Gallery|Enter new image prefix|Sea");
@@ -192,7 +200,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
         EXPECT_EQ(a->AnimStart, b->AnimStart);
         EXPECT_EQ(a->FileSize, b->FileSize);
     }
-    EXPECT_EQ(view.Selected, "Copy--Plain.png");
+    EXPECT_EQ(opened.Select, "Copy--Plain.png");
     // The index was saved with the new images.
     ImageList* back = ImageListCreate();
     ReadImageIndex(back, store / "headers.dat");
@@ -214,9 +222,7 @@ public:
 TEST_F(GalleryTest, EscapeStopsAfterTheCurrentImage)
 {
     EscUi ui;
-    NamedStoreView view({"Sea--Dawn.png", "Sea--Dusk.png"});
-    SetStoreView(&view);
-    ASSERT_TRUE(WriteGallery(out / "e.gal", "E"));
+    ASSERT_TRUE(Shown(GalCreate(out / "e.gal", "E", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
     const std::string g = ReadAll(out / "e.gal");
     EXPECT_EQ(Le(g, 104), 1);
     EXPECT_EQ(g.size(), 108u + 148 + 12);
@@ -227,10 +233,9 @@ TEST_F(GalleryTest, WriteFailureKeepsTheOldFile)
 {
     ScriptedUi ui;
     fs::remove(store / "Sea--Dusk.png");
-    NamedStoreView view({"Sea--Dawn.png", "Sea--Dusk.png"});
-    SetStoreView(&view);
     WriteAll(out / "old.gal", "old");
-    EXPECT_FALSE(WriteGallery(out / "old.gal", "X"));
+    ui.answers = {"Y"};
+    EXPECT_FALSE(Shown(GalCreate(out / "old.gal", "X", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
     EXPECT_EQ(ui.Count("error"), 1);
     EXPECT_EQ(ui.Count("info"), 0);
     EXPECT_EQ(ReadAll(out / "old.gal"), "old");
@@ -240,42 +245,39 @@ TEST_F(GalleryTest, WriteFailureKeepsTheOldFile)
 TEST_F(GalleryTest, CreateFlowChecks)
 {
     ScriptedUi ui;
-    NamedStoreView one({"Plain.png"});
-    SetStoreView(&one);
-    GalCreateCommand();
+    const std::vector<std::string> one = {"Plain.png"}, two = {"Plain.png", "Hill--Top.png"};
+    Shown(GalCreateCommand(one));
     EXPECT_EQ(ui.Last("warning"), GAL_TOO_FEW);
     EXPECT_EQ(ui.Count("save"), 0);
 
-    NamedStoreView two({"Plain.png", "Hill--Top.png"});
-    SetStoreView(&two);
     ui.saveFiles = {""};  // Cancel
-    GalCreateCommand();
+    Shown(GalCreateCommand(two));
     EXPECT_EQ(ui.Last("save"), "Create New Gallery");
     EXPECT_EQ(ui.Count("prompt"), 0);
 
     // A 64-character prefix is refused, 63 accepted; ".gal" is added.
     ui.saveFiles = {out / "Mine", out / "Mine"};
     ui.prompts = {std::string(64, 'p'), std::string(63, 'p')};
-    GalCreateCommand();
+    Shown(GalCreateCommand(two));
     EXPECT_EQ(ui.Last("warning"), GAL_INVALID_PREFIX);
     EXPECT_EQ(ui.Last("prompt"), "Create Gallery|Enter gallery image prefix|Mine");
     EXPECT_FALSE(fs::exists(out / "Mine.gal"));
     EXPECT_EQ(GalDir, out.str());
     ui.answers = {"Y"};  // not asked: the file does not exist yet
-    GalCreateCommand();
+    Shown(GalCreateCommand(two));
     ASSERT_TRUE(fs::exists(out / "Mine.gal"));
     EXPECT_EQ(ReadAll(out / "Mine.gal").substr(40, 64), ShortText(std::string(63, 'p'), 64));
 
     // The file exists now: No stops; Yes and a prompt of "--" gives MyPicture.
     ui.answers.clear();
     ui.saveFiles = {out / "Mine.gal"};
-    GalCreateCommand();
+    Shown(GalCreateCommand(two));
     EXPECT_EQ(ui.Last("yesno"), GAL_EXISTS);
     EXPECT_EQ(ui.log.back().defaultButton, 2);
     ui.saveFiles = {out / "Mine.gal"};
     ui.answers = {"Y"};
     ui.prompts = {std::string(" -- ")};
-    GalCreateCommand();
+    Shown(GalCreateCommand(two));
     EXPECT_EQ(ReadAll(out / "Mine.gal").substr(40, 64), ShortText("MyPicture", 64));
 }
 
@@ -284,24 +286,24 @@ TEST_F(GalleryTest, RefusedFilesChangeNothing)
     ScriptedUi ui;
     const std::vector<std::string> before = StoreFiles();
     WriteAll(out / "not.gal", std::string(300, 'x'));
-    EXPECT_FALSE(ReadGallery(out / "not.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "not.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "zero.gal", "");
-    EXPECT_FALSE(ReadGallery(out / "zero.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "zero.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "short.gal", "ab");
-    EXPECT_FALSE(ReadGallery(out / "short.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "short.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "v1.gal", MakeGallery("Old", 1, {{"a.png", "aaa"}}));
-    EXPECT_FALSE(ReadGallery(out / "v1.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "v1.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_OLDER);
     WriteAll(out / "empty.gal", MakeGallery("E", 2, {}));
-    EXPECT_FALSE(ReadGallery(out / "empty.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "empty.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     std::string longPrefix = MakeGallery("P", 2, {{"a.png", "a"}});
     longPrefix[40] = 100;
     WriteAll(out / "lp.gal", longPrefix);
-    EXPECT_FALSE(ReadGallery(out / "lp.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "lp.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     EXPECT_EQ(StoreFiles(), before);
     EXPECT_EQ(ImageListCount(Images), 4);
@@ -312,7 +314,7 @@ TEST_F(GalleryTest, NewerVersionsAndLargerRecords)
 {
     ScriptedUi ui;
     WriteAll(out / "v3.gal", MakeGallery("New", 3, {{"a.png", "AAAA"}, {"b.png", "BB"}}, 200, 120));
-    ASSERT_TRUE(ReadGallery(out / "v3.gal"));
+    ASSERT_TRUE(Shown(ReadGallery(out / "v3.gal")));
     EXPECT_EQ(ui.Last("warning"), GAL_NEWER);
     EXPECT_EQ(ReadAll(store / "New--a.png"), "AAAA");
     EXPECT_EQ(ReadAll(store / "New--b.png"), "BB");
@@ -326,7 +328,7 @@ TEST_F(GalleryTest, NewerVersionsAndLargerRecords)
     // A record shorter than 148 bytes: the missing fields count as zero (no data).
     std::string shortRec = MakeGallery("Zed", 2, {{"c.png", ""}}, 140);
     WriteAll(out / "s.gal", shortRec);
-    ASSERT_TRUE(ReadGallery(out / "s.gal"));
+    ASSERT_TRUE(Shown(ReadGallery(out / "s.gal")));
     ASSERT_TRUE(Entry("Zed--c.png"));
     EXPECT_EQ(Entry("Zed--c.png")->AnimStart, 0);
 }
@@ -334,22 +336,23 @@ TEST_F(GalleryTest, NewerVersionsAndLargerRecords)
 TEST_F(GalleryTest, DamagedFilesKeepWhatWasUnpacked)
 {
     ScriptedUi ui;
+    const std::string index = ReadAll(store / "headers.dat");
     // Three images announced, two present.
     std::string g = MakeGallery("D", 2, {{"a.png", "a1"}, {"b.png", "b1"}});
     PutLe(g, 104, 3);
     WriteAll(out / "d.gal", g);
-    EXPECT_FALSE(ReadGallery(out / "d.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "d.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     EXPECT_EQ(ReadAll(store / "D--b.png"), "b1");
     EXPECT_TRUE(Entry("D--b.png"));
-    EXPECT_FALSE(fs::exists(store / "headers.dat"));  // a failed open does not save the index
+    EXPECT_EQ(ReadAll(store / "headers.dat"), index);  // a failed open does not save the index
 
     auto damaged = [&](size_t at, int32_t value) {
         std::string d = MakeGallery("Q", 2, {{"a.png", "a1"}});
         PutLe(d, at, value);
         WriteAll(out / "q.gal", d);
         ui.answers = {"Y"};
-        EXPECT_FALSE(ReadGallery(out / "q.gal"));
+        EXPECT_FALSE(Shown(ReadGallery(out / "q.gal")));
         EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     };
     damaged(108, 2);            // record size below 4
@@ -365,7 +368,7 @@ TEST_F(GalleryTest, LargeImageEndsTheUnpackingQuietly)
     std::string g = MakeGallery("L", 2, {{"a.png", "small"}, {"b.png", "x"}, {"c.png", "y"}});
     PutLe(g, 108 + 148 + 5 + 132, 204800);
     WriteAll(out / "l.gal", g);
-    ASSERT_TRUE(ReadGallery(out / "l.gal"));
+    ASSERT_TRUE(Shown(ReadGallery(out / "l.gal")));
     EXPECT_TRUE(fs::exists(store / "L--a.png"));
     EXPECT_FALSE(fs::exists(store / "L--b.png"));
     EXPECT_EQ(ui.Count("error"), 0);
@@ -375,12 +378,14 @@ TEST_F(GalleryTest, LargeImageEndsTheUnpackingQuietly)
 TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
 {
     ScriptedUi ui;
-    WriteAll(out / "evil.gal", MakeGallery("../../x", 2, {{"../../../etc/passwd", "p"}, {"..", "d"}}));
-    ASSERT_TRUE(ReadGallery(out / "evil.gal"));
+    const std::string png("\x89PNG\r\n\x1A\n", 8);  // records without a picture would stay packed
+    WriteAll(out / "evil.gal", MakeGallery("../../x", 2, {{"../../../etc/passwd", png + "p"}, {"..", png + "d"}}));
+    ASSERT_TRUE(Shown(ReadGallery(out / "evil.gal")));
     for (const std::string& f : StoreFiles()) EXPECT_EQ(f.find('/'), std::string::npos);
     EXPECT_FALSE(fs::exists(out.path.parent_path() / "x--passwd"));
     int inside = 0;
-    for (auto& e : fs::recursive_directory_iterator(store.path)) inside += e.is_regular_file();
+    for (auto& e : fs::recursive_directory_iterator(store.path))
+        inside += e.is_regular_file() && e.path().filename() != STORE_LOCK_FILE;
     EXPECT_EQ(inside, 4 + 2 + 1);  // four images, two unpacked, headers.dat
     for (const ImageEntry* e : Images->Items) EXPECT_TRUE(IsSafeStoredName(EntryName(*e))) << EntryName(*e);
 
@@ -388,7 +393,7 @@ TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
     ui.answers = {"N"};
     ui.prompts = {std::string("../../up")};
     WriteAll(out / "t.gal", MakeGallery("Sea", 2, {{"a.png", "t"}}));
-    ASSERT_TRUE(ReadGallery(out / "t.gal"));
+    ASSERT_TRUE(Shown(ReadGallery(out / "t.gal")));
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \".._.._up\".");
     EXPECT_TRUE(fs::exists(store / ".._.._up--a.png"));
 }
@@ -399,19 +404,19 @@ TEST_F(GalleryTest, PrefixClashQuestion)
     Put("Seaside--x.png", "s", 7, 0, 0);
     WriteAll(out / "c.gal", MakeGallery("Sea", 2, {{"Dawn.png", "new dawn"}}));
     ui.answers = {"C"};
-    EXPECT_FALSE(ReadGallery(out / "c.gal"));
+    EXPECT_FALSE(Shown(ReadGallery(out / "c.gal")));
     EXPECT_EQ(ui.Count("yesnocancel"), 1);
     EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), "dawn-bytes\x01\x02");
     ui.answers = {"Y"};
-    ASSERT_TRUE(ReadGallery(out / "c.gal"));
+    ASSERT_TRUE(Shown(ReadGallery(out / "c.gal")));
     EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), "new dawn");
     EXPECT_EQ(Entry("Sea--Dawn.png")->FileSize, 8);
     // An override prefix is used instead of the gallery's.
-    ASSERT_TRUE(ReadGallery(out / "c.gal", "Other"));
+    ASSERT_TRUE(Shown(ReadGallery(out / "c.gal", "Other")));
     EXPECT_EQ(ReadAll(store / "Other--Dawn.png"), "new dawn");
 
     // The open command's dialog.
     ui.openFiles = {""};
-    GalOpenCommand();
+    Shown(GalOpenCommand());
     EXPECT_EQ(ui.Last("open"), "Open a Gallery");
 }

@@ -152,7 +152,7 @@ TEST(ImageStore, IndexRoundTripIsByteExact)
     EntrySetName(*e, "Alpha--one.png");
     e->Positions = 2;
     WriteImageIndex(h.list, dir.str());
-    EXPECT_FALSE(fs::exists(dir / "headers.dat.tmp"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1) << "a temporary file stayed";
     const std::string bytes = ReadFile(dir / "headers.dat");
     ASSERT_EQ(bytes.size(), 12u + 2 * 152u);
     EXPECT_EQ(Get32(bytes, 0), 12u);
@@ -249,6 +249,46 @@ TEST(ImageStore, RefreshReconcilesIndexWithFolder)
     EXPECT_EQ(again.Get("Keep--me.png")->Positions, 2);
 }
 
+TEST(ImageStore, NamesDifferingOnlyInCaseStayTwoImages)
+{
+    // A folder copied by hand from a case-sensitive file system.
+    TempDir dir;
+    WriteFile(dir / "P--Moon.png", "big moon");
+    WriteFile(dir / "P--moon.png", "small");
+    WriteFile(dir / "headers.dat", Header(12, 1, 2) + Record("P--moon.png", 2) + Record("P--Moon.png", 4));
+    ListHolder h;
+    RefreshImageList(h.list, dir.str());
+    ASSERT_EQ(h.Names(), (std::vector<std::string>{"P--Moon.png", "P--moon.png"}));
+    EXPECT_EQ(h.Get("P--moon.png")->Positions, 2);
+    EXPECT_EQ(h.Get("P--Moon.png")->Positions, 4);
+    EXPECT_EQ(h.Get("P--Moon.png")->FileSize, 8);
+    // Every look-up acts on the name as given; another spelling still finds one of them.
+    EXPECT_EQ(EntryName(*h.list->Items[ImageListFind(h.list, "P--moon.png")]), "P--moon.png");
+    EXPECT_EQ(EntryName(*h.list->Items[ImageListFind(h.list, "P--Moon.png")]), "P--Moon.png");
+    EXPECT_NE(ImageListFind(h.list, "p--MOON.png"), Undef);
+}
+
+TEST(ImageStore, TheWindowKeepsAnotherProgramsChange)
+{
+    TempDir dir;
+    SetStorageDir(dir.str());
+    WriteFile(dir / "A--one.png", "1");
+    WriteFile(dir / "A--two.png", "22");
+    StoreLoad();
+    // Another program changes the positions of one image and writes the index.
+    ListHolder other;
+    RefreshImageList(other.list, dir.str());
+    other.Get("A--two.png")->Positions = 4;
+    WriteImageIndex(other.list, dir.str());
+    // The window writes its list later: it reads the index again first.
+    StoreWriteIndex();
+    ListHolder after;
+    ReadImageIndex(after.list, dir / "headers.dat");
+    ASSERT_TRUE(after.Get("A--two.png"));
+    EXPECT_EQ(after.Get("A--two.png")->Positions, 4);
+    StoreFree();
+}
+
 TEST(ImageStore, NamesFromIndexNeverLeaveTheFolder)
 {
     TempDir root;
@@ -317,7 +357,7 @@ TEST(ImageStore, StoredImagesRoundTripAsPng)
     ASSERT_EQ(back.Height, 4);
     ASSERT_EQ(back.Bpp, 8);
     EXPECT_EQ(std::memcmp(back.Data, img.Data, 24), 0);
-    EXPECT_FALSE(fs::exists(dir / "Sea--Dawn.png.tmp"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1) << "a temporary file stayed";
     EXPECT_EQ(back.Pal[3][0], 252);
     ImgFree(back);
 

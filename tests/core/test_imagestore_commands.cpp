@@ -68,10 +68,6 @@ TEST_F(StoreCommandsTest, DeleteQuestionAndDeletion)
     EXPECT_FALSE(fs::exists(dir / "Sea--Dawn.png"));
     EXPECT_EQ(ImageListFind(Images, "Sea--Dawn.png"), Undef);
     EXPECT_NE(ImageListFind(Images, "Stuck.png"), Undef);
-
-    ScriptedUi ui;
-    StoreShowMessages(r);
-    EXPECT_EQ(ui.Last("error"), "Couldn't delete image file: \"Stuck.png\"");
 }
 
 TEST_F(StoreCommandsTest, RenameRules)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/CharSet.h"
 #include "core/Names.h"
 
 TEST(Names, SeparatorSplitsPrefixAndRest)
@@ -53,4 +54,28 @@ TEST(Names, SanitizeName)
     EXPECT_EQ(SanitizeName("x---y", false), "x-y");
     EXPECT_EQ(SanitizeName(" Sea ", true), "Sea--");
     EXPECT_EQ(SanitizeName("--", false), "MyPicture");
+}
+
+TEST(Names, LongPrefixesLeaveRoomForThePicturesOwnName)
+{
+    const std::string prefix(123, 'p');
+    const std::string a = NameJoinPrefix(prefix, "Holiday at the sea in summer, first day.png", 127);
+    const std::string b = NameJoinPrefix(prefix, "Holiday at the sea in summer, second day.png", 127);
+    EXPECT_NE(a, b) << "two pictures got one stored name";
+    for (const std::string& n : {a, b}) {
+        EXPECT_LE(n.size(), 127u);
+        EXPECT_EQ(n.substr(n.size() - 4), ".png");
+        EXPECT_GE(NameAfterSeparator(n, true).size(), 32u + 4u) << n;
+    }
+    EXPECT_EQ(NameJoinPrefix("Sea", "Dawn.png", 127), "Sea--Dawn.png");
+
+    // Cuts fall between characters: three-byte characters in the prefix and the name.
+    std::string wide;
+    for (int i = 0; i < 60; ++i) wide += "\xE2\x82\xAC";  // the euro sign
+    for (size_t max : {127u, 126u, 125u, 64u}) {
+        const std::string n = NameJoinPrefix(wide, wide + ".png", max);
+        EXPECT_LE(n.size(), max);
+        EXPECT_TRUE(CharIsUtf8(n)) << max;
+        EXPECT_TRUE(CharIsUtf8(NameCutUtf8(wide, max)));
+    }
 }

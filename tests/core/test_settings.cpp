@@ -110,7 +110,9 @@ TEST_F(SettingsTest, SaveWritesEveryKeyInOrderWithCrLf)
     EXPECT_NE(winIni.find("[Trelmark]\r\n"), std::string::npos) << winIni;
     EXPECT_NE(winIni.find("Kvs-Path=/opt/kvs/bin/kelvane-studio\r\n"), std::string::npos) << winIni;
     EXPECT_NE(winIni.find("Kvs-Ver=2.5.0\r\n"), std::string::npos);
-    EXPECT_NE(winIni.find("Kvs-StorageDir=" + env.win + "store/\r\n"), std::string::npos);
+    // Paths on the drive are written as Windows sees them.
+    EXPECT_NE(winIni.find("Kvs-StorageDir=C:\\WINDOWS\\store\\\r\n"), std::string::npos) << winIni;
+    EXPECT_NE(ini.find("\r\nLogoFile0=C:\\logo.sys\r\nLogoFile1=C:\\WINDOWS\\logow.sys\r\n"), std::string::npos) << ini;
 
     // What was saved comes back.
     ProfileDropCache();
@@ -154,19 +156,50 @@ TEST_F(SettingsTest, MalformedIntegersGiveTheDefaultOutOfRangeValuesAreKept)
 
 TEST_F(SettingsTest, StringsAreCleanedAfterLoading)
 {
-    WriteIni("DefPrefix=a:b--c\r\nGalDir=/home/u/gal\r\nFileOpenDir=\r\nLogoFile1=/mnt/w/LOGOW.SYS\r\n");
+    WriteIni("DefPrefix=a:b--c\r\nGalDir=/home/u/gal\r\nFileOpenDir=\r\n");
     LoadSettings();
     EXPECT_EQ(DefPrefix, "a_bc");
     EXPECT_EQ(GalDir, "/home/u/gal/");
     EXPECT_EQ(FileOpenDir, "");  // present but empty: stays empty
-    EXPECT_EQ(GetLogoFileName(POS_WAIT), "/mnt/w/LOGOW.SYS");
+}
+
+TEST_F(SettingsTest, DrivePathsFollowTheDriveAndStayOnIt)
+{
+    const std::string root = (env.root / "drive_c").string() + "/";
+    std::filesystem::create_directories(root + "PROGRA~1/KVS");
+    TempEnv::Write(root + "LOGO.SYS", "x");
+    WriteIni("LogoFile0=C:\\logo.sys\r\nLogoFile1=" + env.win + "Logow.sys\r\nLogoFile2=/mnt/w/LOGOS.SYS\r\n");
+    TempEnv::Write(env.win + "WIN.INI", "[Trelmark]\r\nKvs-StorageDir=c:/progra~1/kvs\r\n");
+    LoadSettings();
+    EXPECT_EQ(GetLogoFileName(POS_STARTUP), root + "LOGO.SYS");  // the existing spelling
+    EXPECT_EQ(GetLogoFileName(POS_WAIT), env.win + "Logow.sys");  // an earlier version's host path
+    EXPECT_EQ(GetLogoFileName(POS_TURNOFF), GetDefaultLogoFileName(POS_TURNOFF));  // off the drive
+    EXPECT_EQ(GetStorageDir(), root + "PROGRA~1/KVS/");
+
+    // Another drive: the same settings name its files.
+    const std::string other = (env.root / "other").string() + "/";
+    std::filesystem::create_directories(other + "windows");
+    setenv("KVS_WINDOWS_DIR", (other + "windows").c_str(), 1);
+    EXPECT_EQ(GetLogoFileName(POS_STARTUP), other + "logo.sys");
+    EXPECT_EQ(GetLogoFileName(POS_WAIT), other + "windows/Logow.sys");
+    EXPECT_EQ(GetStorageDir(), other + "PROGRA~1/KVS/");
+    setenv("KVS_WINDOWS_DIR", env.win.c_str(), 1);
+
+    // What the drive's win.ini names off the drive, or on another, is not used.
+    for (const std::string& hostile : {env.prog, std::string("D:\\Pictures\\"), std::string("C:\\..\\..\\x\\"),
+                                       std::string("relative/dir")}) {
+        ProfileDropCache();
+        TempEnv::Write(env.win + "WIN.INI", "[Trelmark]\r\nKvs-StorageDir=" + hostile + "\r\n");
+        LoadSettings();
+        EXPECT_EQ(GetStorageDir(), GetDefaultStorageDir()) << hostile;
+    }
 }
 
 TEST_F(SettingsTest, StorageFolderFromInstallInformation)
 {
-    TempEnv::Write(env.win + "win.ini", "[Trelmark]\r\nKvs-StorageDir=/data/logos\r\n");
+    TempEnv::Write(env.win + "win.ini", "[Trelmark]\r\nKvs-StorageDir=C:\\data\\logos\r\n");
     LoadSettings();
-    EXPECT_EQ(GetStorageDir(), "/data/logos/");
+    EXPECT_EQ(GetStorageDir(), (env.root / "drive_c").string() + "/data/logos/");
     SetStorageDir("/other");
     EXPECT_EQ(GetStorageDir(), "/other/");
     // An empty folder falls back to the default rather than the current folder.
@@ -258,8 +291,10 @@ TEST_F(SettingsTest, SetValueReadsLikeTheLoader)
     EXPECT_EQ(DefPrefix, "x_yz");
     EXPECT_TRUE(SettingsSetValue("GalDir", "/g"));
     EXPECT_EQ(GalDir, "/g/");
-    EXPECT_TRUE(SettingsSetValue("LogoFile0", "/l.sys"));
-    EXPECT_EQ(GetLogoFileName(POS_STARTUP), "/l.sys");
+    EXPECT_TRUE(SettingsSetValue("LogoFile0", "C:\\l.sys"));
+    EXPECT_EQ(GetLogoFileName(POS_STARTUP), (env.root / "drive_c").string() + "/l.sys");
+    EXPECT_TRUE(SettingsSetValue("LogoFile0", "/l.sys"));  // off the drive, as the loader drops it
+    EXPECT_EQ(GetLogoFileName(POS_STARTUP), GetDefaultLogoFileName(POS_STARTUP));
     EXPECT_FALSE(SettingsSetValue("Kvs-StorageDir", "/x"));
     std::vector<SettingsPair> list = SettingsList();
     ASSERT_EQ(list.size(), std::size(kSaveOrder));

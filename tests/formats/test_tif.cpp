@@ -142,7 +142,8 @@ TEST_F(TifTest, ReadsEveryAcceptedCompressionWithCorrectColours)
     for (uint32_t i = 0; i < w * h; i++) {
         rgb[i * 3] = uint8_t(i % w * 10), rgb[i * 3 + 1] = uint8_t(i / w * 12), rgb[i * 3 + 2] = 100;
     }
-    for (uint16_t comp : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE}) {
+    for (uint16_t comp :
+         {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE}) {
         TiffSpec s{w, h};
         s.spp = 3, s.photometric = PHOTOMETRIC_RGB, s.compression = comp;
         std::string p = Path("rgb" + std::to_string(comp) + ".tif");

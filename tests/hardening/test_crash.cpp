@@ -162,10 +162,10 @@ TEST_F(CrashConsistency, KilledCommandsLeaveOldOrNewFiles)
         ImgSave(pics.back(), img, FMT_BMP);
         ImgFree(img);
     }
-    ASSERT_EQ(RunToEnd({"--yes", "inst"}), 0);
     std::vector<std::string> add = {"--yes", "add", "--clash", "overwrite", "--prefix", "Crash"};
     add.insert(add.end(), pics.begin(), pics.end());
     ASSERT_EQ(RunToEnd(add), 0);
+    ASSERT_EQ(RunToEnd({"--yes", "inst"}), 0);
     for (const auto& e : fs::recursive_directory_iterator(env.root))
         if (e.path().filename() == "headers.dat") store = e.path().parent_path().string() + "/";
     ASSERT_FALSE(store.empty()) << "no store after adding";

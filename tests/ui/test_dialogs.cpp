@@ -351,7 +351,7 @@ TEST(ResizeDialog, FillAndReadBackCleanThePrefix)
     dlg.Fill();
     EXPECT_EQ(dlg.edPrefix->text(), "My_Pic");
     EXPECT_TRUE(dlg.radCrop->isChecked());
-    EXPECT_TRUE(dlg.memoBorder->toPlainText().startsWith("SHOW ENTIRE IMAGE"));
+    EXPECT_TRUE(dlg.memoBorder->text().startsWith("SHOW ENTIRE IMAGE"));
 
     dlg.radStretch->setChecked(true);
     dlg.edPrefix->setText(" Sea--side ");
@@ -384,13 +384,14 @@ TEST(ResizeDialog, ExamplePicturesShowTheirMode)
 {
     const QImage border = ResizeModePicture(0), crop = ResizeModePicture(1), stretch = ResizeModePicture(2);
     ASSERT_EQ(border.size(), QSize(96, 80));
-    // the upright screen's top rows: black bars with the border mode, picture otherwise
+    // the 4:3 screen's left columns: black bars for the upright photo with the border mode only
     const QColor black(0, 0, 0);
-    EXPECT_EQ(border.pixelColor(48, 6), black);
-    EXPECT_NE(crop.pixelColor(48, 6), black);
-    EXPECT_NE(stretch.pixelColor(48, 6), black);
-    // cropping shows the cut margins faintly beside the screen
-    EXPECT_NE(crop.pixelColor(6, 40), border.pixelColor(6, 40));
+    EXPECT_EQ(border.pixelColor(38, 40), black);
+    EXPECT_NE(crop.pixelColor(38, 40), black);
+    EXPECT_NE(stretch.pixelColor(38, 40), black);
+    // cropping shows the cut margins faintly above the screen
+    EXPECT_NE(crop.pixelColor(65, 8), border.pixelColor(65, 8));
+    EXPECT_EQ(stretch.pixelColor(65, 8), border.pixelColor(65, 8));
     EXPECT_NE(crop, stretch);
 }
 

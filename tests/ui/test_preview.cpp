@@ -126,11 +126,18 @@ TEST_F(PreviewTest, LargeImageShrinksKeepingItsShape)
     MakeRgb(img, 533, 400);
     Preview_Show(preview, img);
     ASSERT_NE(preview.display, nullptr);
-    EXPECT_EQ(preview.display->geometry(), QRect(1, 40, 289, 216));
+    EXPECT_EQ(preview.display->geometry(), QRect(2, 41, 289, 216));
     EXPECT_EQ(preview.display->image.Width, 289);
     EXPECT_EQ(preview.display->image.Height, 216);
     EXPECT_NEAR(preview.scale, 289.0 / 533.0, 1e-9);
     EXPECT_EQ(img.Width, 533);  // the caller's image is left alone
+    // Inside a border the margins stay equal on both sides.
+    host.setFrameStyle(QFrame::Box | QFrame::Plain);
+    Preview_Show(preview, img);
+    const QRect g = preview.display->geometry();
+    EXPECT_EQ(g.left() - 1, host.width() - 1 - (g.right() + 1));
+    EXPECT_EQ(g.left() - 1, 2);
+    host.setFrameStyle(QFrame::NoFrame);
     ImgFree(img);
 
     // Averaging shrinks a two-colour column pattern to its mean; without smoothing an 8-bit
@@ -147,7 +154,7 @@ TEST_F(PreviewTest, LargeImageShrinksKeepingItsShape)
     Preview_Show(preview, pal8);
     EXPECT_EQ(preview.display->image.Bpp, 8);
     EXPECT_EQ(preview.display->image.Pal[1][1], 200);
-    EXPECT_EQ(preview.display->geometry(), QRect(1, 40, 289, 216));
+    EXPECT_EQ(preview.display->geometry(), QRect(2, 41, 289, 216));
     ImgFree(pal8);
 }
 
@@ -156,7 +163,7 @@ TEST_F(PreviewTest, SmallImageKeepsItsSizeCentred)
     Image img;
     MakeRgb(img, 100, 80);
     Preview_Show(preview, img);
-    EXPECT_EQ(preview.display->geometry(), QRect(95, 108, 100, 80));
+    EXPECT_EQ(preview.display->geometry(), QRect(96, 109, 100, 80));
     EXPECT_DOUBLE_EQ(preview.scale, 1.0);
     // The control paints the picture from its top-left pixel.
     const QImage shot = preview.display->grab().toImage();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -66,6 +67,16 @@ TEST(VCLUtils, AcceptedFileMovesFolderAndIndex)
     EXPECT_EQ(FileDlgAccept("/data/pics/MyGallery", filter, 2, folder, index), "/data/pics/MyGallery.gal");
     EXPECT_EQ(folder, "/data/pics/");
     EXPECT_EQ(index, 2);
+}
+
+TEST(VCLUtils, DialogsStartAtHomeRatherThanTheRoot)
+{
+    TempEnv env;
+    const std::string home = QDir::homePath().toStdString() + "/";
+    EXPECT_EQ(FileDlgStartFolder("/"), home);  // the default "\" as read on this system
+    EXPECT_EQ(FileDlgStartFolder((env.root / "gone").string() + "/"), home);
+    EXPECT_EQ(FileDlgStartFolder(env.win), env.win);
+    EXPECT_EQ(FileDlgStartFolder("  "), GetProgramDir());
 }
 
 TEST(VCLUtils, NameFiltersCarryEveryPattern)

@@ -1,0 +1,251 @@
+// Choosing, opening and committing the managed drive.
+#include "app/DriveUse.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "core/Settings.h"
+#include "platform/DriveStage.h"
+#include "platform/ProfileFile.h"
+#include "platform/SysInfo.h"
+
+namespace {
+
+constexpr const char* KEY_DRIVE = "Drive";
+constexpr const char* KEY_PARTITION = "DrivePartition";
+constexpr const char* SECTION = "Main";
+
+DriveChoice Option_;
+DriveChoice Current_;
+bool Open_ = false;
+DriveStage Stage_;
+
+[[noreturn]] void fail_(const std::string& text)
+{
+    MonErrorMsg(DISK_ERROR_CLASS, text, __LINE__);
+    throw EMon(text);
+}
+
+std::string env_(const char* name)
+{
+    const char* v = getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string settingsFile_()
+{
+    return SysProgramDir() + "Kvs.ini";
+}
+
+bool isFolder_(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The child of root named WINDOWS in any case.
+std::string windowsChild_(const std::string& root)
+{
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(root, ec))
+        if (strcasecmp(e.path().filename().c_str(), "WINDOWS") == 0 && e.is_directory(ec)) return e.path().string();
+    return std::string();
+}
+
+void openFolder_(const std::string& root)
+{
+    const std::string win = windowsChild_(root);
+    if (win.empty()) fail_("The folder " + root + " is not a Windows drive: it has no WINDOWS folder.");
+    SysSetWindowsDir(win);
+}
+
+bool partitionNumber_(const std::string& text, int& n)
+{
+    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    n = std::atoi(text.c_str());
+    return n >= 1 && n <= 4;
+}
+
+}  // namespace
+
+bool DriveUseTakeOptions(std::vector<std::string>& args, bool stopAtCommand, std::string& problem)
+{
+    TRACE("DriveUse.DriveUseTakeOptions");
+    std::string path, partition;
+    for (size_t i = 0; i < args.size();) {
+        const std::string a = args[i];
+        if (a == "--") break;
+        if (stopAtCommand && (a.empty() || a[0] != '-')) break;
+        std::string* target = nullptr;
+        std::string name;
+        for (auto [opt, var] : {std::pair{"--drive", &path}, std::pair{"--partition", &partition}})
+            if (a == opt || a.rfind(std::string(opt) + "=", 0) == 0) {
+                target = var;
+                name = opt;
+            }
+        if (!target) {
+            i++;
+            continue;
+        }
+        if (a.size() > name.size()) {
+            *target = a.substr(name.size() + 1);
+            args.erase(args.begin() + static_cast<long>(i));
+        } else if (i + 1 < args.size()) {
+            *target = args[i + 1];
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+        } else {
+            problem = name + " needs a value";
+            return false;
+        }
+        if (target->empty()) {
+            problem = name + " needs a value";
+            return false;
+        }
+    }
+    int n = 0;
+    if (!partition.empty() && !partitionNumber_(partition, n)) {
+        problem = "--partition takes a number from 1 to 4";
+        return false;
+    }
+    if (!path.empty() || n != 0) DriveUseSetOption(path, n);
+    return true;
+}
+
+void DriveUseSetOption(const std::string& path, int partition)
+{
+    TRACE("DriveUse.DriveUseSetOption");
+    Option_ = DriveChoice{path, partition, path.empty() ? "" : "--drive"};
+}
+
+DriveChoice DriveUseChoose()
+{
+    TRACE("DriveUse.DriveUseChoose");
+    if (!Option_.path.empty()) return Option_;
+    if (!env_("KVS_DRIVE").empty()) return DriveChoice{env_("KVS_DRIVE"), Option_.partition, "KVS_DRIVE"};
+    if (!env_("KVS_WINDOWS_DIR").empty()) return DriveChoice{std::string(), 0, "KVS_WINDOWS_DIR"};
+    std::string remembered, part;
+    ProfileReadString(SECTION, KEY_DRIVE, "", remembered, 1024, settingsFile_());
+    ProfileReadString(SECTION, KEY_PARTITION, "", part, 16, settingsFile_());
+    int n = 0;
+    if (!remembered.empty()) return DriveChoice{remembered, partitionNumber_(part, n) ? n : 0, "Kvs.ini"};
+    return DriveChoice{std::string(), 0, "demo"};
+}
+
+void DriveUseOpen(const DriveChoice& choice)
+{
+    TRACE("DriveUse.DriveUseOpen");
+    DriveUseClose();
+    MonBlock([&] {
+        if (choice.path.empty()) {
+            SysSetWindowsDir(std::string());
+        } else if (isFolder_(choice.path)) {
+            openFolder_(choice.path);
+        } else if (DiskIsImageFile(choice.path)) {
+            StageOpen(choice.path, choice.partition, Stage_);
+            SysSetWindowsDir(StageWindowsDir(Stage_));
+        } else {
+            fail_("The drive " + choice.path + " does not exist.");
+        }
+        Current_ = choice;
+        Open_ = true;
+    });
+}
+
+void DriveUseOpenChosen()
+{
+    TRACE("DriveUse.DriveUseOpenChosen");
+    if (Open_) return;
+    const DriveChoice choice = DriveUseChoose();
+    if (choice.source != "Kvs.ini") {
+        DriveUseOpen(choice);
+        return;
+    }
+    try {
+        MonBlock([&] { DriveUseOpen(choice); });
+    } catch (const std::exception& e) {
+        MonClearError();
+        Ui().WarningBox(std::string(e.what()) + "\nThe demo drive is used instead.");
+        DriveUseOpen(DriveChoice{std::string(), 0, "demo"});
+    }
+}
+
+const DriveChoice& DriveUseCurrent()
+{
+    TRACE("DriveUse.DriveUseCurrent");
+    return Current_;
+}
+
+bool DriveUseIsImage()
+{
+    TRACE("DriveUse.DriveUseIsImage");
+    return StageIsOpen(Stage_);
+}
+
+int DriveUseCommit()
+{
+    TRACE("DriveUse.DriveUseCommit");
+    return StageIsOpen(Stage_) ? StageWriteBack(Stage_) : 0;
+}
+
+void DriveUseClose()
+{
+    TRACE("DriveUse.DriveUseClose");
+    if (StageIsOpen(Stage_) || !Stage_.work.empty()) {
+        StageClose(Stage_);
+        SysSetWindowsDir(std::string());
+    }
+    Open_ = false;
+}
+
+std::string DriveUseText()
+{
+    TRACE("DriveUse.DriveUseText");
+    if (!StageIsOpen(Stage_)) return SysDriveRoot();
+    const DiskImage& d = Stage_.disk;
+    return d.path + (d.partition > 0 ? ", partition " + std::to_string(d.partition) : std::string(", whole image"));
+}
+
+void DriveUseRemember(const DriveChoice& choice)
+{
+    TRACE("DriveUse.DriveUseRemember");
+    const std::string file = settingsFile_();
+    const bool ok = ProfileWriteString(SECTION, KEY_DRIVE, choice.path, file) &&
+                    ProfileWriteString(SECTION, KEY_PARTITION, std::to_string(choice.partition), file) &&
+                    ProfileFlush(file);
+    if (!ok) MonErrorMsg(DISK_ERROR_CLASS, "Couldn't write the settings file " + file + ".", __LINE__);
+}
+
+void DriveUseSwitch(const DriveChoice& choice)
+{
+    TRACE("DriveUse.DriveUseSwitch");
+    MonBlock([&] {
+        if (!SaveSettings()) fail_("Couldn't write the settings file.");
+        DriveUseCommit();
+        const DriveChoice before = Current_;
+        std::string problem;
+        try {
+            MonBlock([&] { DriveUseOpen(choice); });
+        } catch (const std::exception& e) {
+            problem = e.what();
+        }
+        if (!problem.empty()) {
+            MonClearError();
+            DriveUseOpen(before);
+            fail_(problem);
+        }
+        LoadSettings();
+        DriveUseRemember(choice);
+    });
+}
+
+std::string DriveUsePathLines()
+{
+    TRACE("DriveUse.DriveUsePathLines");
+    if (!StageIsOpen(Stage_)) return "drive=" + SysDriveRoot() + "\n";
+    return "drive=" + Stage_.disk.path + "\npartition=" + std::to_string(Stage_.disk.partition) + "\n";
+}

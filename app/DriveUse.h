@@ -1,0 +1,43 @@
+// The managed drive of this run: which one it is (--drive, $KVS_DRIVE, $KVS_WINDOWS_DIR, the
+// drive last opened in the window, the demo drive, in this order), opening it (a disk image is
+// staged in a working folder) and writing a disk image's changes back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct DriveChoice {
+    std::string path;    // a drive root folder or a disk image; empty: the environment's Windows folder
+    int partition = 0;   // of a disk image; 0 chooses
+    std::string source;  // what chose it: "--drive", "KVS_DRIVE", "KVS_WINDOWS_DIR", "Kvs.ini", "demo"
+};
+
+// Takes "--drive PATH" and "--partition N" (also "--drive=PATH") out of args, up to the first
+// argument that is not an option when stopAtCommand is set. False with problem set on bad usage.
+bool DriveUseTakeOptions(std::vector<std::string>& args, bool stopAtCommand, std::string& problem);
+// The drive given on the command line (empty path: none).
+void DriveUseSetOption(const std::string& path, int partition);
+DriveChoice DriveUseChoose();
+// Opens choice and makes its Windows folder the program's; the drive open before is closed
+// first (without writing back). Raises through the error monitor.
+void DriveUseOpen(const DriveChoice& choice);
+// Opens the chosen drive unless one is open. A remembered drive that cannot be opened any more
+// gives a warning and the demo drive.
+void DriveUseOpenChosen();
+const DriveChoice& DriveUseCurrent();
+bool DriveUseIsImage();
+// Writes the changes of a disk image back (nothing for a folder drive); the number written.
+int DriveUseCommit();
+// Closes the drive; changes of a disk image not committed are dropped.
+void DriveUseClose();
+// What the status line and "kvs paths" show: "/path/to/drive" or "/path/win98.img, partition 1".
+std::string DriveUseText();
+// Remembers path as the drive last opened in the window (Kvs.ini).
+void DriveUseRemember(const DriveChoice& choice);
+// The window opens another drive: the settings are saved and the open drive committed, then
+// choice is opened, the settings loaded again for it and remembered. When choice cannot be
+// opened the drive open before is opened again and the error raised.
+void DriveUseSwitch(const DriveChoice& choice);
+// The lines "kvs paths" adds: "drive=PATH" and, for a disk image, "partition=N" (0: a bare file
+// system without a partition table).
+std::string DriveUsePathLines();

@@ -1,0 +1,135 @@
+#include "core/LogoCommands.h"
+
+#include "base/Basic.h"
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "core/Backup.h"
+#include "core/ImageStore.h"
+#include "core/LogoBuilder.h"
+#include "core/Options.h"
+#include "core/Settings.h"
+#include "core/Shuffle.h"
+#include "core/StoreLock.h"
+
+static const int Positions_[3] = {POS_STARTUP, POS_WAIT, POS_TURNOFF};
+
+// When no position had an image, says why instead of listing every kept position: an empty
+// store, or no image chosen for any position.
+static void FailWhenNothingBuilt_(Outcome& o)
+{
+    TRACE("LogoCommands.FailWhenNothingBuilt_");
+    if (!o.Written.empty() || !OutcomeOk(o)) return;
+    o.Skipped.clear();
+    OutcomeFail(o, ImageListCount(Images) == 0 ? NO_IMAGES : NO_ELIGIBLE_IMAGES);
+}
+
+std::array<std::string, 3> LogoProposedMessages()
+{
+    TRACE("LogoCommands.LogoProposedMessages");
+    std::array<std::string, 3> messages;
+    for (int i = 0; i < 3; ++i) messages[i] = PickMessage(Positions_[i], GetMessageText(Positions_[i]));
+    return messages;
+}
+
+Outcome LogoSet(const std::string& name, int positions, const std::array<std::string, 3>& messages)
+{
+    TRACE("LogoCommands.LogoSet");
+    const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o;
+    const int32_t index = ImageListFind(Images, name);
+    if (index == Undef) {
+        OutcomeFail(o, "No image named \"" + name + "\" in the store.");
+        return o;
+    }
+    if ((positions & POS_ALL) == 0) {
+        o.Skipped.push_back(NOTHING_SET);
+        return o;
+    }
+    const ImageEntry entry = *ImageListGet(Images, index);
+    std::string done;
+    for (int i = 0; i < 3; ++i) {
+        if (!(positions & Positions_[i])) continue;
+        const size_t errors = o.Errors.size();
+        OutcomeRun(o, [&] { BuildLogo(entry, Positions_[i], messages[i]); });
+        if (o.Errors.size() != errors) continue;
+        o.Written.push_back(GetLogoFileName(Positions_[i]));
+        done += (done.empty() ? "" : ", ") + LogoPositionName(Positions_[i]) + " (" + o.Written.back() + ")";
+    }
+    if (!done.empty()) o.Result = EntryName(entry) + " set as logo: " + done;
+    return o;
+}
+
+Outcome LogoChange()
+{
+    TRACE("LogoCommands.LogoChange");
+    return ChangeLogos();
+}
+
+Outcome LogoShuffle()
+{
+    TRACE("LogoCommands.LogoShuffle");
+    Ui().ShowStatus("Setting logos...", true);
+    const int32_t keep = LogoPickMethod;
+    LogoPickMethod = 1;
+    Outcome o;
+    OutcomeRun(o, [&] { o = ChangeLogos(); });
+    LogoPickMethod = keep;
+    FailWhenNothingBuilt_(o);
+    if (OutcomeOk(o)) o.Result = SHUFFLE_DONE;
+    return o;
+}
+
+Outcome LogoInstall()
+{
+    TRACE("LogoCommands.LogoInstall");
+    const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o = ChangeLogos();
+    FailWhenNothingBuilt_(o);
+    OutcomeMerge(o, OptionsSetRunEntry(true));
+    OutcomeMerge(o, OptionsEnsureLogoOption());
+    if (OutcomeOk(o)) o.Result = INST_MESSAGE;
+    return o;
+}
+
+// Carries out restore.bat; each line that could not be carried out is an error of o.
+static void Restore_(Outcome& o)
+{
+    TRACE("LogoCommands.Restore_");
+    for (const std::string& e : RestoreLogos()) OutcomeFail(o, e);
+}
+
+Outcome LogoRestore(const Answers& ask)
+{
+    TRACE("LogoCommands.LogoRestore");
+    const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o;
+    if (!AskConfirmRestore(ask)) {
+        o.Declined = true;
+        o.Skipped.push_back("Nothing was restored.");
+        return o;
+    }
+    if (!RestoreFileExists()) {
+        OutcomeFail(o, NOTHING_RESTORED);
+        return o;
+    }
+    Restore_(o);
+    if (OutcomeOk(o)) o.Result = RESTORE_DONE;
+    return o;
+}
+
+Outcome LogoUninstall(const Answers& ask)
+{
+    TRACE("LogoCommands.LogoUninstall");
+    const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o;
+    OutcomeMerge(o, OptionsSetRunEntry(false));
+    if (RestoreFileExists()) Restore_(o);
+    if (!AskDeleteStore(ask)) return o;
+    if (!UninstallDeleteStore()) OutcomeFail(o, "Couldn't delete every stored image.");
+    o.StoreChanged = true;
+    return o;
+}

@@ -1,0 +1,62 @@
+// What a user command did, and how the user's questions reach it. Every command of the core
+// returns an Outcome; the window and kvs show it their own way and decide nothing by its texts.
+// The questions a command may have to ask come in an Answers record from the front-end; a
+// question without an answer of its own is asked through Ui() with the program's usual box.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Outcome {
+    std::vector<std::string> Written;   // files written or store names stored, in order
+    std::vector<std::string> Skipped;   // what was left alone, each text saying why
+    std::vector<std::string> Warnings;  // worth telling, not a failure
+    std::vector<std::string> Errors;    // what failed, each with its error text
+    std::string Result;                 // the text that reports what was done; empty when nothing was
+    std::string Select;                 // the store name to select afterwards, empty for none
+    bool Declined = false;              // the user answered a question with "do nothing"
+    bool StoreChanged = false;          // the store list changed (the window refreshes its list)
+};
+
+// Errors of commands that carry their own text (the class whose text is the message).
+constexpr int32_t OUTCOME_ERROR_CLASS = 2;
+
+// Answers of a prefix clash while opening a gallery.
+enum { PC_CANCEL = 0, PC_OVERWRITE = 1, PC_RENAME = 2 };
+
+struct Answers {
+    // A stored name exists (adding, unpacking): an OverwriteChoice value 1..6.
+    std::function<int(const std::string& caption, const std::string& text)> Clash;
+    // The new name after the clash answer "Rename"; false to ask the clash question again.
+    std::function<bool(std::string& name)> RenameTo;
+    // The gallery file to create exists: replace it?
+    std::function<bool(const std::string& file)> ReplaceFile;
+    // Stored images begin with prefix: PC_OVERWRITE, PC_RENAME with prefix changed, or PC_CANCEL.
+    std::function<int(std::string& prefix)> PrefixClash;
+    std::function<bool(const std::vector<std::string>& names)> ConfirmDelete;
+    std::function<bool()> ConfirmRestore;
+    // "/uninst": delete every stored image too?
+    std::function<bool()> DeleteStore;
+};
+
+bool OutcomeOk(const Outcome& o);
+void OutcomeFail(Outcome& o, const std::string& text);
+// Takes the monitor's current error (when there is one) as an error of o and clears it.
+void OutcomeTakeMonError(Outcome& o);
+// Runs body in a transparent monitor block; an error it raises becomes an error of o.
+void OutcomeRun(Outcome& o, const std::function<void()>& body);
+// Appends what other did to o.
+void OutcomeMerge(Outcome& o, const Outcome& other);
+// Shows the outcome as boxes through Ui(): errors, warnings, then the result.
+void OutcomeShow(const Outcome& o);
+
+// The questions, answered by the member of ask or else through Ui().
+int AskClash(const Answers& ask, const std::string& caption, const std::string& text);
+bool AskRenameTo(const Answers& ask, std::string& name);
+bool AskReplaceFile(const Answers& ask, const std::string& file);
+int AskPrefixClash(const Answers& ask, std::string& prefix);
+bool AskConfirmDelete(const Answers& ask, const std::vector<std::string>& names);
+bool AskConfirmRestore(const Answers& ask);
+bool AskDeleteStore(const Answers& ask);

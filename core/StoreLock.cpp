@@ -1,0 +1,121 @@
+#include "core/StoreLock.h"
+
+#include "base/Mon.h"
+#include "base/UiServices.h"
+#include "base/miscprocs.h"
+#include "core/ImageStore.h"
+#include "core/Settings.h"
+#include "platform/SysInfo.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr int POLL_MS_ = 25;
+
+struct Held_ {
+    int fd = -1;
+    int depth = 0;
+    bool exclusive = false;
+};
+
+Held_ held_[2];  // the store, the Windows folder
+int waitMs_ = 5000;
+
+// The store's lock file (made with its folder for a change); the Windows folder is locked itself,
+// so nothing is added to a real Windows installation. -1 when there is nothing to open.
+int openLock_(int which, bool exclusive)
+{
+    if (which == 1) return open(SysWindowsDir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string dir = AddBS(GetStorageDir());
+    if (exclusive) MakeLongDir(dir);
+    const std::string path = dir + STORE_LOCK_FILE;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    return fd;
+}
+
+bool flockWaiting_(int fd, int op)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
+    bool told = false;
+    for (;;) {
+        if (flock(fd, op | LOCK_NB) == 0) return true;
+        // A file system without locks cannot keep two programs apart; it must not stop this one.
+        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        if (!told) Ui().ShowStatus("Waiting for another Kelvane Studio to finish...", false);
+        told = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS_));
+    }
+}
+
+bool take_(int which, bool exclusive)
+{
+    Held_& h = held_[which];
+    if (h.depth > 0) {
+        if (exclusive && !h.exclusive) {
+            if (h.fd >= 0 && !flockWaiting_(h.fd, LOCK_EX)) return false;
+            h.exclusive = true;
+        }
+        ++h.depth;
+        return true;
+    }
+    h.fd = openLock_(which, exclusive);
+    if (h.fd >= 0 && !flockWaiting_(h.fd, exclusive ? LOCK_EX : LOCK_SH)) {
+        close(h.fd);
+        h.fd = -1;
+        return false;
+    }
+    h.depth = 1;
+    h.exclusive = exclusive;
+    return true;
+}
+
+void release_(int which)
+{
+    Held_& h = held_[which];
+    if (h.depth == 0 || --h.depth > 0) return;
+    if (h.fd >= 0) close(h.fd);  // closing drops the lock
+    h.fd = -1;
+    h.exclusive = false;
+}
+
+}  // namespace
+
+bool StoreLockTake(int what, bool exclusive)
+{
+    TRACE("StoreLock.StoreLockTake");
+    const bool first = held_[0].depth == 0;
+    if ((what & LOCK_STORE) && !take_(0, exclusive)) return false;
+    if ((what & LOCK_WINDOWS) && !take_(1, exclusive)) {
+        if (what & LOCK_STORE) release_(0);
+        return false;
+    }
+    // Only the outermost take reads again: what it read is current while the lock is held.
+    if ((what & LOCK_STORE) && first) StoreReloadIfChanged();
+    return true;
+}
+
+void StoreLockRelease(int what)
+{
+    TRACE("StoreLock.StoreLockRelease");
+    if (what & LOCK_WINDOWS) release_(1);
+    if (what & LOCK_STORE) release_(0);
+}
+
+void StoreLockSetWait(int milliseconds) { waitMs_ = milliseconds < 0 ? 0 : milliseconds; }
+
+Outcome StoreLockBusy()
+{
+    TRACE("StoreLock.StoreLockBusy");
+    Outcome o;
+    OutcomeFail(o, STORE_LOCK_BUSY);
+    return o;
+}

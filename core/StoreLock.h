@@ -1,0 +1,43 @@
+// Two programs at once: a command that reads, changes and writes the image store holds the store
+// lock exclusively from its read to its last write; one that only reads holds it shared. Commands
+// that write the logo files or restore.bat also hold the Windows folder's lock. Locks are advisory
+// (flock) and taken store first, Windows folder second. A program that cannot get a lock waits a
+// few seconds, telling so in the status line, then the command fails with STORE_LOCK_BUSY and
+// changes nothing.
+// Nested takes within one program count: only the outermost release unlocks.
+#pragma once
+
+#include "core/Outcome.h"
+
+#include <string>
+
+constexpr const char* STORE_LOCK_BUSY = "The image store is in use by another Kelvane Studio.";
+constexpr const char* STORE_LOCK_FILE = "kvs.lock";
+constexpr int STORE_LOCK_ERROR_CLASS = 2;  // a monitor error whose text is STORE_LOCK_BUSY
+
+enum { LOCK_STORE = 1, LOCK_WINDOWS = 2 };
+
+// Takes the locks named by what (LOCK_STORE, LOCK_WINDOWS); false when another program holds them
+// past the wait (nothing is then held). Taking the store lock reads the store list again when
+// another program changed headers.dat since this one read it.
+bool StoreLockTake(int what, bool exclusive);
+void StoreLockRelease(int what);
+// How long a second program waits (milliseconds).
+void StoreLockSetWait(int milliseconds);
+// The outcome of a command that could not get its lock.
+Outcome StoreLockBusy();
+
+// Holds the locks for the lifetime of the scope (a command's body) when Held.
+struct StoreLockScope {
+    StoreLockScope(int what, bool exclusive) : Held(StoreLockTake(what, exclusive)), what_(what) {}
+    ~StoreLockScope()
+    {
+        if (Held) StoreLockRelease(what_);
+    }
+    StoreLockScope(const StoreLockScope&) = delete;
+    StoreLockScope& operator=(const StoreLockScope&) = delete;
+    const bool Held;
+
+private:
+    int what_;
+};

@@ -1,0 +1,47 @@
+// A Windows drive inside a disk image, worked on through a private working folder: the files a
+// command reads are copied out (staged), the command runs on the working folder as on a folder
+// drive, and what changed is written back into the image. The image stays locked from opening
+// to closing.
+//
+// Staged: LOGO.SYS and MSDOS.SYS of the root; WIN.INI, registry.ini, LOGOW.SYS, LOGOS.SYS and the
+// whole logos.bak folder of the Windows folder; the whole storage folder that win.ini names
+// ([Trelmark] Kvs-StorageDir, "Program Files/KvsLogos" without it).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/DiskImage.h"
+
+struct StageDigest {
+    int64_t size = 0;
+    uint64_t hash = 0;
+    bool operator==(const StageDigest&) const = default;
+};
+
+struct DriveStage {
+    DiskImage disk;
+    std::string work;  // the private working folder, trailing '/'
+    std::string root;  // the staged drive root inside it, trailing '/'
+    std::map<std::string, StageDigest> files;  // what the image holds, by path below the root
+    std::set<std::string> folders;
+};
+
+// Opens the image (see DiskOpen), finishes what a write-back cut short left behind, and stages
+// the drive's files. Raises through the error monitor; nothing is left open after an error.
+void StageOpen(const std::string& image, int partition, DriveStage& stage);
+// The staged Windows folder, trailing '/'.
+std::string StageWindowsDir(const DriveStage& stage);
+// Writes every new, changed and deleted file and folder of the working folder into the image,
+// each file under a temporary name in its folder renamed over the old one, keeping the old
+// file's DOS attributes. Returns the number of changes written; raises on failure.
+int StageWriteBack(DriveStage& stage);
+// Releases the image and removes the working folder; what was not written back is lost.
+void StageClose(DriveStage& stage);
+// Whether a stage is open.
+bool StageIsOpen(const DriveStage& stage);
+
+// The suffix of a file being written back; such files are removed when the image is opened.
+constexpr const char* STAGE_TEMP_SUFFIX = ".kvs-new";

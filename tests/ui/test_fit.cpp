@@ -1,0 +1,156 @@
+// Layouts from the real font: at the designed font size and at one and a half times it (what
+// 144 dpi gives), every text of the dialogs and every toolbar button is shown whole, and the
+// designed sizes stay the smallest. The font dialog keeps a font that is not installed.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "core/ImageStore.h"
+#include "core/Settings.h"
+#include "core/StoreCommands.h"
+#include "support/TempEnv.h"
+#include "ui/TfrmAbout.h"
+#include "ui/TfrmLogoPos.h"
+#include "ui/TfrmMain.h"
+#include "ui/TfrmOptions.h"
+#include "ui/TfrmOverwrite.h"
+#include "ui/TfrmResize.h"
+#include "ui_dialog_driver.h"
+
+namespace {
+
+// Every label and button of w shows its whole text at its present size.
+void ExpectTextsFit(QWidget* w, double points)
+{
+    for (QLabel* l : w->findChildren<QLabel*>()) {
+        if (!l->isVisible() || l->text().isEmpty()) continue;
+        const QString what = w->objectName() + "." + l->objectName() + " at " + QString::number(points) + " pt";
+        if (l->wordWrap()) {
+            EXPECT_LE(l->heightForWidth(l->width()), l->height()) << what.toStdString();
+        } else {
+            EXPECT_LE(l->sizeHint().width(), l->width()) << what.toStdString();
+            EXPECT_LE(l->sizeHint().height(), l->height()) << what.toStdString();
+        }
+    }
+    for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+        if (!b->isVisible() || b->text().isEmpty()) continue;
+        const QString what = w->objectName() + "." + b->objectName() + " at " + QString::number(points) + " pt";
+        EXPECT_LE(b->sizeHint().width(), b->width()) << what.toStdString();
+        EXPECT_LE(b->sizeHint().height(), b->height()) << what.toStdString();
+    }
+}
+
+class FitTest : public ::testing::TestWithParam<double> {
+protected:
+    TempEnv env;
+    QFont saved_ = QApplication::font();
+    void SetUp() override
+    {
+        LoadSettings();
+        QFont f = saved_;
+        f.setPointSizeF(GetParam());
+        QApplication::setFont(f);
+    }
+    void TearDown() override { QApplication::setFont(saved_); }
+    void Show(QWidget& w)
+    {
+        w.show();
+        QCoreApplication::processEvents();
+    }
+};
+
+TEST_P(FitTest, PositionAndResizeModeTextsFitAndDesignedSizesStayTheLeast)
+{
+    TfrmLogoPos pos;
+    pos.Fill(5, POSITIONS_TEXT);
+    Show(pos);
+    ExpectTextsFit(&pos, GetParam());
+    EXPECT_GE(pos.width(), 410);
+    EXPECT_GE(pos.height(), 207);
+    EXPECT_GE(pos.memoText->height(), 78);
+
+    TfrmResize resize;
+    resize.Fill();
+    Show(resize);
+    ExpectTextsFit(&resize, GetParam());
+    EXPECT_GE(resize.width(), 485);
+    EXPECT_GE(resize.height(), 393);
+}
+
+TEST_P(FitTest, OverwriteCaptionsKeepClearOfTheirEdges)
+{
+    TfrmOverwrite dlg;
+    dlg.Fill("Image Already Exists", "Image \"a.png\" already exists in the destination folder. What to do with it?");
+    Show(dlg);
+    ExpectTextsFit(&dlg, GetParam());
+    for (QPushButton* b : {dlg.btnOvrAll, dlg.btnSkipAll}) {
+        const int text = b->fontMetrics().horizontalAdvance(b->text());
+        EXPECT_GE(b->width() - text, 2 * b->fontMetrics().height()) << b->objectName().toStdString();
+    }
+    // Six lines of text fit before the scroll bar rule starts.
+    EXPECT_GE(dlg.memo1->height(), 6 * dlg.memo1->fontMetrics().lineSpacing());
+
+    TfrmAbout about;
+    Show(about);
+    ExpectTextsFit(&about, GetParam());
+}
+
+TEST_P(FitTest, SmallestWindowKeepsEveryToolbarButton)
+{
+    StoreFree();
+    TfrmMain w(false);
+    w.resize(400, 250);
+    Show(w);
+    EXPECT_GE(w.width(), w.minimumWidth());
+    for (QToolButton* b : w.panTools->findChildren<QToolButton*>()) {
+        EXPECT_LE(b->geometry().right(), w.panTools->contentsRect().right()) << b->objectName().toStdString();
+        EXPECT_LE(b->geometry().bottom(), w.panTools->contentsRect().bottom()) << b->objectName().toStdString();
+    }
+    ExpectTextsFit(w.panTools, GetParam());
+    EXPECT_LE(w.panStatus->fontMetrics().height(), w.panStatus->contentsRect().height());
+    w.close();
+    StoreFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(DesignedAndLarge, FitTest, ::testing::Values(9.0, 13.5));
+
+// Verdana is not installed here: the dialog shows its substitute, bold and size kept, and OK
+// without a change leaves the settings file as it was, byte for byte.
+TEST(FontDialog, MissingFontSurvivesARoundTrip)
+{
+    TempEnv env;
+    LoadSettings();
+    LoadMessages();
+    FontName = "Verdana";
+    FontSize = 10;
+    FontBold = true;
+    FontItalic = FontUnderline = FontStrikeout = false;
+    ASSERT_TRUE(SaveSettings());
+    const std::string before = TempEnv::Read(env.prog + "Kvs.ini");
+    QFont shown;
+    WhenModal([&](QWidget* options) {
+        WhenModal([&](QWidget* fonts) {
+            auto* d = qobject_cast<QFontDialog*>(fonts);
+            ASSERT_NE(d, nullptr);
+            shown = d->currentFont();
+            d->accept();
+        });
+        options->findChild<QPushButton*>("btnFontSelect")->click();
+        options->findChild<QPushButton*>("btnOK")->click();
+    });
+    EXPECT_TRUE(OptionsDialog());
+    EXPECT_EQ(shown.family(), QFontInfo(QFont(QStringLiteral("Verdana"))).family());
+    EXPECT_TRUE(shown.bold());
+    EXPECT_EQ(shown.pointSize(), 10);
+    EXPECT_EQ(TempEnv::Read(env.prog + "Kvs.ini"), before);
+    EXPECT_EQ(FontName, "Verdana");
+    EXPECT_TRUE(FontBold);
+}
+
+}  // namespace
