@@ -36,6 +36,9 @@ struct MonState {
     std::vector<const char*> names;
     int traceState = -1;  // -1: not yet decided from the environment
     std::string traceFile;
+    // The file and memory registry is built first so that it is torn down after the monitor,
+    // whose destructor still writes the leak report through it.
+    MonState() { (void)LastFileName(); }
     ~MonState();
 };
 

@@ -716,7 +716,7 @@ TEST_F(MainWindowTest, WindowAndKvsRunTheSameCommands)
     for (const std::string& args : {std::string("set Sea--A --startup"), std::string("shuffle"),
                                     "gallery create '" + nowhere + "' --prefix Pack Sea--A Sea--B",
                                     "gallery open '" + damaged + "'", std::string("settings FontSize 11")})
-        RunProgram(env, "kvs", args);
+        EXPECT_EQ(RunProgram(env, "kvs", args).status, 1) << args;  // failed on purpose, and ended cleanly
     unsetenv("KVS_TRACE");
     unsetenv("KVS_TRACE_FILE");
     chmod(ini.c_str(), 0644);
