@@ -4,12 +4,15 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "base/Mon.h"
 #include "base/UiServices.h"
 #include "core/Settings.h"
+#include "platform/DrivePath.h"
 #include "platform/DriveStage.h"
 #include "platform/ProfileFile.h"
 #include "platform/SysInfo.h"
@@ -69,6 +72,30 @@ bool partitionNumber_(const std::string& text, int& n)
     if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     n = std::atoi(text.c_str());
     return n >= 1 && n <= 4;
+}
+
+bool exists_(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Where the path at start in text ends: before a quote, tab or line end (no FAT name holds one)
+// or the next path, then after the longest part that exists and is followed by punctuation or a
+// blank (a FAT name never ends in a dot or blank); a path that does not exist (deleted, never
+// made) loses the punctuation after it.
+size_t pathEnd_(const std::string& text, size_t start, const std::string& root)
+{
+    const size_t from = start + root.size();
+    const size_t limit = std::min({text.find_first_of("\"\t\r\n", from), text.find(root, from), text.size()});
+    const std::string_view stops = " .,;:()";
+    for (size_t end = limit; end >= from; --end)
+        if ((end == limit || stops.find(text[end]) != std::string_view::npos) && text[end - 1] != '.' &&
+            text[end - 1] != ' ' && exists_(text.substr(start, end - start)))
+            return end;
+    size_t end = limit;
+    while (end > from && stops.find(text[end - 1]) != std::string_view::npos) --end;
+    return end;
 }
 
 }  // namespace
@@ -208,6 +235,29 @@ std::string DriveUseText()
     if (!StageIsOpen(Stage_)) return SysDriveRoot();
     const DiskImage& d = Stage_.disk;
     return d.path + (d.partition > 0 ? ", partition " + std::to_string(d.partition) : std::string(", whole image"));
+}
+
+std::string DriveUseShownPath(const std::string& path)
+{
+    TRACE("DriveUse.DriveUseShownPath");
+    if (!StageIsOpen(Stage_)) return path;
+    const std::string win = DriveToWin(DriveResolve(path));
+    return win.empty() ? path : std::filesystem::path(Stage_.disk.path).filename().string() + ":" + win;
+}
+
+std::string DriveUseShownText(const std::string& text)
+{
+    TRACE("DriveUse.DriveUseShownText");
+    if (!StageIsOpen(Stage_)) return text;
+    const std::string root = Stage_.root.substr(0, Stage_.root.size() - 1);
+    std::string out;
+    size_t pos = 0;
+    for (size_t at = text.find(root); at != std::string::npos; at = text.find(root, pos)) {
+        const size_t end = pathEnd_(text, at, root);
+        out += text.substr(pos, at - pos) + DriveUseShownPath(text.substr(at, end - at));
+        pos = end;
+    }
+    return out + text.substr(pos);
 }
 
 void DriveUseRemember(const DriveChoice& choice)

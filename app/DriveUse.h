@@ -32,6 +32,13 @@ int DriveUseCommit();
 void DriveUseClose();
 // What the status line and "kvs paths" show: "/path/to/drive" or "/path/win98.img, partition 1".
 std::string DriveUseText();
+// A path as the user is shown it. On a disk image a path of its working folder's drive becomes
+// the image's name and the Windows path inside it ("win98.img:C:\WINDOWS\LOGOW.SYS"), as the
+// working folder vanishes with the run; any other path is returned unchanged.
+std::string DriveUseShownPath(const std::string& path);
+// text (a message) with every path of the working folder's drive in it shown as above; each
+// runs to a quote or the line's end, shortened to the longest part that exists.
+std::string DriveUseShownText(const std::string& text);
 // Remembers path as the drive last opened in the window (Kvs.ini).
 void DriveUseRemember(const DriveChoice& choice);
 // The window opens another drive: the settings are saved and the open drive committed, then

@@ -1,12 +1,14 @@
-// UTF-8 to Windows-1252; the code page's table is the one of AnsiCodePoint.
+// UTF-8 to Windows-1252, and the code page's one table.
 #include "base/CharSet.h"
 
 #include "base/Mon.h"
-#include "base/miscprocs.h"
-
-#include <cstdint>
 
 namespace {
+
+// Only 0x80-0x9F differ from Latin-1.
+const uint16_t winHigh_[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Decodes the sequence at text[i]; false for a malformed one. Moves i past it.
 bool decode_(const std::string& text, size_t& i, uint32_t& cp)
@@ -29,15 +31,17 @@ bool decode_(const std::string& text, size_t& i, uint32_t& cp)
     return cp >= min && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
 }
 
-char winByte_(uint32_t cp)
+}  // namespace
+
+uint32_t CharWinToUnicode(unsigned char c) { return c >= 0x80 && c < 0xA0 ? winHigh_[c - 0x80] : c; }
+
+char CharUnicodeToWin(uint32_t cp)
 {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-    for (unsigned b = 0x80; b < 0xA0; ++b)
-        if (cp != 0xFFFD && AnsiCodePoint(static_cast<unsigned char>(b)) == cp) return static_cast<char>(b);
+    for (unsigned i = 0; i < 32; ++i)
+        if (winHigh_[i] == cp) return static_cast<char>(0x80 + i);
     return '?';
 }
-
-}  // namespace
 
 bool CharIsUtf8(const std::string& text)
 {
@@ -57,7 +61,8 @@ std::string CharUtf8ToWin(const std::string& text)
     uint32_t cp;
     for (size_t i = 0; i < text.size();) {
         decode_(text, i, cp);
-        out += winByte_(cp);
+        // Typed control characters have nothing to draw, the code page's unused places included.
+        out += cp >= 0x80 && cp < 0xA0 ? '?' : CharUnicodeToWin(cp);
     }
     return out;
 }

@@ -2,7 +2,15 @@
 // drive is 8-bit Windows-1252 text, while the command line and the desktop speak UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// The code point a Windows-1252 byte stands for. The five unused places of the code page stand
+// for the control characters of their own number, as the desktop reads them, so any byte
+// survives the way there and back.
+uint32_t CharWinToUnicode(unsigned char c);
+// The Windows-1252 byte of a code point (the five unused places included); '?' when it has none.
+char CharUnicodeToWin(uint32_t cp);
 
 // Whether text is well-formed UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
 bool CharIsUtf8(const std::string& text);

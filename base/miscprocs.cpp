@@ -2,6 +2,7 @@
 #include "base/miscprocs.h"
 
 #include "base/Basic.h"
+#include "base/CharSet.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "platform/SysInfo.h"
@@ -311,11 +312,9 @@ bool SameText(const std::string& a, const std::string& b)
 uint32_t AnsiCodePoint(unsigned char c)
 {
     TRACE("miscprocs.AnsiCodePoint");
-    // Only 0x80-0x9F differ from Latin-1; the holes map to the replacement character.
-    static const uint16_t high[32] = {
-        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-        0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-    return c >= 0x80 && c < 0xA0 ? high[c - 0x80] : c;
+    const uint32_t u = CharWinToUnicode(c);
+    // The code page's unused places have no character of their own.
+    return u >= 0x80 && u < 0xA0 ? 0xFFFD : u;
 }
 
 std::string AnsiToUtf8(const std::string& text)

@@ -96,9 +96,11 @@ int CmdPaths(const std::vector<std::string>& args)
     if (!args.empty()) return KvsUsageError("paths", "unexpected argument '" + args[0] + "'");
     return KvsRun([] {
         KvsStartUp();
-        std::string out = "windows=" + GetWinFolder() + "\n" + "program=" + GetProgramDir() + "\n" +
-                          "storage=" + GetStorageDir() + "\n" + "backup=" + GetBackupDir() + "\n";
-        for (int i = 0; i < 3; ++i) out += std::string("logo.") + kPositionWords[i] + "=" + GetLogoFileName(kPositions[i]) + "\n";
+        std::string out = "windows=" + DriveUseShownPath(GetWinFolder()) + "\n" + "program=" + GetProgramDir() + "\n" +
+                          "storage=" + DriveUseShownPath(GetStorageDir()) + "\n" +
+                          "backup=" + DriveUseShownPath(GetBackupDir()) + "\n";
+        for (int i = 0; i < 3; ++i)
+            out += std::string("logo.") + kPositionWords[i] + "=" + DriveUseShownPath(GetLogoFileName(kPositions[i])) + "\n";
         KvsOut(out + DriveUsePathLines());
     });
 }

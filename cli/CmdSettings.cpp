@@ -1,9 +1,17 @@
 // kvs settings [KEY [VALUE]]: print all settings, one, or store one and save.
+#include "base/CharSet.h"
 #include "base/Mon.h"
+#include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/Options.h"
 #include "core/Settings.h"
+
+// The font is looked up by a name in the Windows character set, like the drawn texts.
+static std::string ValueFromArg_(const std::string& key, const std::string& typed)
+{
+    return SameText(key, "FontName") ? CharUtf8ToWin(typed) : typed;
+}
 
 int CmdSettings(const std::vector<std::string>& args)
 {
@@ -23,8 +31,9 @@ int CmdSettings(const std::vector<std::string>& args)
             KvsOut(pair.key + "=" + pair.value);
             return static_cast<int>(KVS_EXIT_OK);
         }
-        const std::string why = OptionsCheckSetting(args[0], args[1]);
+        const std::string value = ValueFromArg_(pair.key, args[1]);
+        const std::string why = OptionsCheckSetting(args[0], value);
         if (!why.empty()) return KvsUsageError("settings", why);
-        return KvsReport(OptionsSaveSetting(args[0], args[1]));
+        return KvsReport(OptionsSaveSetting(args[0], value));
     });
 }

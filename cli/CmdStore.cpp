@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/Basic.h"
+#include "base/CharSet.h"
 #include "base/Mon.h"
 #include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
@@ -66,24 +67,11 @@ static int ParseMask_(const std::string& text)
     return mask;
 }
 
-// Store names are 8-bit text of the Windows character set unless they already are valid UTF-8.
-static bool IsUtf8_(const std::string& s)
-{
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        const int n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (n < 0) return false;
-        for (int k = 1; k <= n; ++k)
-            if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += static_cast<size_t>(n) + 1;
-    }
-    return true;
-}
-
 static std::string JsonString_(const std::string& s)
 {
     TRACE("CmdStore.JsonString_");
-    const bool utf8 = IsUtf8_(s);
+    // Store names are 8-bit text of the Windows character set unless they already are valid UTF-8.
+    const bool utf8 = CharIsUtf8(s);
     std::string out = "\"";
     for (unsigned char c : s) {
         if (c == '"' || c == '\\') {

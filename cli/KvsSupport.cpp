@@ -16,6 +16,15 @@
 
 static int Forced_ = CONSOLE_ASK;
 
+// The console whose boxes show a disk image's files as paths inside the image.
+class KvsConsole_ : public ConsoleUi {
+public:
+    using ConsoleUi::ConsoleUi;
+    void ErrorBox(const std::string& text) override { ConsoleUi::ErrorBox(DriveUseShownText(text)); }
+    void WarningBox(const std::string& text) override { ConsoleUi::WarningBox(DriveUseShownText(text)); }
+    void InfoBox(const std::string& text) override { ConsoleUi::InfoBox(DriveUseShownText(text)); }
+};
+
 int KvsForcedAnswer()
 {
     TRACE("KvsSupport.KvsForcedAnswer");
@@ -49,7 +58,7 @@ void KvsShutDown()
 int KvsFail(const std::string& text)
 {
     TRACE("KvsSupport.KvsFail");
-    std::string t = ConsoleText(text);
+    std::string t = ConsoleText(DriveUseShownText(text));
     while (!t.empty() && t.back() == '\n') t.pop_back();
     std::cout.flush();
     std::cerr << t << '\n';
@@ -68,7 +77,7 @@ int KvsUsageError(const std::string& command, const std::string& problem)
 void KvsOut(const std::string& text)
 {
     TRACE("KvsSupport.KvsOut");
-    std::string t = ConsoleText(text);
+    std::string t = ConsoleText(DriveUseShownText(text));
     if (t.empty() || t.back() != '\n') t += '\n';
     std::cout << t;
     std::cout.flush();
@@ -269,7 +278,7 @@ int KvsMain(const std::vector<std::string>& argv)
         }
     }
 
-    ConsoleUi console(Forced_);
+    KvsConsole_ console(Forced_);
     UiServices* old = SetUi(&console);
     SetParams({KvsStudioPath()});
     int status = KVS_EXIT_FAILED;

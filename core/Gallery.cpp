@@ -252,9 +252,8 @@ static std::string Unpack_(int f, int64_t fileSize, int64_t p, int32_t count, co
             FRead(f, data, length);
         }
         p += length;
-        // Anything but a picture is left out. A record named ".png" is still taken whatever its
-        // bytes (older galleries may hold such), since the store lists and loads nothing else.
-        if (!IsPngData_(data, length) && !SameText(ForceFileExt(stored, ".png"), stored)) {
+        // Anything but a picture is left out, whatever its name says.
+        if (!IsPngData_(data, length)) {
             MemFreeT(&data);
             ++skipped;
             continue;

@@ -98,16 +98,18 @@ std::string storageRelative_(const std::string& winIni)
 }
 
 // The stored spelling of a folder path below the root, found part by part ignoring case; empty
-// text when some part is missing.
-std::string findFolder_(const DriveStage& st, const std::string& rel)
+// text when some part is missing. entries: the root's, listed already (each mtools run counts).
+std::string findFolder_(const DriveStage& st, const std::string& rel, std::vector<DiskEntry> entries)
 {
     std::string cur;
     size_t pos = 0;
     while (pos < rel.size()) {
         size_t end = rel.find('/', pos);
         if (end == std::string::npos) end = rel.size();
-        std::vector<DiskEntry> entries;
-        DiskList(st.disk, cur, false, entries);
+        if (!cur.empty()) {
+            entries.clear();
+            DiskList(st.disk, cur, false, entries);
+        }
         const std::string found = find_(entries, cur, rel.substr(pos, end - pos), true);
         if (found.empty()) return std::string();
         cur = found;
@@ -116,9 +118,9 @@ std::string findFolder_(const DriveStage& st, const std::string& rel)
     return cur;
 }
 
-void stageStorage_(const DriveStage& st, const std::string& winIni)
+void stageStorage_(const DriveStage& st, const std::string& winIni, const std::vector<DiskEntry>& rootEntries)
 {
-    const std::string stored = findFolder_(st, storageRelative_(winIni));
+    const std::string stored = findFolder_(st, storageRelative_(winIni), rootEntries);
     if (stored.empty()) return;
     list_(st, stored, true);
     copyOut_(st, {stored}, parentOf_(stored));
@@ -149,7 +151,7 @@ void stageFiles_(DriveStage& st)
     copyOut_(st, winFiles, win);
     std::error_code ec;
     fs::create_directories(st.root + win, ec);
-    stageStorage_(st, winIni);
+    stageStorage_(st, winIni, rootEntries);
 }
 
 // Whether the image holds a folder that was not staged (a parent of a storage folder not made yet).

@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 
+#include "app/DriveUse.h"
 #include "ui/TfrmMain.h"
 #include "ui/VCLUtils.h"
 
-void QtUi::ErrorBox(const std::string& text) { ::ErrorBox(text); }
-void QtUi::WarningBox(const std::string& text) { ::WarningBox(text); }
-void QtUi::InfoBox(const std::string& text) { ::InfoBox(text); }
+// On a disk image the files live in a working folder; messages name them inside the image.
+void QtUi::ErrorBox(const std::string& text) { ::ErrorBox(DriveUseShownText(text)); }
+void QtUi::WarningBox(const std::string& text) { ::WarningBox(DriveUseShownText(text)); }
+void QtUi::InfoBox(const std::string& text) { ::InfoBox(DriveUseShownText(text)); }
 
 std::string QtUi::YesNo(const std::string& text, int defaultButton) { return ::YesNo(text, defaultButton); }
 
@@ -48,7 +50,7 @@ std::string QtUi::FileSaveDlg(const std::string& title, std::string& folder, con
 
 void QtUi::ShowStatus(const std::string& text, bool bold)
 {
-    if (main_) main_->ShowStatus(text, bold);
+    if (main_) main_->ShowStatus(DriveUseShownText(text), bold);
     else QCoreApplication::processEvents();
 }
 

@@ -15,7 +15,7 @@
 #include "base/UiServices.h"
 #include "core/Outcome.h"
 #include "core/Settings.h"
-#include "platform/SysInfo.h"
+#include "platform/Shipped.h"
 
 namespace {
 
@@ -102,12 +102,7 @@ std::string HelpManualFile()
     TRACE("wHelp.HelpManualFile");
     const std::filesystem::path own = std::filesystem::path(GetProgramDir()) / MANUAL_FILE;
     if (IsFile_(own)) return own.string();
-    const std::filesystem::path exe(SysExePath());
-    if (exe.empty()) return std::string();
-    const std::filesystem::path dir = exe.parent_path();
-    for (const auto& c : {dir / "data" / MANUAL_FILE, dir.parent_path() / "share" / "kelvane-studio" / MANUAL_FILE})
-        if (IsFile_(c)) return c.string();
-    return std::string();
+    return ShippedFile(MANUAL_FILE);
 }
 
 void HelpShowManual(QWidget* parent, const std::string& anchor)

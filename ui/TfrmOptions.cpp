@@ -262,7 +262,7 @@ void TfrmOptions::Fill(const OptionsWorkCopy& work)
     panAnimColor2->SetColor(AnimColor2);
     TWinControl_Enable(boxAnimOptions, AnimEnabled);
 
-    edFont->setText(QString::fromStdString(OptionsFontText(work)));
+    edFont->setText(WinToQ(OptionsFontText(work)));
     panTextColor1->SetColor(work.textColor);
     panTextColor2->SetColor(work.textBorderColor);
 
@@ -324,7 +324,7 @@ void TfrmOptions::chkAnimEnabledClick()
 void TfrmOptions::btnFontSelectClick()
 {
     TRACE("wOptions.TfrmOptions.btnFontSelectClick");
-    QFont f(QString::fromStdString(Font.fontName));
+    QFont f(WinToQ(Font.fontName));
     if (Font.fontSize > 0) f.setPointSize(Font.fontSize);
     f.setBold(Font.fontBold);
     f.setItalic(Font.fontItalic);
@@ -341,11 +341,11 @@ void TfrmOptions::btnFontSelectClick()
     if (size <= 0 && chosen.pixelSize() > 0) size = chosen.pixelSize() * 72 / 96;
     // The substitute kept means the font asked for is kept: the messages are drawn with it anyway.
     const std::string name =
-        chosen.family() == substitute ? Font.fontName : chosen.family().toStdString();
+        chosen.family() == substitute ? Font.fontName : QToWin(chosen.family());
     // The toolkit's fonts carry no Windows character set: the old one stays.
     OptionsTakeFont(Font, name, chosen.bold(), chosen.italic(), chosen.underline(), chosen.strikeOut(), size,
                     Font.fontCharSet);
-    edFont->setText(QString::fromStdString(OptionsFontText(Font)));
+    edFont->setText(WinToQ(OptionsFontText(Font)));
 }
 
 void TfrmOptions::PanColorClick_(TColorSwatch* swatch)

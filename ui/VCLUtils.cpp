@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/CharSet.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
 #include "base/StrUtil.h"
@@ -277,16 +278,11 @@ int32_t QColorToWinColor(const QColor& color)
                                 (static_cast<uint32_t>(color.blue()) << 16));
 }
 
-// Windows code page 1252 differs from Latin-1 in 0x80-0x9F; its five unused places map to themselves.
-static const char16_t cp1252High_[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 QString WinToQ(const std::string& text)
 {
     QString r;
     r.reserve(static_cast<qsizetype>(text.size()));
-    for (unsigned char c : text) r.append(c >= 0x80 && c < 0xA0 ? QChar(cp1252High_[c - 0x80]) : QChar(c));
+    for (unsigned char c : text) r.append(QChar(static_cast<char16_t>(CharWinToUnicode(c))));
     return r;
 }
 
@@ -294,17 +290,7 @@ std::string QToWin(const QString& text)
 {
     std::string r;
     r.reserve(static_cast<size_t>(text.size()));
-    for (QChar ch : text) {
-        char16_t u = ch.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            r += static_cast<char>(u);
-            continue;
-        }
-        char out = '?';
-        for (int i = 0; i < 32; i++)
-            if (cp1252High_[i] == u) out = static_cast<char>(0x80 + i);
-        r += out;
-    }
+    for (QChar ch : text) r += CharUnicodeToWin(ch.unicode());
     return r;
 }
 

@@ -37,7 +37,8 @@ static std::vector<std::string> ProgramParams_(int argc, char** argv)
 #ifdef KVS_GUI
 static void ForegroundBox_(const std::string& text)
 {
-    if (qApp) QMessageBox::critical(nullptr, QString::fromLatin1(APP_TITLE), QString::fromLocal8Bit(text));
+    if (qApp)
+        QMessageBox::critical(nullptr, QString::fromLatin1(APP_TITLE), QString::fromLocal8Bit(DriveUseShownText(text)));
 }
 
 // Whether someone can answer a message box: a real display, not an offscreen platform.

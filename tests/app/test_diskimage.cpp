@@ -55,11 +55,12 @@ class DiskImageTest : public ::testing::Test {
 protected:
     TempDir tmp;
 
-    // The environment every run gets: nothing of the user's drives or settings.
+    // The environment every run gets: nothing of the user's drives or settings, and working
+    // folders (left behind by killed runs) inside tmp.
     std::string Env_(const Drive_& d) const
     {
-        return "env -u KVS_WINDOWS_DIR -u KVS_DRIVE XDG_DATA_HOME=" + Q_(tmp / "xdg") + " KVS_PROGRAM_DIR=" +
-               Q_(d.program) + " ";
+        return "env -u KVS_WINDOWS_DIR -u KVS_DRIVE -u XDG_RUNTIME_DIR TMPDIR=" + Q_(tmp.path.string()) +
+               " XDG_DATA_HOME=" + Q_(tmp / "xdg") + " KVS_PROGRAM_DIR=" + Q_(d.program) + " ";
     }
 
     Run_ Kvs(const Drive_& d, const std::string& args)
@@ -155,23 +156,29 @@ TEST_F(DiskImageTest, CommandsOnImagesGiveTheFilesOfAFolderDrive)
         SCOPED_TRACE(kind);
         const Drive_ image = Image(kind, kind + ".img");
         const Drive_ folder = FolderLike(image, kind + "-folder");
+        // The working folder vanishes with the run: files are named inside the image.
+        const std::string inImage = kind + ".img:C:\\";
         const Run_ paths = Kvs(image, "paths");
         EXPECT_NE(paths.out.find("\npartition=" + std::string(kind == "mbr-fat32" ? "1" : "0") + "\n"), std::string::npos)
             << paths.out << paths.err;
+        EXPECT_NE(paths.out.find("\nlogo.wait=" + inImage + "WINDOWS\\"), std::string::npos) << paths.out;
+        EXPECT_EQ(paths.out.find("kvs-drive-"), std::string::npos) << paths.out;
         auto both = [&](const std::string& args) {
             SCOPED_TRACE(args);
             const Run_ a = Kvs(folder, args), b = Kvs(image, args);
             EXPECT_EQ(a.status, 0) << a.err;
             EXPECT_EQ(b.status, a.status) << b.err;
             EXPECT_EQ(b.out.empty(), a.out.empty());
+            EXPECT_EQ((b.out + b.err).find("kvs-drive-"), std::string::npos) << b.out << b.err;
             EXPECT_EQ(Tree(image), Tree(folder));
             EXPECT_TRUE(Clean(image));
+            return b.out;
         };
         both("add --prefix Disk " + Q_(Sample("Samples--Tiles.png")) + " " + Q_(Sample("Samples--Waves.png")));
         const std::string list = Kvs(folder, "list").out;
         const std::string name = FirstName_(list), second = FirstName_(list.substr(list.find('\n') + 1));
         ASSERT_FALSE(second.empty());
-        both("set " + Q_(name) + " --startup --wait --off");
+        EXPECT_NE(both("set " + Q_(name) + " --startup --wait --off").find("(" + inImage + "WINDOWS\\"), std::string::npos);
         both("inst");
         both("restore");
         if (!fs::exists(gallery)) {
@@ -279,6 +286,8 @@ TEST_F(DiskImageTest, KilledWriteBacksLeaveEveryLogoOldOrNew)
             setenv("XDG_DATA_HOME", (tmp / "xdg").c_str(), 1);
             unsetenv("KVS_WINDOWS_DIR");
             unsetenv("KVS_DRIVE");
+            unsetenv("XDG_RUNTIME_DIR");
+            setenv("TMPDIR", tmp.path.c_str(), 1);
             execl(kvs.c_str(), "kvs", "--drive", image.path.c_str(), "set", n.c_str(), "--startup", "--wait", "--message-startup", "Hello",
                   "--message-wait", "Bye", nullptr);
             _exit(127);

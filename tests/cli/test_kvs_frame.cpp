@@ -91,6 +91,9 @@ TEST_F(KvsBinary, SettingsPrintsDefaultsAndStoresValues)
     r = Kvs("settings FONTSIZE");
     EXPECT_EQ(r.out, "FontSize=14\n");
     EXPECT_NE(TempEnv::Read(env.prog + "Kvs.ini").find("\r\nDefPrefix=a_bc\r\n"), std::string::npos);
+    // A typed font name is kept in the Windows character set, as the drawn texts are.
+    ASSERT_EQ(Kvs("settings FontName 'Caf\xC3\xA9'").status, 0);
+    EXPECT_NE(TempEnv::Read(env.prog + "Kvs.ini").find("\r\nFontName=Caf\xE9\r\n"), std::string::npos);
 
     // Turning AutoChange off removes our Run entry.
     ASSERT_NE(TempEnv::Read(env.win + "registry.ini").find("KelvaneStudio="), std::string::npos);

@@ -48,6 +48,9 @@ std::string ShortText(const std::string& text, size_t size)
     return s;
 }
 
+// Data that passes for a picture: only records that begin so are unpacked.
+std::string Png(const std::string& filler) { return std::string("\x89PNG\r\n\x1A\n", 8) + filler; }
+
 // A gallery as another program version might write it: recordSize lets records grow.
 std::string MakeGallery(const std::string& prefix, int version, const std::vector<std::pair<std::string, std::string>>& images,
                         int recordSize = 148, int headerSize = 108)
@@ -87,10 +90,10 @@ protected:
     void SetUp() override
     {
         SetStorageDir(store.str());
-        Put("Sea--Dawn.png", "dawn-bytes\x01\x02", 3, 0, 0);
-        Put("Sea--Dusk.png", std::string(5000, 'd'), 5, -1, 241);
-        Put("Plain.png", "plain", 7, 0, 0);
-        Put("Hill--Top.png", "top", 2, 0, 0);
+        Put("Sea--Dawn.png", Png("dawn-bytes\x01\x02"), 3, 0, 0);
+        Put("Sea--Dusk.png", Png(std::string(5000, 'd')), 5, -1, 241);
+        Put("Plain.png", Png("plain"), 7, 0, 0);
+        Put("Hill--Top.png", Png("top"), 2, 0, 0);
         // The index on disk is what a command reads when it takes the store.
         WriteImageIndex(Images, store.str());
         OverwriteChoice = OC_NONE;
@@ -152,7 +155,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     const std::string gal = out / "g.gal";
     ASSERT_TRUE(Shown(GalCreate(gal, "Sea", {"Sea--Dawn.png", "sea--dusk.png", "Plain.png"}, Answers())));
     const std::string g = ReadAll(gal);
-    ASSERT_EQ(g.size(), 108u + 3 * 148 + 5 + 12 + 5000);
+    ASSERT_EQ(g.size(), 108u + 3 * 148 + 3 * 8 + 5 + 12 + 5000);
     EXPECT_EQ(Le(g, 0), 108);
     EXPECT_EQ(g.substr(4, 32), ShortText("Kelvane Studio Gallery", 32));
     EXPECT_EQ(Le(g, 36), 2);
@@ -162,12 +165,12 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     size_t p = 108;
     EXPECT_EQ(Le(g, p), 148);
     EXPECT_EQ(g.substr(p + 4, 128), ShortText("Plain.png", 128));
-    EXPECT_EQ(Le(g, p + 132), 5);
+    EXPECT_EQ(Le(g, p + 132), 8 + 5);
     EXPECT_EQ(Le(g, p + 136), 7);
-    EXPECT_EQ(g.substr(p + 148, 5), "plain");
-    p += 148 + 5;
+    EXPECT_EQ(g.substr(p + 148, 8 + 5), Png("plain"));
+    p += 148 + 8 + 5;
     EXPECT_EQ(g.substr(p + 4, 128), ShortText("Dawn.png", 128));
-    p += 148 + 12;
+    p += 148 + 8 + 12;
     EXPECT_EQ(g.substr(p + 4, 128), ShortText("Dusk.png", 128));
     EXPECT_EQ(Le(g, p + 136), 5);
     EXPECT_EQ(Le(g, p + 140), -1);
@@ -190,7 +193,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \"Copy\".");
     EXPECT_EQ(ReadAll(store / "Copy--Dawn.png"), ReadAll(store / "Sea--Dawn.png"));
     EXPECT_EQ(ReadAll(store / "Copy--Dusk.png"), ReadAll(store / "Sea--Dusk.png"));
-    EXPECT_EQ(ReadAll(store / "Copy--Plain.png"), "plain");
+    EXPECT_EQ(ReadAll(store / "Copy--Plain.png"), Png("plain"));
     for (const char* n : {"Dawn.png", "Dusk.png"}) {
         const ImageEntry* a = Entry(std::string("Sea--") + n);
         const ImageEntry* b = Entry(std::string("Copy--") + n);
@@ -225,7 +228,7 @@ TEST_F(GalleryTest, EscapeStopsAfterTheCurrentImage)
     ASSERT_TRUE(Shown(GalCreate(out / "e.gal", "E", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
     const std::string g = ReadAll(out / "e.gal");
     EXPECT_EQ(Le(g, 104), 1);
-    EXPECT_EQ(g.size(), 108u + 148 + 12);
+    EXPECT_EQ(g.size(), 108u + 148 + 8 + 12);
     EXPECT_NE(ui.Last("info").find("Number of pictures: 1\r\n"), std::string::npos);
 }
 
@@ -313,20 +316,20 @@ TEST_F(GalleryTest, RefusedFilesChangeNothing)
 TEST_F(GalleryTest, NewerVersionsAndLargerRecords)
 {
     ScriptedUi ui;
-    WriteAll(out / "v3.gal", MakeGallery("New", 3, {{"a.png", "AAAA"}, {"b.png", "BB"}}, 200, 120));
+    WriteAll(out / "v3.gal", MakeGallery("New", 3, {{"a.png", Png("AAAA")}, {"b.png", Png("BB")}}, 200, 120));
     ASSERT_TRUE(Shown(ReadGallery(out / "v3.gal")));
     EXPECT_EQ(ui.Last("warning"), GAL_NEWER);
-    EXPECT_EQ(ReadAll(store / "New--a.png"), "AAAA");
-    EXPECT_EQ(ReadAll(store / "New--b.png"), "BB");
+    EXPECT_EQ(ReadAll(store / "New--a.png"), Png("AAAA"));
+    EXPECT_EQ(ReadAll(store / "New--b.png"), Png("BB"));
     const ImageEntry* b = Entry("New--b.png");
     ASSERT_TRUE(b);
     EXPECT_EQ(b->Positions, 2);
     EXPECT_EQ(b->FromLogoFile, -1);
     EXPECT_EQ(b->AnimStart, 231);
-    EXPECT_EQ(b->FileSize, 2);
+    EXPECT_EQ(b->FileSize, 8 + 2);
 
-    // A record shorter than 148 bytes: the missing fields count as zero (no data).
-    std::string shortRec = MakeGallery("Zed", 2, {{"c.png", ""}}, 140);
+    // A record shorter than 148 bytes: the missing fields count as zero.
+    std::string shortRec = MakeGallery("Zed", 2, {{"c.png", Png("c")}}, 140);
     WriteAll(out / "s.gal", shortRec);
     ASSERT_TRUE(Shown(ReadGallery(out / "s.gal")));
     ASSERT_TRUE(Entry("Zed--c.png"));
@@ -338,12 +341,12 @@ TEST_F(GalleryTest, DamagedFilesKeepWhatWasUnpacked)
     ScriptedUi ui;
     const std::string index = ReadAll(store / "headers.dat");
     // Three images announced, two present.
-    std::string g = MakeGallery("D", 2, {{"a.png", "a1"}, {"b.png", "b1"}});
+    std::string g = MakeGallery("D", 2, {{"a.png", Png("a1")}, {"b.png", Png("b1")}});
     PutLe(g, 104, 3);
     WriteAll(out / "d.gal", g);
     EXPECT_FALSE(Shown(ReadGallery(out / "d.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
-    EXPECT_EQ(ReadAll(store / "D--b.png"), "b1");
+    EXPECT_EQ(ReadAll(store / "D--b.png"), Png("b1"));
     EXPECT_TRUE(Entry("D--b.png"));
     EXPECT_EQ(ReadAll(store / "headers.dat"), index);  // a failed open does not save the index
 
@@ -365,8 +368,8 @@ TEST_F(GalleryTest, DamagedFilesKeepWhatWasUnpacked)
 TEST_F(GalleryTest, LargeImageEndsTheUnpackingQuietly)
 {
     ScriptedUi ui;
-    std::string g = MakeGallery("L", 2, {{"a.png", "small"}, {"b.png", "x"}, {"c.png", "y"}});
-    PutLe(g, 108 + 148 + 5 + 132, 204800);
+    std::string g = MakeGallery("L", 2, {{"a.png", Png("small")}, {"b.png", Png("x")}, {"c.png", Png("y")}});
+    PutLe(g, 108 + 148 + 8 + 5 + 132, 204800);
     WriteAll(out / "l.gal", g);
     ASSERT_TRUE(Shown(ReadGallery(out / "l.gal")));
     EXPECT_TRUE(fs::exists(store / "L--a.png"));
@@ -375,11 +378,24 @@ TEST_F(GalleryTest, LargeImageEndsTheUnpackingQuietly)
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \"L\".");
 }
 
+TEST_F(GalleryTest, RecordsWithoutAPictureStayPackedWhateverTheirName)
+{
+    ScriptedUi ui;
+    WriteAll(out / "n.gal", MakeGallery("N", 2, {{"fake.png", "not a picture"}, {"empty.png", ""}, {"real.png", Png("r")}}));
+    const Outcome o = ReadGallery(out / "n.gal");
+    ASSERT_TRUE(Shown(o));
+    EXPECT_FALSE(fs::exists(store / "N--fake.png"));
+    EXPECT_FALSE(fs::exists(store / "N--empty.png"));
+    EXPECT_FALSE(Entry("N--fake.png"));
+    EXPECT_EQ(ReadAll(store / "N--real.png"), Png("r"));
+    ASSERT_EQ(o.Skipped.size(), 1u);
+    EXPECT_EQ(o.Skipped[0], "Records that hold no PNG image, left out: 2");
+}
+
 TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
 {
     ScriptedUi ui;
-    const std::string png("\x89PNG\r\n\x1A\n", 8);  // records without a picture would stay packed
-    WriteAll(out / "evil.gal", MakeGallery("../../x", 2, {{"../../../etc/passwd", png + "p"}, {"..", png + "d"}}));
+    WriteAll(out / "evil.gal", MakeGallery("../../x", 2, {{"../../../etc/passwd", Png("p")}, {"..", Png("d")}}));
     ASSERT_TRUE(Shown(ReadGallery(out / "evil.gal")));
     for (const std::string& f : StoreFiles()) EXPECT_EQ(f.find('/'), std::string::npos);
     EXPECT_FALSE(fs::exists(out.path.parent_path() / "x--passwd"));
@@ -392,7 +408,7 @@ TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
     // The typed prefix is made safe as well.
     ui.answers = {"N"};
     ui.prompts = {std::string("../../up")};
-    WriteAll(out / "t.gal", MakeGallery("Sea", 2, {{"a.png", "t"}}));
+    WriteAll(out / "t.gal", MakeGallery("Sea", 2, {{"a.png", Png("t")}}));
     ASSERT_TRUE(Shown(ReadGallery(out / "t.gal")));
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \".._.._up\".");
     EXPECT_TRUE(fs::exists(store / ".._.._up--a.png"));
@@ -401,19 +417,19 @@ TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
 TEST_F(GalleryTest, PrefixClashQuestion)
 {
     ScriptedUi ui;
-    Put("Seaside--x.png", "s", 7, 0, 0);
-    WriteAll(out / "c.gal", MakeGallery("Sea", 2, {{"Dawn.png", "new dawn"}}));
+    Put("Seaside--x.png", Png("s"), 7, 0, 0);
+    WriteAll(out / "c.gal", MakeGallery("Sea", 2, {{"Dawn.png", Png("new dawn")}}));
     ui.answers = {"C"};
     EXPECT_FALSE(Shown(ReadGallery(out / "c.gal")));
     EXPECT_EQ(ui.Count("yesnocancel"), 1);
-    EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), "dawn-bytes\x01\x02");
+    EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), Png("dawn-bytes\x01\x02"));
     ui.answers = {"Y"};
     ASSERT_TRUE(Shown(ReadGallery(out / "c.gal")));
-    EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), "new dawn");
-    EXPECT_EQ(Entry("Sea--Dawn.png")->FileSize, 8);
+    EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), Png("new dawn"));
+    EXPECT_EQ(Entry("Sea--Dawn.png")->FileSize, 8 + 8);
     // An override prefix is used instead of the gallery's.
     ASSERT_TRUE(Shown(ReadGallery(out / "c.gal", "Other")));
-    EXPECT_EQ(ReadAll(store / "Other--Dawn.png"), "new dawn");
+    EXPECT_EQ(ReadAll(store / "Other--Dawn.png"), Png("new dawn"));
 
     // The open command's dialog.
     ui.openFiles = {""};

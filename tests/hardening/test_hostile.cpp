@@ -410,8 +410,9 @@ TEST_F(Hostile, GalleryRecordsPastTheFileAreRefused)
     }
     {
         Bytes b = GalleryHeader(0x7FFFFFFF);
-        Bytes r = GalleryRecord(GAL_RECORD_SIZE, 4, "a.png");
+        Bytes r = GalleryRecord(GAL_RECORD_SIZE, 12, "a.png");
         b.insert(b.end(), r.begin(), r.end());
+        b.insert(b.end(), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});  // only pictures are unpacked
         b.resize(b.size() + 4, 0x55);
         cases.push_back({"two billion records in one", b, 1});
     }
@@ -447,7 +448,7 @@ TEST_F(Hostile, GalleryRecordsPastTheFileAreRefused)
         for (const auto& e : std::filesystem::directory_iterator(store, ec))
             if (e.path().extension() == ".png") {
                 ++pngs;
-                EXPECT_EQ(std::filesystem::file_size(e.path()), 4u) << e.path();
+                EXPECT_EQ(std::filesystem::file_size(e.path()), 12u) << e.path();
             }
         EXPECT_EQ(pngs, c.whole);
     }
