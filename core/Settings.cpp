@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "base/Basic.h"
@@ -307,14 +308,15 @@ std::string GetDefaultLogoFileName(int position)
     }
 }
 
-// A kept path as the host path it names now: the Windows form on the current drive (def when it
-// cannot be mapped there), a host path found ignoring case when it lies on the drive.
-static std::string DrivePathOf_(const std::string& text, const std::string& def)
+// A kept path as the host path it names now: the Windows form on the current drive (def's when it
+// cannot be mapped there), a host path found ignoring case when it lies on the drive. The default
+// is made only when needed: making it walks the drive.
+static std::string DrivePathOf_(const std::string& text, const std::function<std::string()>& def)
 {
     TRACE("Settings.DrivePathOf_");
     if (!DriveIsWinPath(text)) return DriveResolve(text);
     const std::string path = DriveFromWin(text);
-    return path.empty() ? def : path;
+    return path.empty() ? def() : path;
 }
 
 std::string GetLogoFileName(int position)
@@ -323,7 +325,7 @@ std::string GetLogoFileName(int position)
     int i = PosIndex(position);
     if (i < 0) return std::string();
     if (!LogoFileSet_[i]) return GetDefaultLogoFileName(position);
-    return DrivePathOf_(LogoFile_[i], GetDefaultLogoFileName(position));
+    return DrivePathOf_(LogoFile_[i], [position] { return GetDefaultLogoFileName(position); });
 }
 
 void SetLogoFileName(int position, const std::string& path)
@@ -348,7 +350,7 @@ std::string GetStorageDir()
 {
     TRACE("Settings.GetStorageDir");
     if (StorageDir_.empty()) return GetDefaultStorageDir();
-    return AddBS(DrivePathOf_(StorageDir_, GetDefaultStorageDir()));
+    return AddBS(DrivePathOf_(StorageDir_, GetDefaultStorageDir));
 }
 
 void SetStorageDir(const std::string& path)

@@ -25,14 +25,31 @@ bool endsWithSeparator_(const std::string& p)
     return !p.empty() && (p.back() == '/' || p.back() == '\\');
 }
 
+// The normal form of root. An absolute root's depends on its text alone, so the last one is kept:
+// every drive path asks for the same root.
+bool normalRoot_(const std::string& root, fs::path& normal)
+{
+    static thread_local std::string lastRoot;
+    static thread_local fs::path lastNormal;
+    if (root[0] == '/' && root == lastRoot) {
+        normal = lastNormal;
+        return true;
+    }
+    std::error_code ec;
+    normal = fs::absolute(root, ec).lexically_normal();
+    if (ec) return false;
+    if (root[0] == '/') lastRoot = root, lastNormal = normal;
+    return true;
+}
+
 // The parts of path below root (both made absolute and normal); false when path is not below it.
 bool partsBelow_(const std::string& root, const std::string& path, std::vector<std::string>& parts)
 {
     parts.clear();
     if (root.empty() || path.empty()) return false;
+    fs::path r;
+    if (!normalRoot_(root, r)) return false;
     std::error_code ec;
-    const fs::path r = fs::absolute(root, ec).lexically_normal();
-    if (ec) return false;
     const fs::path p = fs::absolute(path, ec).lexically_normal();
     if (ec) return false;
     auto ri = r.begin(), pi = p.begin();

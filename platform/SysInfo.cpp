@@ -101,6 +101,9 @@ std::string SysWindowsDir()
         dir = withSlash_(data) + "KelvaneStudio/drive_c/WINDOWS";
     }
     dir = withSlash_(dir);
+    // Asked for on every drive path: one stat when the folder is there, the walk only to create it.
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
     if (!SysMakeDirs(dir)) return std::string();
     return dir;
 }
