@@ -457,18 +457,9 @@ static int64_t GIFGetNewCmpsData_(int handle, uint8_t*& buf, int64_t n, int64_t 
 }
 
 // Tops up the bit buffer to at least need bits (eight bytes at a time while they last).
-// False at the end of the compressed data.
-static inline bool GIFRefill_(const uint8_t*& p, const uint8_t* e, uint64_t& bits, int& nb, int need)
+// The last bytes of the compressed data, one at a time; false when they run out.
+static bool GIFRefillTail_(const uint8_t*& p, const uint8_t* e, uint64_t& bits, int& nb, int need)
 {
-    if (e - p >= 8) {
-        uint64_t v;
-        std::memcpy(&v, p, 8);
-        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-        bits |= v << nb;
-        p += (63 - nb) >> 3;
-        nb |= 56;
-        return true;
-    }
     while (nb < need && p < e) {
         bits |= static_cast<uint64_t>(*p++) << nb;
         nb += 8;
@@ -527,7 +518,18 @@ static bool GIFDecode_(const uint8_t* data, int64_t len, uint8_t* out, int64_t o
     uint8_t* const oe = out + outLen;
 
     while (o < oe) {
-        if (nb < size && !GIFRefill_(p, e, bits, nb, size)) break;
+        if (nb < size) {
+            if (e - p >= 8) {
+                uint64_t v;
+                std::memcpy(&v, p, 8);
+                if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+                bits |= v << nb;
+                p += (63 - nb) >> 3;
+                nb |= 56;
+            } else if (!GIFRefillTail_(p, e, bits, nb, size)) {
+                break;  // end of the compressed data
+            }
+        }
         const int code = static_cast<int>(bits & static_cast<uint64_t>(mask));
         bits >>= size;
         nb -= size;
