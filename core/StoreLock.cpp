@@ -1,6 +1,7 @@
 #include "core/StoreLock.h"
 
 #include "base/Mon.h"
+#include "base/SafeFile.h"
 #include "base/UiServices.h"
 #include "base/miscprocs.h"
 #include "core/ImageStore.h"
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -41,40 +43,60 @@ int openLock_(int which, bool exclusive)
     return fd;
 }
 
-bool flockWaiting_(int fd, int op)
+enum { LOCK_BUSY_ = 0, LOCK_HELD_ = 1, LOCK_UNAVAILABLE_ = 2 };
+
+int flockWaiting_(int fd, int op)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
     bool told = false;
     for (;;) {
-        if (flock(fd, op | LOCK_NB) == 0) return true;
+        if (flock(fd, op | LOCK_NB) == 0) return LOCK_HELD_;
         // A file system without locks cannot keep two programs apart; it must not stop this one.
-        if (errno != EWOULDBLOCK && errno != EINTR) return true;
-        if (std::chrono::steady_clock::now() >= until) return false;
+        if (errno != EWOULDBLOCK && errno != EINTR) return LOCK_UNAVAILABLE_;
+        if (std::chrono::steady_clock::now() >= until) return LOCK_BUSY_;
         if (!told) Ui().ShowStatus("Waiting for another Kelvane Studio to finish...", false);
         told = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS_));
     }
 }
 
+// Every writer of the storage folder holds the store exclusively, so a temporary file found there
+// while this program holds it is what a killed program left behind.
+void dropLeftTemps_()
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(AddBS(GetStorageDir()), ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        std::error_code ig;
+        if (SafeIsTempName(it->path().filename().string()) && it->is_regular_file(ig) && !it->is_symlink(ig))
+            fs::remove(it->path(), ig);
+    }
+}
+
 bool take_(int which, bool exclusive)
 {
     Held_& h = held_[which];
+    int got = LOCK_UNAVAILABLE_;  // stays so when nothing new is taken
     if (h.depth > 0) {
         if (exclusive && !h.exclusive) {
-            if (h.fd >= 0 && !flockWaiting_(h.fd, LOCK_EX)) return false;
+            if (h.fd >= 0) got = flockWaiting_(h.fd, LOCK_EX);
+            if (got == LOCK_BUSY_) return false;
             h.exclusive = true;
         }
         ++h.depth;
-        return true;
+    } else {
+        h.fd = openLock_(which, exclusive);
+        if (h.fd >= 0) got = flockWaiting_(h.fd, exclusive ? LOCK_EX : LOCK_SH);
+        if (got == LOCK_BUSY_) {
+            close(h.fd);
+            h.fd = -1;
+            return false;
+        }
+        h.depth = 1;
+        h.exclusive = exclusive;
     }
-    h.fd = openLock_(which, exclusive);
-    if (h.fd >= 0 && !flockWaiting_(h.fd, exclusive ? LOCK_EX : LOCK_SH)) {
-        close(h.fd);
-        h.fd = -1;
-        return false;
-    }
-    h.depth = 1;
-    h.exclusive = exclusive;
+    if (which == 0 && exclusive && got == LOCK_HELD_) dropLeftTemps_();
     return true;
 }
 

@@ -228,6 +228,17 @@ TEST_F(FullDisk, FailedWritesLeaveEveryFileAsItWas)
 
 // ---------------------------------------------------------------- two programs at once
 
+TEST_F(DriveTest, TemporaryFilesOfAKilledProgramGoWithTheNextChange)
+{
+    ASSERT_EQ(Kvs(out, {"--yes", "add", "--prefix", "P", pics[0]}).status, 0);
+    const std::string left = Store() + ".P--pica.png.Zq81kLmN0a.kvs-new";
+    TempEnv::Write(left, "half a picture");
+    ASSERT_EQ(Kvs(out, {"list"}).status, 0);
+    EXPECT_TRUE(fs::exists(left)) << "a reader holds the store shared and must not judge what others write";
+    ASSERT_EQ(Kvs(out, {"positions", "start", "P--pica.png"}).status, 0);
+    EXPECT_FALSE(fs::exists(left));
+}
+
 TEST_F(DriveTest, ParallelCommandsLoseNothing)
 {
     ASSERT_EQ(Kvs(out, {"--yes", "add", "--prefix", "Base", pics[0]}).status, 0);
