@@ -42,7 +42,6 @@ static std::string ExtOf_(const std::string& name)
     return (p == std::string::npos || name[p] != '.') ? std::string() : name.substr(p);
 }
 
-static bool SameText_(const std::string& a, const std::string& b) { return SameImageName(a, b); }
 
 // A plain file name of at most 127 characters; a long stem is cut so the extension stays.
 static std::string StoreFileName_(const std::string& name)
@@ -197,7 +196,7 @@ void AddLoadFitted(const std::string& source, int32_t format, int mode, Image& i
 bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry)
 {
     TRACE("AddImages.AddOneImage");
-    const bool isSys = SameText_(ExtOf_(FileNameOf_(source)), ".sys");
+    const bool isSys = SameText(ExtOf_(FileNameOf_(source)), ".sys");
     Image img;
     bool loaded = false;
     MonBlockTransparent([&] {

@@ -113,15 +113,6 @@ constexpr int KEY_COUNT = sizeof(Keys_) / sizeof(Keys_[0]);
 static const int LoadOrder_[KEY_COUNT] = {0, 1, 2, 3, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
                                           17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
 
-static bool SameText_(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // A decimal integer with an optional sign and nothing else (blanks around it are allowed, as
 // the profile reader trims them); false when the text is no 32-bit integer.
 static bool ParseInt_(const std::string& text, int32_t& value)
@@ -511,7 +502,7 @@ bool SettingsSetValue(const std::string& key, const std::string& text)
 {
     TRACE("Settings.SettingsSetValue");
     for (const KeyDef_& d : Keys_) {
-        if (!SameText_(key, d.key)) continue;
+        if (!SameText(key, d.key)) continue;
         // The profile reader trims values, so the loader never sees blanks around them.
         StoreValue_(d, StrTrim(text));
         return true;
@@ -524,7 +515,7 @@ bool SettingsValueFits(const std::string& key, const std::string& text)
     TRACE("Settings.SettingsValueFits");
     const std::string t = StrTrim(text);
     for (const KeyDef_& d : Keys_) {
-        if (!SameText_(key, d.key)) continue;
+        if (!SameText(key, d.key)) continue;
         int32_t v;
         if (d.type == KT_INT) return ParseInt_(t, v);
         if (d.type == KT_BOOL) return ParseBool_(t, true) == ParseBool_(t, false);
@@ -537,9 +528,7 @@ bool SettingsValueFits(const std::string& key, const std::string& text)
 std::string AutoChangeRunCommand()
 {
     TRACE("Settings.AutoChangeRunCommand");
-    std::string s = GetExeName() + " /change";
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+    return StrUpper(GetExeName() + " /change");
 }
 
 bool SetAutoChangeRunEntry(bool enable)
@@ -555,7 +544,7 @@ bool SetAutoChangeRunEntry(bool enable)
         std::string current;
         RegReadStr(key, RUN_VALUE, current, "");
         // A Run value of another copy of the program is not ours to remove.
-        if (!current.empty() && SameText_(current, expected)) ok = RegDeleteValueStr(key, RUN_VALUE);
+        if (!current.empty() && SameText(current, expected)) ok = RegDeleteValueStr(key, RUN_VALUE);
     }
     RegCloseKey(key);
     return ok;

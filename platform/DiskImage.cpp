@@ -1,6 +1,7 @@
 // Disk images: containers, partitions, locks and the mtools programs.
 #include "platform/DiskImage.h"
 
+#include "base/Bytes.h"
 #include "base/Mon.h"
 
 #include <fcntl.h>
@@ -32,14 +33,6 @@ constexpr const char* CONVERT_HINT =
     throw EMon(text);  // MonErrorMsg throws inside a block; this keeps the compiler informed
 }
 
-uint32_t le32_(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint32_t be32_(const unsigned char* p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
 
 bool readAt_(int fd, int64_t offset, unsigned char* buf, size_t size)
 {
@@ -58,9 +51,9 @@ bool isFatBoot_(const unsigned char* b)
 {
     if (b[0] != 0xEB && b[0] != 0xE9) return false;
     if (b[510] != 0x55 || b[511] != 0xAA) return false;
-    const unsigned bps = b[11] | (b[12] << 8);
+    const unsigned bps = BytesGetLE16(b + 11);
     const unsigned spc = b[13];
-    const unsigned reserved = b[14] | (b[15] << 8);
+    const unsigned reserved = BytesGetLE16(b + 14);
     if (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096) return false;
     if (spc == 0 || (spc & (spc - 1)) != 0) return false;
     return reserved > 0 && b[16] >= 1 && b[16] <= 2;
@@ -80,9 +73,9 @@ std::string foreignContainer_(const unsigned char* first, const unsigned char* f
 {
     if (memcmp(first, "QFI\xfb", 4) == 0) return "QCOW2";
     if (memcmp(first, "KDMV", 4) == 0 || memcmp(first, "# Disk DescriptorFile", 21) == 0) return "VMDK";
-    if (le32_(first + 64) == 0xBEDA107F) return "VDI";
+    if (BytesGetLE32(first + 64) == 0xBEDA107F) return "VDI";
     if (memcmp(first, "conectix", 8) == 0) return "dynamic VHD";
-    if (size >= 2 * SECTOR && memcmp(footer, "conectix", 8) == 0 && be32_(footer + 60) != 2) return "dynamic VHD";
+    if (size >= 2 * SECTOR && memcmp(footer, "conectix", 8) == 0 && BytesGetBE32(footer + 60) != 2) return "dynamic VHD";
     return std::string();
 }
 
@@ -106,7 +99,7 @@ std::vector<Candidate_> candidates_(int fd, int64_t dataSize, int& kind)
     kind = DISK_RAW_MBR;
     for (int i = 0; i < 4; i++) {
         const unsigned char* e = b + 446 + 16 * i;
-        const int64_t start = static_cast<int64_t>(le32_(e + 8)) * SECTOR;
+        const int64_t start = static_cast<int64_t>(BytesGetLE32(e + 8)) * SECTOR;
         if (!isFatType_(e[4]) || start <= 0 || start + SECTOR > dataSize) continue;
         unsigned char boot[SECTOR];
         if (readAt_(fd, start, boot, SECTOR) && isFatBoot_(boot)) out.push_back({i + 1, start});
