@@ -148,20 +148,8 @@ static int WriteGalleryData_(const std::string& path, const std::string& prefix,
 static int WriteGalleryFile_(const std::string& fileName, const std::string& prefix, const std::vector<int>& rows)
 {
     TRACE("Gallery.WriteGalleryFile_");
-    const std::string temp = fileName + ".tmp";
     int written = 0;
-    try {
-        MonBlock([&] {
-            written = WriteGalleryData_(temp, prefix, rows);
-            std::error_code ec;
-            fs::rename(temp, fileName, ec);
-            if (ec) MonError(EC_FILE, FE_RENAME, __LINE__);
-        });
-    } catch (...) {
-        std::error_code ec;
-        fs::remove(temp, ec);
-        throw;
-    }
+    SafeWriteWith(fileName, [&](const std::string& temp) { written = WriteGalleryData_(temp, prefix, rows); });
     return written;
 }
 

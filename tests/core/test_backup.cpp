@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/SafeFile.h"
 #include "core/Backup.h"
 #include "core/LogoCommands.h"
 #include "core/ImageStore.h"
@@ -52,7 +53,8 @@ TEST_F(BackupTest, FirstBuildOfExistingLogoKeepsCopyAndOneLine)
     EXPECT_EQ(TempEnv::Read(bat), expected);
     EXPECT_FALSE(AppendRestoreLine(bat, wait, "anything"));
     EXPECT_EQ(TempEnv::Read(bat), expected);
-    EXPECT_FALSE(fs::exists(bat + ".tmp"));
+    for (const auto& e : fs::directory_iterator(fs::path(bat).parent_path()))
+        EXPECT_FALSE(SafeIsTempName(e.path().filename().string())) << e.path();
 }
 
 TEST_F(BackupTest, MissingLogoGetsDelLineAndEmptyPathIsRefused)

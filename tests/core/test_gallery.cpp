@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Basic.h"
+#include "base/SafeFile.h"
 #include "core/AddImages.h"
 #include "core/Gallery.h"
 #include "core/ImageStore.h"
@@ -17,6 +18,16 @@
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
+
+// Temporary files of the safe write path left in folder.
+static int TempsIn_(const fs::path& folder)
+{
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (SafeIsTempName(e.path().filename().string())) ++n;
+    return n;
+}
+
 
 namespace {
 
@@ -180,7 +191,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     EXPECT_EQ(summary.substr(0, summary.find("File size")),
               "Gallery \"" + gal + "\" successfuly created.\r\n\r\nPrefix: \"Sea\"\r\nNumber of pictures: 3\r\n");
     EXPECT_EQ(summary.substr(summary.size() - 4), "\r\n\r\n");
-    EXPECT_FALSE(fs::exists(gal + ".tmp"));
+    EXPECT_EQ(TempsIn_(fs::path(gal).parent_path()), 0);
 
     // Opening it clashes with the Sea images: rename to Copy.
     ui.answers = {"N"};
@@ -242,7 +253,7 @@ TEST_F(GalleryTest, WriteFailureKeepsTheOldFile)
     EXPECT_EQ(ui.Count("error"), 1);
     EXPECT_EQ(ui.Count("info"), 0);
     EXPECT_EQ(ReadAll(out / "old.gal"), "old");
-    EXPECT_FALSE(fs::exists(out / "old.gal.tmp"));
+    EXPECT_EQ(TempsIn_(out.path), 0);
 }
 
 TEST_F(GalleryTest, CreateFlowChecks)
