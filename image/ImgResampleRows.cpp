@@ -11,21 +11,15 @@
 #include "base/Mon.h"
 #include "image/ImgResize.h"
 
-// Summing rows is bound by moving the sums; wider vectors halve that where the processor has them.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define KVS_WIDE_VECTORS_ __attribute__((target_clones("avx2", "default")))
-#else
-#define KVS_WIDE_VECTORS_
-#endif
-
 namespace {
 constexpr int64_t U = IMG_RATIO_UNIT;
 
 int64_t CeilDiv_(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
 // Adds K rows at once, so the sums are read and written once per K rows. Four bytes add up to
-// at most 1020, which no sum type overflows.
-template <class T, int K>
+// at most 1020, which no sum type overflows. The first rows of a group replace the sums, which
+// saves clearing them.
+template <class T, int K, bool First>
 [[gnu::always_inline]] inline void AddK_(T* __restrict sums, const uint8_t* const* rows, size_t n)
 {
     const uint8_t* __restrict a = rows[0];
@@ -37,7 +31,7 @@ template <class T, int K>
         if (K > 1) v += b[i];
         if (K > 2) v += c[i];
         if (K > 3) v += d[i];
-        sums[i] = static_cast<T>(sums[i] + v);
+        sums[i] = static_cast<T>(First ? v : sums[i] + v);
     };
     size_t i = 0;
     for (; i + 64 <= n; i += 64)
@@ -45,17 +39,30 @@ template <class T, int K>
     for (; i < n; ++i) add(i);
 }
 
-template <class T> [[gnu::always_inline]] inline void AddRows_(T* sums, const uint8_t* const* rows, int count, size_t n)
+template <class T, bool First>
+[[gnu::always_inline]] inline void AddRowsFrom_(T* sums, const uint8_t* const* rows, int count, size_t n)
 {
-    for (; count >= 4; count -= 4, rows += 4) AddK_<T, 4>(sums, rows, n);
-    if (count == 3) AddK_<T, 3>(sums, rows, n);
-    if (count == 2) AddK_<T, 2>(sums, rows, n);
-    if (count == 1) AddK_<T, 1>(sums, rows, n);
+    if (count >= 4) AddK_<T, 4, First>(sums, rows, n);
+    else if (count == 3) AddK_<T, 3, First>(sums, rows, n);
+    else if (count == 2) AddK_<T, 2, First>(sums, rows, n);
+    else if (count == 1) AddK_<T, 1, First>(sums, rows, n);
+    for (count -= 4, rows += 4; count > 0; count -= 4, rows += 4) {
+        if (count >= 4) AddK_<T, 4, false>(sums, rows, n);
+        else if (count == 3) AddK_<T, 3, false>(sums, rows, n);
+        else if (count == 2) AddK_<T, 2, false>(sums, rows, n);
+        else AddK_<T, 1, false>(sums, rows, n);
+    }
 }
 
-KVS_WIDE_VECTORS_ void AddRows16_(uint16_t* sums, const uint8_t* const* rows, int count, size_t n)
+template <class T> [[gnu::always_inline]] inline void AddRows_(T* sums, const uint8_t* const* rows, int count, size_t n, bool first)
 {
-    AddRows_(sums, rows, count, n);
+    if (first) AddRowsFrom_<T, true>(sums, rows, count, n);
+    else AddRowsFrom_<T, false>(sums, rows, count, n);
+}
+
+IMG_WIDE_VECTORS void AddRows16_(uint16_t* sums, const uint8_t* const* rows, int count, size_t n, bool first)
+{
+    AddRows_(sums, rows, count, n, first);
 }
 }  // namespace
 
@@ -129,10 +136,11 @@ static void SumSpan_(ImgRowResample& rs, const uint8_t* const* rows, int count)
         const int k = std::min(count - done, IMG_ROWS_BATCH);
         for (int i = 0; i < k; ++i) spans[i] = rows[done + i] + first;
         switch (rs.SumBytes) {
-        case 2: AddRows16_(static_cast<uint16_t*>(rs.Sums) + first, spans, k, n); break;
-        case 4: AddRows_(static_cast<uint32_t*>(rs.Sums) + first, spans, k, n); break;
-        default: AddRows_(static_cast<uint64_t*>(rs.Sums) + first, spans, k, n); break;
+        case 2: AddRows16_(static_cast<uint16_t*>(rs.Sums) + first, spans, k, n, rs.SumsStale); break;
+        case 4: AddRows_(static_cast<uint32_t*>(rs.Sums) + first, spans, k, n, rs.SumsStale); break;
+        default: AddRows_(static_cast<uint64_t*>(rs.Sums) + first, spans, k, n, rs.SumsStale); break;
         }
+        rs.SumsStale = false;
     }
 }
 
@@ -142,14 +150,17 @@ static void FinishGroup_(ImgRowResample& rs)
     TRACE("ImgResampleRows.FinishGroup_");
     const uint64_t count = static_cast<uint64_t>(rs.GroupEnd - rs.GroupStart);
     const size_t n = static_cast<size_t>(rs.Sw) * 3;
+    if (rs.SumsStale) {  // a group of black rows only
+        const size_t first = static_cast<size_t>(rs.SpanFirst) * 3 * rs.SumBytes;
+        std::memset(static_cast<uint8_t*>(rs.Sums) + first, 0, static_cast<size_t>(rs.SpanEnd - rs.SpanFirst) * 3 * rs.SumBytes);
+    }
     switch (rs.SumBytes) {
     case 2: ImgSumDiv(Averaged_(rs), static_cast<const uint16_t*>(rs.Sums), n, count); break;
     case 4: ImgSumDiv(Averaged_(rs), static_cast<const uint32_t*>(rs.Sums), n, count); break;
     default: ImgSumDiv(Averaged_(rs), static_cast<const uint64_t*>(rs.Sums), n, count); break;
     }
     WidthStep_(rs, Averaged_(rs), DstRow_(rs, rs.Out));
-    const size_t first = static_cast<size_t>(rs.SpanFirst) * 3 * rs.SumBytes;
-    std::memset(static_cast<uint8_t*>(rs.Sums) + first, 0, static_cast<size_t>(rs.SpanEnd - rs.SpanFirst) * 3 * rs.SumBytes);
+    rs.SumsStale = true;
     rs.GroupStart = rs.GroupEnd;
     rs.GroupEnd = GroupEnd_(rs, ++rs.Out);
 }

@@ -22,6 +22,7 @@ struct ImgRowResample {
     Image* Dst = nullptr;
     uint8_t* Work = nullptr;   // the line of the width step, then the averaged row
     void* Sums = nullptr;
+    bool SumsStale = true;     // the span's sums still hold the previous group: the next rows replace them
     int32_t* Starts = nullptr;
 };
 

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/Basic.h"
 #include "base/Mon.h"
 
@@ -120,21 +124,32 @@ template <class T> void SetRow_(T* __restrict acc, const uint8_t* __restrict row
     for (; i < n; ++i) acc[i] = row[i];
 }
 
-// sum div count per byte, as multiplications by 2^k / count rounded up. For 16-bit sums
-// (count <= 257) k = 24 in 32 bits is exact; up to 4103 rows k = 32 in 64 bits is exact.
+// floor(s / n) for a sum s of at most 255 * n, as a multiplication: with m = 2^32 div n + 1 the
+// error stays below 1/n while n < 4104, so the quotient is exact.
+struct ByteSumDiv_ {
+    uint64_t N, M;
+    explicit ByteSumDiv_(uint64_t n) : N(n), M(n < 4104 ? (uint64_t(1) << 32) / n + 1 : 0) {}
+    uint8_t operator()(uint64_t sum) const { return static_cast<uint8_t>(M ? (sum * M) >> 32 : sum / N); }
+};
+
+// sum div count per byte for 16-bit sums (count <= 257): multiplied by 2^24 / count rounded up,
+// exact in 32 bits.
+IMG_WIDE_VECTORS void DivRow16_(uint8_t* __restrict out, const uint16_t* __restrict acc, size_t n, uint64_t count)
+{
+    const uint32_t m = static_cast<uint32_t>((uint32_t(1) << 24) / count + 1);
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64)
+        for (size_t j = 0; j < 64; ++j) out[i + j] = static_cast<uint8_t>((static_cast<uint32_t>(acc[i + j]) * m) >> 24);
+    for (; i < n; ++i) out[i] = static_cast<uint8_t>((static_cast<uint32_t>(acc[i]) * m) >> 24);
+}
+
 template <class T> void DivRow_(uint8_t* __restrict out, const T* __restrict acc, size_t n, uint64_t count)
 {
-    size_t i = 0;
-    if (sizeof(T) == 2) {
-        const uint32_t m = static_cast<uint32_t>((uint32_t(1) << 24) / count + 1);
-        for (; i + 64 <= n; i += 64)
-            for (size_t j = 0; j < 64; ++j) out[i + j] = static_cast<uint8_t>((static_cast<uint32_t>(acc[i + j]) * m) >> 24);
-        for (; i < n; ++i) out[i] = static_cast<uint8_t>((static_cast<uint32_t>(acc[i]) * m) >> 24);
-    } else if (count < 4104) {
-        const uint64_t m = (uint64_t(1) << 32) / count + 1;
-        for (; i < n; ++i) out[i] = static_cast<uint8_t>((static_cast<uint64_t>(acc[i]) * m) >> 32);
+    if constexpr (sizeof(T) == 2) {
+        DivRow16_(out, acc, n, count);
     } else {
-        for (; i < n; ++i) out[i] = static_cast<uint8_t>(static_cast<uint64_t>(acc[i]) / count);
+        const ByteSumDiv_ div(count);
+        for (size_t i = 0; i < n; ++i) out[i] = div(acc[i]);
     }
 }
 
@@ -153,25 +168,91 @@ void SumRows_(const uint8_t* base, size_t rowBytes, int64_t first, int64_t last,
     DivRow_(out, acc, rowBytes, static_cast<uint64_t>(count));
 }
 
+#if defined(__SSE2__)
+// Masks[n][c] keeps the bytes of channel c among the first n pixels of 48 bytes.
+struct ChannelMasks_ {
+    alignas(16) uint8_t Masks[17][3][48];
+};
+
+const ChannelMasks_& ChannelMasks_Table_()
+{
+    static const ChannelMasks_ table = [] {
+        ChannelMasks_ t{};
+        for (int n = 0; n <= 16; ++n)
+            for (int j = 0; j < 3 * n; ++j) t.Masks[n][j % 3][j] = 0xFF;
+        return t;
+    }();
+    return table;
+}
+
+// Channel sums of n <= 16 pixels: 48 bytes read at once, each channel masked out and summed
+// against zero eight bytes at a time.
+inline void SumPixelsWide_(const uint8_t* p, int64_t n, uint64_t& s0, uint64_t& s1, uint64_t& s2)
+{
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+    const __m128i zero = _mm_setzero_si128();
+    const auto& masks = ChannelMasks_Table_().Masks[n];
+    auto channel = [&](int c) {
+        const __m128i* m = reinterpret_cast<const __m128i*>(masks[c]);
+        __m128i s = _mm_sad_epu8(_mm_and_si128(v0, _mm_load_si128(m)), zero);
+        s = _mm_add_epi64(s, _mm_sad_epu8(_mm_and_si128(v1, _mm_load_si128(m + 1)), zero));
+        s = _mm_add_epi64(s, _mm_sad_epu8(_mm_and_si128(v2, _mm_load_si128(m + 2)), zero));
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_add_epi64(s, _mm_unpackhi_epi64(s, s))));
+    };
+    s0 = channel(0);
+    s1 = channel(1);
+    s2 = channel(2);
+}
+#endif
+
+// Sums of the three bytes of n pixels starting at p; the row ends at end. Two pixels are
+// read as one word whose six bytes go to six 16-bit lanes; a lane takes one byte per two
+// pixels, so up to 512 pixels fit.
+inline void SumPixels_(const uint8_t* p, const uint8_t* end, int64_t n, uint64_t& s0, uint64_t& s1, uint64_t& s2)
+{
+#if defined(__SSE2__)
+    if (n <= 16 && end - p >= 48) return SumPixelsWide_(p, n, s0, s1, s2);
+#endif
+    constexpr uint64_t lanes = 0x000000FF00FF00FFull;
+    uint64_t even = 0, odd = 0;  // bytes 0, 2, 4 and 1, 3, 5 of each pair
+    int64_t i = 0;
+    if (n <= 512)
+        for (; i + 2 <= n && p + 8 <= end; i += 2, p += 6) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            even += v & lanes;
+            odd += (v >> 8) & lanes;
+        }
+    // Byte 0 is blue of the first pixel, 3 blue of the second; green 1 and 4; red 2 and 5.
+    s0 = (even & 0xFFFF) + ((odd >> 16) & 0xFFFF);
+    s1 = (odd & 0xFFFF) + ((even >> 32) & 0xFFFF);
+    s2 = ((even >> 16) & 0xFFFF) + ((odd >> 32) & 0xFFFF);
+    for (; i < n; ++i, p += 3) {
+        s0 += p[0];
+        s1 += p[1];
+        s2 += p[2];
+    }
+}
+
 // Width reduction of one 24-bit row: each output pixel averages its group of source pixels.
 void ReduceLine_(const uint8_t* in, uint8_t* out, const int32_t* starts, int64_t dw, int64_t sw)
 {
     TRACE("ImgResize.ReduceLine_");
+    const uint8_t* end = in + 3 * sw;
+    int64_t lastCount = 0;
+    ByteSumDiv_ div(1);
     for (int64_t k = 0; k < dw; ++k, out += 3) {
         const int64_t a = starts[k];
         // The last group always ends at the last pixel; earlier groups end before the next start.
         const int64_t b = k + 1 < dw ? std::max<int64_t>(starts[k + 1], a + 1) : sw;
-        const uint8_t* p = in + 3 * a;
-        uint64_t s0 = 0, s1 = 0, s2 = 0;
-        for (int64_t i = a; i < b; ++i, p += 3) {
-            s0 += p[0];
-            s1 += p[1];
-            s2 += p[2];
-        }
-        const uint64_t n = static_cast<uint64_t>(b - a);
-        out[0] = static_cast<uint8_t>(s0 / n);
-        out[1] = static_cast<uint8_t>(s1 / n);
-        out[2] = static_cast<uint8_t>(s2 / n);
+        if (b - a != lastCount) div = ByteSumDiv_(static_cast<uint64_t>(lastCount = b - a));
+        uint64_t s0, s1, s2;
+        SumPixels_(in + 3 * a, end, b - a, s0, s1, s2);
+        out[0] = div(s0);
+        out[1] = div(s1);
+        out[2] = div(s2);
     }
 }
 

@@ -3,6 +3,13 @@
 
 #include "image/ImgBasic.h"
 
+// Loops bound by moving sums get wider vectors where the processor has them.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define IMG_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define IMG_WIDE_VECTORS
+#endif
+
 // Fixed-point unit of the scale ratios: a ratio of 100 000 is one source pixel per output pixel.
 constexpr int64_t IMG_RATIO_UNIT = 100000;
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "base/Basic.h"
 #include "base/Mon.h"
@@ -216,33 +217,23 @@ static double AxisSpread_(const int64_t* weightPerPlane, int low, int high, int 
     return double(sum);
 }
 
-void ShrinkBox(PalBox& box)
+// Per plane of each axis (red, green, blue): the box's non-empty cells and their stored values.
+// The bounds of the non-empty cells are what the plane-by-plane search finds in any order, and
+// since the cells cut off are empty, the same sums give the statistics of the shrunk box.
+struct PlaneSums_ {
+    int64_t Cells[3][64] = {};
+    int64_t Vals[3][64] = {};
+};
+
+static void AddCell_(PlaneSums_& s, int cell, int32_t value)
 {
-    TRACE("PalOpt.ShrinkBox");
-    const int32_t* hist = quantP->Hist;
-    // Per plane of each axis: non-empty cells and their stored values. The bounds of the
-    // non-empty cells are what the plane-by-plane search finds in any order, and since the
-    // cells cut off are empty, the same sums give the statistics of the shrunk box.
-    int64_t cellsR[64] = {}, cellsG[64] = {}, cellsB[64] = {};
-    int64_t valsR[64] = {}, valsG[64] = {}, valsB[64] = {};
-    for (int cb = box.LowB; cb <= box.HighB; cb++) {
-        for (int cg = box.LowG; cg <= box.HighG; cg++) {
-            const int32_t* row = hist + (cb << 12) + (cg << 6);
-            int64_t rowCells = 0, rowVals = 0;
-            for (int cr = box.LowR; cr <= box.HighR; cr++) {
-                const int32_t v = row[cr];
-                if (v < 0) continue;
-                rowCells++;
-                rowVals += v;
-                cellsR[cr]++;
-                valsR[cr] += v;
-            }
-            cellsG[cg] += rowCells;
-            valsG[cg] += rowVals;
-            cellsB[cb] += rowCells;
-            valsB[cb] += rowVals;
-        }
-    }
+    const int r = cell & 63, g = (cell >> 6) & 63, b = cell >> 12;
+    s.Cells[0][r]++, s.Cells[1][g]++, s.Cells[2][b]++;
+    s.Vals[0][r] += value, s.Vals[1][g] += value, s.Vals[2][b] += value;
+}
+
+static void ShrinkToSums_(PalBox& box, const PlaneSums_& s)
+{
     auto shrinkAxis = [](const int64_t* cells, int32_t& low, int32_t& high) {
         int lo = low, hi = high;
         while (lo <= hi && cells[lo] == 0) lo++;
@@ -251,9 +242,9 @@ void ShrinkBox(PalBox& box)
         low = lo;
         high = hi;
     };
-    shrinkAxis(cellsR, box.LowR, box.HighR);
-    shrinkAxis(cellsG, box.LowG, box.HighG);
-    shrinkAxis(cellsB, box.LowB, box.HighB);
+    shrinkAxis(s.Cells[0], box.LowR, box.HighR);
+    shrinkAxis(s.Cells[1], box.LowG, box.HighG);
+    shrinkAxis(s.Cells[2], box.LowB, box.HighB);
 
     box.ExtentR = box.HighR - box.LowR;
     box.ExtentG = box.HighG - box.LowG;
@@ -261,33 +252,109 @@ void ShrinkBox(PalBox& box)
     box.Volume = (box.ExtentR * box.ExtentR + box.ExtentG * box.ExtentG + box.ExtentB * box.ExtentB) * 121;
 
     // Means as CalcBoxColor's statistics form gives them (weights = pixel counts).
-    auto mean = [](const int64_t* cells, const int64_t* vals, int low, int high) {
+    auto spread = [&](int axis, int low, int high, int axisWeight) {
         int64_t total = 0, sum = 0;
         for (int c = low; c <= high; c++) {
-            const int64_t k = vals[c] + cells[c];
+            const int64_t k = s.Vals[axis][c] + s.Cells[axis][c];
             total += k;
             sum += k * c;
         }
-        return total == 0 ? 0 : int(std::nearbyint(double(sum) / double(total)));
+        const int mean = total == 0 ? 0 : int(std::nearbyint(double(sum) / double(total)));
+        return AxisSpread_(s.Vals[axis], low, high, mean, axisWeight);
     };
-    box.SpreadR = AxisSpread_(valsR, box.LowR, box.HighR, mean(cellsR, valsR, box.LowR, box.HighR), PAL_WEIGHT_R);
-    box.SpreadG = AxisSpread_(valsG, box.LowG, box.HighG, mean(cellsG, valsG, box.LowG, box.HighG), PAL_WEIGHT_G);
-    box.SpreadB = AxisSpread_(valsB, box.LowB, box.HighB, mean(cellsB, valsB, box.LowB, box.HighB), PAL_WEIGHT_B);
+    box.SpreadR = spread(0, box.LowR, box.HighR, PAL_WEIGHT_R);
+    box.SpreadG = spread(1, box.LowG, box.HighG, PAL_WEIGHT_G);
+    box.SpreadB = spread(2, box.LowB, box.HighB, PAL_WEIGHT_B);
 
     box.MiddleR = (box.LowR + box.HighR) / 2;
     box.MiddleG = (box.LowG + box.HighG) / 2;
     box.MiddleB = (box.LowB + box.HighB) / 2;
 }
 
+void ShrinkBox(PalBox& box)
+{
+    TRACE("PalOpt.ShrinkBox");
+    const int32_t* hist = quantP->Hist;
+    PlaneSums_ s;
+    for (int cb = box.LowB; cb <= box.HighB; cb++)
+        for (int cg = box.LowG; cg <= box.HighG; cg++)
+            for (int cr = box.LowR; cr <= box.HighR; cr++) {
+                const int cell = (cb << 12) | (cg << 6) | cr;
+                if (hist[cell] >= 0) AddCell_(s, cell, hist[cell]);
+            }
+    ShrinkToSums_(box, s);
+}
+
+namespace {
+// A non-empty cell and its stored value. Each box owns a contiguous run of these, so shrinking
+// visits only the box's own cells instead of its whole, mostly empty, volume.
+struct FilledCell_ {
+    int32_t Cell, Value;
+};
+struct CellRun_ {
+    int32_t First, Count;
+};
+} // namespace
+
+static void ShrinkRun_(PalBox& box, const FilledCell_* cells, CellRun_ run)
+{
+    PlaneSums_ s;
+    for (int32_t i = run.First; i < run.First + run.Count; i++) AddCell_(s, cells[i].Cell, cells[i].Value);
+    ShrinkToSums_(box, s);
+}
+
+// The non-empty cells in index order. Written unconditionally and kept by advancing: filled
+// cells are scattered, a branch on each would mostly mispredict.
+static std::vector<FilledCell_> FilledCells_(const int32_t* hist)
+{
+    int32_t count = 0;
+    for (int cell = 0; cell < PAL_CELLS; cell++) count += hist[cell] >= 0;
+    std::vector<FilledCell_> cells(static_cast<size_t>(count) + 1);
+    int32_t filled = 0;
+    for (int cell = 0; cell < PAL_CELLS; cell++) {
+        cells[static_cast<size_t>(filled)] = {cell, hist[cell]};
+        filled += hist[cell] >= 0;
+    }
+    cells.pop_back();
+    return cells;
+}
+
+// Cell coordinate on an axis (0 red, 1 green, 2 blue).
+static int CellAxis_(int cell, int axis) { return (cell >> (6 * axis)) & 63; }
+
+// Moves the run's cells at or below middle on the axis to its front, the others behind them;
+// returns how many stay in front. Every cell is written to both sides and one side advances,
+// so the sides do not depend on a branch.
+static int32_t PartitionRun_(FilledCell_* cells, FilledCell_* scratch, CellRun_ run, int axis, int middle)
+{
+    FilledCell_* run0 = cells + run.First;
+    int32_t low = 0, high = 0;
+    for (int32_t i = 0; i < run.Count; i++) {
+        const FilledCell_ c = run0[i];
+        const bool below = CellAxis_(c.Cell, axis) <= middle;
+        run0[low] = c;
+        scratch[high] = c;
+        low += below;
+        high += !below;
+    }
+    std::copy(scratch, scratch + high, run0 + low);
+    return low;
+}
+
 void SplitBoxes()
 {
     TRACE("PalOpt.SplitBoxes");
     PalWork& q = *quantP;
+    std::vector<FilledCell_> cells = FilledCells_(q.Hist);
+    std::vector<FilledCell_> scratch(cells.size());
+    CellRun_ runs[PAL_MAX_BOXES];
+
     PalBox& whole = q.Boxes[0];
     whole = PalBox{};
     whole.HighR = whole.HighG = whole.HighB = 63;
     q.BoxCount = 1;
-    ShrinkBox(whole);
+    runs[0] = {0, static_cast<int32_t>(cells.size())};
+    ShrinkRun_(whole, cells.data(), runs[0]);
 
     const int wanted = std::min(q.Wanted, PAL_MAX_BOXES);
     while (q.BoxCount < wanted) {
@@ -311,9 +378,15 @@ void SplitBoxes()
         case 1: oldBox.HighG = oldBox.MiddleG; newBox.LowG = newBox.MiddleG + 1; break;
         default: oldBox.HighB = oldBox.MiddleB; newBox.LowB = newBox.MiddleB + 1; break;
         }
+        // The old box's cells stay at the front of its run, the new box takes the rest.
+        const int middle = bestAxis == 0 ? newBox.MiddleR : bestAxis == 1 ? newBox.MiddleG : newBox.MiddleB;
+        CellRun_& oldRun = runs[bestBox];
+        const int32_t kept = PartitionRun_(cells.data(), scratch.data(), oldRun, bestAxis, middle);
+        runs[q.BoxCount] = {oldRun.First + kept, oldRun.Count - kept};
+        oldRun.Count = kept;
+        ShrinkRun_(oldBox, cells.data(), oldRun);
+        ShrinkRun_(newBox, cells.data(), runs[q.BoxCount]);
         q.BoxCount++;
-        ShrinkBox(oldBox);
-        ShrinkBox(newBox);
     }
 }
 
@@ -432,17 +505,23 @@ static void RemapDitherLite24_(const uint8_t* src, int step, int width, int heig
     TRACE("PalOpt.RemapDitherLite24_");
     int32_t* hist = quantP->Hist;
     const uint8_t(*pal)[3] = quantP->Pal;
-    for (int y = 0; y < height; y++) {
+    // Two passes per row: the table reads of one pass do not wait on each other, so their
+    // cache misses overlap. A cell's answer is the same whichever pass fills it in.
+    std::vector<uint8_t> first(static_cast<size_t>(width));
+    for (int y = 0; y < height; y++, src += int64_t(width) * step, dst += width) {
         const uint8_t* matrixRow = DitherMatrix[y & 127];
-        for (int x = 0; x < width; x++, src += step, dst++) {
-            const int b = src[0], g = src[1], r = src[2];
-            const int p = Lookup_(hist, t, r, g, b);
+        const uint8_t* px = src;
+        for (int x = 0; x < width; x++, px += step) first[x] = uint8_t(Lookup_(hist, t, px[2], px[1], px[0]));
+        px = src;
+        for (int x = 0; x < width; x++, px += step) {
+            const int b = px[0], g = px[1], r = px[2];
+            const int p = first[x];
             const int pb = pal[p][0], pg = pal[p][1], pr = pal[p][2];
             const int m = 2 * matrixRow[x & 127];
             const int r2 = Clamp255_(pr + (m * (r - pr)) / 255);
             const int g2 = Clamp255_(pg + (m * (g - pg)) / 255);
             const int b2 = Clamp255_(pb + (m * (b - pb)) / 255);
-            *dst = uint8_t(Lookup_(hist, t, r2, g2, b2));
+            dst[x] = uint8_t(Lookup_(hist, t, r2, g2, b2));
         }
     }
 }

@@ -173,6 +173,33 @@ TEST_F(ResizeTest, ResampleBoxAveraging)
     EXPECT_EQ(start, 1000);
 }
 
+TEST(ResampleLineTest, GroupAveragesMatchAPlainSumForEveryGroupWidth)
+{
+    // Group widths from 1 to beyond 512 pixels, each channel its own pattern, groups ending
+    // both well inside the row and at its last byte.
+    for (int sw : {7, 50, 333, 1001, 4000, 3000}) {
+        std::vector<uint8_t> row(size_t(sw) * 3);
+        uint32_t seed = 12345u + uint32_t(sw);
+        for (uint8_t& v : row) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        for (int dw : {1, 2, 5, 9, 17, 64, 250, 320}) {
+            if (dw >= sw) continue;
+            const int64_t rx = int64_t(sw) * IMG_RATIO_UNIT / dw;
+            std::vector<int32_t> starts(static_cast<size_t>(dw));
+            ImgReduceStarts(starts.data(), dw, rx, sw);
+            std::vector<uint8_t> out(size_t(dw) * 3), line(size_t(sw) * 3);
+            ImgResampleLine(row.data(), out.data(), starts.data(), line.data(), sw, dw, rx);
+            for (int k = 0; k < dw; ++k) {
+                const int a = starts[size_t(k)], b = k + 1 < dw ? std::max(starts[size_t(k) + 1], a + 1) : sw;
+                for (int c = 0; c < 3; ++c) {
+                    int sum = 0;
+                    for (int i = a; i < b; ++i) sum += row[size_t(i) * 3 + size_t(c)];
+                    ASSERT_EQ(out[size_t(k) * 3 + size_t(c)], sum / (b - a)) << sw << " -> " << dw << ", pixel " << k << ", channel " << c;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(ResizeTest, ResampleLastGroupStaysInsideTheSource)
 {
     // 400 -> 320: the start rule gives 399 and then 401; the last group is pixel 399 alone.
