@@ -12,6 +12,7 @@
 #include "base/Mon.h"
 #include "base/UiServices.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 #include "platform/DrivePath.h"
 #include "platform/DriveStage.h"
 #include "platform/ProfileFile.h"
@@ -173,7 +174,7 @@ void DriveUseOpen(const DriveChoice& choice)
         } else if (isFolder_(choice.path)) {
             openFolder_(choice.path);
         } else if (DiskIsImageFile(choice.path)) {
-            StageOpen(choice.path, choice.partition, Stage_);
+            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Stage_);  // the image lock keeps programs apart
             SysSetWindowsDir(StageWindowsDir(Stage_));
         } else {
             fail_("The drive " + choice.path + " does not exist.");

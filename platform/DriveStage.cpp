@@ -188,7 +188,7 @@ void scan_(const DriveStage& st, std::map<std::string, StageDigest>& files, std:
     const fs::path root(st.root);
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string rel = it->path().lexically_relative(root).string();
-        if (it->is_symlink(ec)) continue;
+        if (it->is_symlink(ec) || st.keep.count(it->path().filename().string())) continue;
         if (it->is_directory(ec)) folders.insert(rel);
         else if (it->is_regular_file(ec)) files[rel] = digest_(it->path().string());
     }
@@ -229,10 +229,11 @@ bool StageIsOpen(const DriveStage& stage)
     return stage.disk.fd >= 0;
 }
 
-void StageOpen(const std::string& image, int partition, DriveStage& stage)
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, DriveStage& stage)
 {
     TRACE("DriveStage.StageOpen");
     stage = DriveStage();
+    stage.keep = keep;
     std::string pattern = tempBase_() + "/kvs-drive-XXXXXX";
     if (!mkdtemp(pattern.data())) fail_("Couldn't create a working folder in " + tempBase_() + ".");
     stage.work = pattern + "/";

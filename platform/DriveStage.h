@@ -27,11 +27,13 @@ struct DriveStage {
     std::string root;  // the staged drive root inside it, trailing '/'
     std::map<std::string, StageDigest> files;  // what the image holds, by path below the root
     std::set<std::string> folders;
+    std::set<std::string> keep;  // names of the program's own working files, never written back
 };
 
 // Opens the image (see DiskOpen), finishes what a write-back cut short left behind, and stages
-// the drive's files. Raises through the error monitor; nothing is left open after an error.
-void StageOpen(const std::string& image, int partition, DriveStage& stage);
+// the drive's files. Files named as one of keep (a lock file, say) stay in the working folder.
+// Raises through the error monitor; nothing is left open after an error.
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, DriveStage& stage);
 // The staged Windows folder, trailing '/'.
 std::string StageWindowsDir(const DriveStage& stage);
 // Writes every new, changed and deleted file and folder of the working folder into the image,

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/DriveUse.h"
+#include "core/StoreLock.h"
 #include "platform/DiskImage.h"
 #include "platform/ProfileFile.h"
 #include "support/TempDir.h"
@@ -101,7 +102,8 @@ protected:
     }
 
     // Every file below the drive by lower-case path (FAT names ignore case), with its size and a
-    // hash of its bytes.
+    // hash of its bytes. A folder drive's store lock is left out: an image is locked as a whole
+    // and must not receive one.
     std::map<std::string, std::string> Tree(const Drive_& d)
     {
         std::string dir = d.path;
@@ -112,7 +114,7 @@ protected:
         }
         std::map<std::string, std::string> files;
         for (const auto& e : fs::recursive_directory_iterator(dir)) {
-            if (!e.is_regular_file()) continue;
+            if (!e.is_regular_file() || (d.kind == "folder" && e.path().filename() == STORE_LOCK_FILE)) continue;
             std::string rel = e.path().lexically_relative(dir).string();
             std::transform(rel.begin(), rel.end(), rel.begin(), [](unsigned char c) { return std::tolower(c); });
             const std::string bytes = ReadWholeFile(e.path().string());
