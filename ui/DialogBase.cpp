@@ -78,6 +78,12 @@ void StaticTextSet(QLabel* label, const std::string& text)
 {
     TRACE("wFormBasic.StaticTextSet");
     label->setText(WinToQ(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    FitWrappedLabel(label);
+}
+
+void FitWrappedLabel(QLabel* label)
+{
+    TRACE("wFormBasic.FitWrappedLabel");
     // The label is never narrower than its minimum width, so this height always holds the text.
     const int designed = label->property("designedHeight").toInt();
     label->setMinimumHeight(qMax(designed, label->heightForWidth(label->minimumWidth())));

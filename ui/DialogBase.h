@@ -48,6 +48,9 @@ void MakeStaticMemo(QPlainTextEdit* memo, bool border);
 QLabel* NewStaticText(const char* name, bool border, int width, int height);
 // Sets the text (CR LF line ends allowed) and the height it needs at the label's minimum width.
 void StaticTextSet(QLabel* label, const std::string& text);
+// A word-wrapped label at least as tall as its text needs at its minimum width (and as its
+// designed height): a window's layout cannot ask a label for the height its width gives.
+void FitWrappedLabel(QLabel* label);
 // At least the designed size, and as large as the caption needs with room to spare, so no
 // caption touches its button's edges. An explicit minimum would otherwise let layouts shrink a
 // button below its size hint.

@@ -39,6 +39,8 @@ void TfrmLoc::SetupUi_()
     p.setColor(QPalette::WindowText, QColor(128, 0, 0));
     labWarning->setPalette(p);
     labWarning->setWordWrap(true);
+    labWarning->setMinimumWidth(413);
+    FitWrappedLabel(labWarning);
 
     TabSheet1 = NewControl<QWidget>("TabSheet1");
     edDest0 = NewControl<QLineEdit>("edDest0");
@@ -78,6 +80,8 @@ void TfrmLoc::SetupUi_()
     PageControl1->addTab(TabSheet1, tr("Windows Files"));
     PageControl1->addTab(TabSheet3, tr("Storage Folder"));
     PageControl1->addTab(SetupDriveTab_(), tr("Drive"));
+
+    for (QPushButton* b : {btnRestore95, btnRestoreStorage, btnDriveFolder, btnDriveImage}) FitButton(b, 75, 25);
 
     btnOK = NewControl<QPushButton>("btnOK");
     btnCancel = NewControl<QPushButton>("btnCancel");

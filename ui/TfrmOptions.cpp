@@ -145,6 +145,7 @@ void TfrmOptions::SetupUi_()
         edFont->setPalette(p);
     }
     btnFontSelect = NewControl<QPushButton>("btnFontSelect", tr("Choose..."));
+    FitButton(btnFontSelect, 75, 25);
     panTextColor1 = NewControl<TColorSwatch>("panTextColor1");
     panTextColor2 = NewControl<TColorSwatch>("panTextColor2");
     auto* fontGrid = new QGridLayout(boxFont);

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include "base/Mon.h"
 
@@ -34,6 +35,7 @@ void TfrmSetLogo::SetupUi_()
 
     memoText = NewControl<QPlainTextEdit>("memoText");
     MakeStaticMemo(memoText, true);
+    memoText->setMinimumWidth(443);
     memoText->setFixedHeight(68);
 
     GroupBox1 = NewControl<QGroupBox>("GroupBox1");
@@ -68,10 +70,23 @@ void TfrmSetLogo::SetupUi_()
     for (QCheckBox* chk : {chk0, chk1, chk2}) connect(chk, &QCheckBox::clicked, this, &TfrmSetLogo::chkClick);
 }
 
+// The explanation box has no scroll bar worth using: it grows to its whole text at its least
+// width, never below the designed height.
+static void FitExplanation_(QPlainTextEdit* memo, int designedHeight)
+{
+    const int margin = qCeil(memo->document()->documentMargin());
+    const int inside = 2 * memo->frameWidth() + 2 * margin;
+    const QRect text = memo->fontMetrics().boundingRect(QRect(0, 0, memo->minimumWidth() - inside, QWIDGETSIZE_MAX),
+                                                        Qt::TextWordWrap, memo->toPlainText());
+    // The box counts its last line as shown only with a pixel to spare below it.
+    memo->setFixedHeight(qMax(designedHeight, text.height() + inside + 1));
+}
+
 void TfrmSetLogo::Fill(const SetLogoRequest& request)
 {
     TRACE("wSetLogo.TfrmSetLogo.Fill");
     memoText->setPlainText(QString::fromStdString(request.explanation));
+    FitExplanation_(memoText, 68);
     chk0->setChecked(request.positions & 1);
     chk1->setChecked(request.positions & 2);
     chk2->setChecked(request.positions & 4);

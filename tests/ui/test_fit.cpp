@@ -6,9 +6,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QToolButton>
 
 #include "core/ImageStore.h"
@@ -16,33 +20,77 @@
 #include "core/StoreCommands.h"
 #include "support/TempEnv.h"
 #include "ui/TfrmAbout.h"
+#include "ui/TfrmLoc.h"
 #include "ui/TfrmLogoPos.h"
 #include "ui/TfrmMain.h"
 #include "ui/TfrmOptions.h"
 #include "ui/TfrmOverwrite.h"
 #include "ui/TfrmResize.h"
+#include "ui/TfrmSetLogo.h"
 #include "ui_dialog_driver.h"
 
 namespace {
 
-// Every label and button of w shows its whole text at its present size.
+// "dialog.control at 9 pt", for failure messages.
+std::string Where(QWidget* w, QWidget* control, double points)
+{
+    return (w->objectName() + "." + control->objectName() + " at " + QString::number(points) + " pt").toStdString();
+}
+
+// Every label, button, group box title and tab of w shows its whole text at its present size.
 void ExpectTextsFit(QWidget* w, double points)
 {
     for (QLabel* l : w->findChildren<QLabel*>()) {
         if (!l->isVisible() || l->text().isEmpty()) continue;
-        const QString what = w->objectName() + "." + l->objectName() + " at " + QString::number(points) + " pt";
+        const std::string what = Where(w, l, points);
         if (l->wordWrap()) {
-            EXPECT_LE(l->heightForWidth(l->width()), l->height()) << what.toStdString();
+            EXPECT_LE(l->heightForWidth(l->width()), l->height()) << what;
         } else {
-            EXPECT_LE(l->sizeHint().width(), l->width()) << what.toStdString();
-            EXPECT_LE(l->sizeHint().height(), l->height()) << what.toStdString();
+            EXPECT_LE(l->sizeHint().width(), l->width()) << what;
+            EXPECT_LE(l->sizeHint().height(), l->height()) << what;
         }
     }
     for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
         if (!b->isVisible() || b->text().isEmpty()) continue;
-        const QString what = w->objectName() + "." + b->objectName() + " at " + QString::number(points) + " pt";
-        EXPECT_LE(b->sizeHint().width(), b->width()) << what.toStdString();
-        EXPECT_LE(b->sizeHint().height(), b->height()) << what.toStdString();
+        const std::string what = Where(w, b, points);
+        EXPECT_LE(b->sizeHint().width(), b->width()) << what;
+        EXPECT_LE(b->sizeHint().height(), b->height()) << what;
+    }
+    // A group box's smallest size holds its title.
+    for (QGroupBox* g : w->findChildren<QGroupBox*>()) {
+        if (!g->isVisible() || g->title().isEmpty()) continue;
+        const std::string what = Where(w, g, points);
+        EXPECT_LE(g->minimumSizeHint().width(), g->width()) << what;
+    }
+    // Every tab at its full width, none scrolled away or elided.
+    for (QTabBar* t : w->findChildren<QTabBar*>()) {
+        if (!t->isVisible()) continue;
+        const std::string what = Where(w, t->parentWidget(), points);
+        EXPECT_LE(t->sizeHint().width(), t->width()) << what;
+        for (int i = 0; i < t->count(); ++i)
+            EXPECT_TRUE(t->rect().contains(t->tabRect(i))) << what << " tab " << i;
+    }
+}
+
+// Every push button of w keeps its caption a line's height clear of either edge.
+void ExpectCaptionsClearOfEdges(QWidget* w)
+{
+    for (QPushButton* b : w->findChildren<QPushButton*>()) {
+        const int text = b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&')));
+        EXPECT_GE(b->width() - text, 2 * b->fontMetrics().height()) << b->objectName().toStdString();
+    }
+}
+
+// ExpectTextsFit on every page of every tab widget of w, each page shown in turn.
+void ExpectEveryPageFits(QWidget* w, double points)
+{
+    ExpectTextsFit(w, points);
+    for (QTabWidget* tabs : w->findChildren<QTabWidget*>()) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QCoreApplication::processEvents();
+            ExpectTextsFit(tabs->currentWidget(), points);
+        }
     }
 }
 
@@ -89,16 +137,45 @@ TEST_P(FitTest, OverwriteCaptionsKeepClearOfTheirEdges)
     dlg.Fill("Image Already Exists", "Image \"a.png\" already exists in the destination folder. What to do with it?");
     Show(dlg);
     ExpectTextsFit(&dlg, GetParam());
-    for (QPushButton* b : {dlg.btnOvrAll, dlg.btnSkipAll}) {
-        const int text = b->fontMetrics().horizontalAdvance(b->text());
-        EXPECT_GE(b->width() - text, 2 * b->fontMetrics().height()) << b->objectName().toStdString();
-    }
+    ExpectCaptionsClearOfEdges(&dlg);
     // Six lines of text fit before the scroll bar rule starts.
     EXPECT_GE(dlg.memo1->height(), 6 * dlg.memo1->fontMetrics().lineSpacing());
 
     TfrmAbout about;
     Show(about);
     ExpectTextsFit(&about, GetParam());
+}
+
+TEST_P(FitTest, SetLogoLocationAndOptionsTextsFitOnEveryPage)
+{
+    TfrmSetLogo setLogo;
+    setLogo.Fill({0, SET_LOGO_EXPLANATION, "Hello", "Please wait", "Bye"});
+    Show(setLogo);
+    ExpectTextsFit(&setLogo, GetParam());
+    ExpectCaptionsClearOfEdges(&setLogo);
+    EXPECT_EQ(setLogo.memoText->verticalScrollBar()->maximum(), 0);
+    EXPECT_GE(setLogo.width(), 471);
+    EXPECT_GE(setLogo.height(), 383);
+    EXPECT_GE(setLogo.memo0->width(), 395);
+
+    TfrmLoc loc;
+    loc.Fill();
+    Show(loc);
+    ExpectEveryPageFits(&loc, GetParam());
+    ExpectCaptionsClearOfEdges(&loc);
+    EXPECT_GE(loc.width(), 433);
+    EXPECT_GE(loc.height(), 307);
+
+    TfrmOptions options;
+    OptionsFillWorkCopy(OptionsWork);
+    options.Fill(OptionsWork);
+    Show(options);
+    ExpectEveryPageFits(&options, GetParam());
+    ExpectCaptionsClearOfEdges(&options);
+    EXPECT_GE(options.width(), 426);
+    EXPECT_GE(options.height(), 397);
+    EXPECT_GE(options.memo0->width(), 403);
+    EXPECT_GE(options.memo0->height(), 265);
 }
 
 TEST_P(FitTest, SmallestWindowKeepsEveryToolbarButton)
