@@ -68,6 +68,15 @@ void PrefsClear()
     prefsSection_.clear();
 }
 
+void PrefsInBatch(const std::function<void()>& body)
+{
+    TRACE("Prefs.PrefsInBatch");
+    if (prepared_())
+        ProfileInBatch(prefsFile_, body);
+    else
+        body();
+}
+
 const std::string& PrefsFileName()
 {
     TRACE("Prefs.PrefsFileName");
@@ -170,11 +179,12 @@ void RegReadStr(const RegKey& key, const std::string& valueName, std::string& te
 void RegGetString(RegRoot root, const std::string& keyPath, const std::string& valueName, std::string& text)
 {
     TRACE("Prefs.RegGetString");
-    RegKey key;
-    if (!RegOpenKey(root, keyPath, false, key)) {
-        text.clear();
-        return;
-    }
-    RegReadStr(key, valueName, text, std::string());
-    RegCloseKey(key);
+    text.clear();
+    // Opening the key and reading the value look at registry.ini once.
+    ProfileInBatch(RegFileName(), [&] {
+        RegKey key;
+        if (!RegOpenKey(root, keyPath, false, key)) return;
+        RegReadStr(key, valueName, text, std::string());
+        RegCloseKey(key);
+    });
 }

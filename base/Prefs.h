@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Registry.h"
@@ -27,6 +28,9 @@ constexpr int PREFS_BUFFER_SIZE = 1024;
 void PrefsPrepare(const std::string& fileName, const std::string& section);
 // Clears the target (program end).
 void PrefsClear();
+// Runs body, whose reads and writes see one version of the target's file, looked for and checked
+// once (the target must stay the same within).
+void PrefsInBatch(const std::function<void()>& body);
 const std::string& PrefsFileName();
 const std::string& PrefsSection();
 

@@ -334,7 +334,9 @@ std::string GetDefaultStorageDir()
     // The program-files folder is named by the drive's registry: only a folder on the drive counts.
     std::string folder = DriveFromStored(GetProgramFilesFolder());
     if (folder.empty()) folder = DriveResolve(GetWinDriveRoot() + "Program Files");
-    return AddBS(DriveResolve(AddBS(folder) + "KvsLogos"));
+    // folder is found already: only its last part is left to find.
+    const std::string found = DriveFindName(AddBS(folder), "KvsLogos");
+    return AddBS(folder) + (found.empty() ? std::string("KvsLogos") : found) + "/";
 }
 
 std::string GetStorageDir()
@@ -393,11 +395,12 @@ void LoadMessages()
     TRACE("Settings.LoadMessages");
     for (int i = 0; i < 3; i++) {
         std::string name = GetMessageFileName(1 << i);
-        if (!Exists_(name)) {
+        const bool there = Exists_(name);
+        if (!there) {
             std::string shipped = ShippedFile(MessageFiles_[i]);
             if (!shipped.empty() && shipped != name) WriteFileAtomic_(name, FileToStr(shipped) + "\r\n");
         }
-        MessageText_[i] = Exists_(name) ? FileToStr(name) : std::string();
+        MessageText_[i] = there || Exists_(name) ? FileToStr(name) : std::string();
     }
     MonClearError();
 }
@@ -413,9 +416,11 @@ void ReadInstallInfo()
 {
     TRACE("Settings.ReadInstallInfo");
     PrefsPrepare("win.ini", "Trelmark");
-    Install.KvsPath = PrefsReadStr("Kvs-Path", "");
-    Install.KvsVer = PrefsReadStr("Kvs-Ver", "");
-    Install.KvsStorageDir = PrefsReadStr("Kvs-StorageDir", "");
+    PrefsInBatch([] {
+        Install.KvsPath = PrefsReadStr("Kvs-Path", "");
+        Install.KvsVer = PrefsReadStr("Kvs-Ver", "");
+        Install.KvsStorageDir = PrefsReadStr("Kvs-StorageDir", "");
+    });
 }
 
 void WriteInstallInfo()
@@ -434,14 +439,9 @@ void WriteInstallInfo()
 }
 
 // ---- load and save ----
-void LoadSettings()
+static void LoadKeys_()
 {
-    TRACE("Settings.LoadSettings");
-    // The pick generator (Shuffle) seeds itself from the clock on first use, once per run.
-    ProgramDir_.clear();
-    std::string dir = GetProgramDir();
-    if (!dir.empty()) SysMakeDirs(dir);
-    PrefsPrepare(dir + SETTINGS_FILE, SETTINGS_SECTION);
+    TRACE("Settings.LoadKeys_");
     for (int n = 0; n < KEY_COUNT; n++) {
         const KeyDef_& d = Keys_[LoadOrder_[n]];
         std::string text;
@@ -451,7 +451,9 @@ void LoadSettings()
             *static_cast<std::string*>(d.var) = text;
             break;
         case KT_LOGO:
-            PrefsReadStr(d.key, text, GetDefaultLogoFileName(1 << d.defInt));
+            // The default walks the drive: made only for a missing key (no value holds a line end).
+            PrefsReadStr(d.key, text, "\n");
+            if (text == "\n") text = GetDefaultLogoFileName(1 << d.defInt);
             LoadLogoFileText_(d.defInt, text);
             break;
         case KT_INT:
@@ -462,6 +464,18 @@ void LoadSettings()
             break;
         }
     }
+}
+
+void LoadSettings()
+{
+    TRACE("Settings.LoadSettings");
+    // The pick generator (Shuffle) seeds itself from the clock on first use, once per run.
+    ProgramDir_.clear();
+    std::string dir = GetProgramDir();
+    std::error_code ec;
+    if (!dir.empty() && !std::filesystem::is_directory(dir, ec)) SysMakeDirs(dir);
+    PrefsPrepare(dir + SETTINGS_FILE, SETTINGS_SECTION);
+    PrefsInBatch(LoadKeys_);
     ReadInstallInfo();
     // win.ini lies on the drive: a storage folder it names elsewhere is not ours to use.
     const std::string storage = DriveFromStored(Install.KvsStorageDir);
@@ -477,14 +491,16 @@ bool SaveSettings()
 {
     TRACE("Settings.SaveSettings");
     PrefsPrepare(GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION);
-    for (const KeyDef_& d : Keys_) {
-        switch (d.type) {
-        case KT_STR:
-        case KT_LOGO: PrefsWriteStr(d.key, ValueText_(d)); break;
-        case KT_INT: PrefsWriteInt(d.key, *static_cast<int32_t*>(d.var)); break;
-        case KT_BOOL: PrefsWriteBool(d.key, *static_cast<bool*>(d.var)); break;
+    PrefsInBatch([] {
+        for (const KeyDef_& d : Keys_) {
+            switch (d.type) {
+            case KT_STR:
+            case KT_LOGO: PrefsWriteStr(d.key, ValueText_(d)); break;
+            case KT_INT: PrefsWriteInt(d.key, *static_cast<int32_t*>(d.var)); break;
+            case KT_BOOL: PrefsWriteBool(d.key, *static_cast<bool*>(d.var)); break;
+            }
         }
-    }
+    });
     const bool saved = PrefsFlushCache();
     WriteInstallInfo();
     return saved;

@@ -9,6 +9,7 @@
 
 #include "platform/DrivePath.h"
 #include "platform/FileAttr.h"
+#include "platform/FileStamp.h"
 #include "platform/SysInfo.h"
 
 #include <fcntl.h>
@@ -27,31 +28,20 @@ struct Line {
     std::string eol;   // "\r\n", "\n" or "" (last line without end)
 };
 
-struct Stamp {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    timespec mtime{};
-    bool operator==(const Stamp& o) const
-    {
-        return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-    }
-};
-
 struct Cache {
     std::vector<Line> lines;
-    Stamp stamp;
+    FileStamp stamp;
     bool dirty = false;
     bool unusable = false;  // too big or not a regular file: never written over
-    timespec loadedAt{};    // when the lines were read
+    StampClock loadedAt;    // when the lines were read
 };
 
 bool flushPath_(const std::string& path, Cache& c);
 
 struct Store {
     std::map<std::string, Cache> files;
+    std::string batchFile;  // the file argument of the batch running, empty when none
+    std::string batchPath;  // where it was found
     // Normal program end writes what a caller forgot to flush.
     ~Store()
     {
@@ -127,37 +117,31 @@ Parsed parse_(const std::string& line, bool first)
     return p;
 }
 
-Stamp stampOf_(const std::string& path)
-{
-    Stamp s;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        s.exists = true;
-        s.dev = st.st_dev;
-        s.ino = st.st_ino;
-        s.size = st.st_size;
-        s.mtime = st.st_mtim;
-    }
-    return s;
-}
-
+// Reads the file; the stamp is the one of what was opened, taken before the bytes are read, so a
+// change while reading shows as a changed stamp later.
 void load_(const std::string& path, Cache& c)
 {
     c.lines.clear();
     c.dirty = false;
     c.unusable = false;
-    c.stamp = stampOf_(path);
-    clock_gettime(CLOCK_REALTIME, &c.loadedAt);
-    if (!c.stamp.exists) return;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > PROFILE_MAX_FILE) {
-        if (fd >= 0) close(fd);
+    c.loadedAt = StampNow();
+    // Non-blocking: a FIFO put in the file's place must not stop the program.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        // A file that exists but cannot be read is never written over.
+        c.stamp = missing ? FileStamp() : StampOf(path);
+        c.unusable = c.stamp.exists;
+        return;
+    }
+    c.stamp = StampOfFd(fd);
+    if (!c.stamp.regular || c.stamp.size > PROFILE_MAX_FILE) {
+        close(fd);
         c.unusable = true;
         return;
     }
     std::string data;
-    data.resize(static_cast<size_t>(st.st_size));
+    data.resize(static_cast<size_t>(c.stamp.size));
     size_t got = 0;
     while (got < data.size()) {
         ssize_t n = read(fd, &data[got], data.size() - got);
@@ -185,8 +169,9 @@ void load_(const std::string& path, Cache& c)
     }
 }
 
-// The cache of a file, reloaded when the file changed on disk and we hold no unwritten changes.
-Cache& cacheFor_(const std::string& path)
+// The cache of a file, reloaded when the file changed on disk and we hold no unwritten changes;
+// now is the file's stamp taken just before.
+Cache& cacheFor_(const std::string& path, const FileStamp& now)
 {
     auto& files = store_().files;
     auto it = files.find(path);
@@ -197,13 +182,52 @@ Cache& cacheFor_(const std::string& path)
     }
     Cache& c = it->second;
     if (c.dirty) return c;
-    // File times are coarse: a file changed within the same few milliseconds keeps its stamp, so
-    // one modified shortly before we read it is read again until it has aged.
-    Stamp now = stampOf_(path);
-    double age = static_cast<double>(c.loadedAt.tv_sec - c.stamp.mtime.tv_sec) +
-                 (c.loadedAt.tv_nsec - c.stamp.mtime.tv_nsec) / 1e9;
-    if (!(now == c.stamp) || (c.stamp.exists && age < 2.0)) load_(path, c);
+    if (!StampSame(now, c.stamp) || !StampSettled(c.stamp, c.loadedAt)) load_(path, c);
     return c;
+}
+
+// ProfileResolvePath, with the stamp of the file it names (one look at the file does both).
+std::string resolve_(const std::string& file, FileStamp& stamp)
+{
+    stamp = FileStamp();
+    if (file.empty()) return std::string();
+    std::string path = file;
+    if (file.find('/') == std::string::npos) {
+        std::string win = SysWindowsDir();
+        if (win.empty()) return std::string();
+        path = win + file;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        path = DriveResolve(path);
+        stamp = StampOf(path);
+        return path;
+    }
+    // Windows file names ignore case: on the drive every folder of the path, elsewhere the file.
+    const std::string dir = DriveResolve(path.substr(0, slash + 1));
+    stamp = StampOf(dir + name);
+    if (stamp.exists) return dir + name;
+    const std::string match = DriveFindName(dir, name);
+    if (match.empty() || match == name) return dir + name;
+    stamp = StampOf(dir + match);
+    return dir + match;
+}
+
+// The cache of file; nullptr when it names no path. Within a batch its file is looked at once.
+Cache* cacheOf_(const std::string& file)
+{
+    Store& st = store_();
+    if (!st.batchFile.empty() && file == st.batchFile) {
+        auto it = st.files.find(st.batchPath);
+        if (it != st.files.end()) return &it->second;
+    }
+    FileStamp now;
+    const std::string path = resolve_(file, now);
+    if (path.empty()) return nullptr;
+    Cache& c = cacheFor_(path, now);
+    if (file == st.batchFile) st.batchPath = path;
+    return &c;
 }
 
 // Index of the first header of the section, -1 when missing.
@@ -243,14 +267,6 @@ void endLastLine_(Cache& c, size_t index)
     if (index < c.lines.size() && c.lines[index].eol.empty()) c.lines[index].eol = "\r\n";
 }
 
-std::string dirOf_(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 bool flushPath_(const std::string& path, Cache& c)
 {
     if (!c.dirty) return true;
@@ -276,7 +292,8 @@ bool flushPath_(const std::string& path, Cache& c)
     });
     if (!written) return false;
     c.dirty = false;
-    c.stamp = stampOf_(path);
+    c.loadedAt = StampNow();
+    c.stamp = StampOf(path);
     return true;
 }
 
@@ -285,20 +302,8 @@ bool flushPath_(const std::string& path, Cache& c)
 std::string ProfileResolvePath(const std::string& file)
 {
     TRACE("ProfileFile.ProfileResolvePath");
-    if (file.empty()) return std::string();
-    std::string path = file;
-    if (file.find('/') == std::string::npos) {
-        std::string win = SysWindowsDir();
-        if (win.empty()) return std::string();
-        path = win + file;
-    }
-    // Windows file names ignore case: on the drive every folder of the path, elsewhere the file.
-    const std::string resolved = DriveResolve(path);
-    if (resolved != path) return resolved;
-    const std::string dir = dirOf_(path);
-    const std::string match = DriveFindName(dir, path.substr(path.rfind('/') + 1));
-    if (match.empty()) return path;
-    return (dir == "/" ? std::string("/") : dir + "/") + match;
+    FileStamp stamp;
+    return resolve_(file, stamp);
 }
 
 int ProfileReadString(const std::string& section, const std::string& key, const std::string& def,
@@ -308,11 +313,11 @@ int ProfileReadString(const std::string& section, const std::string& key, const 
     out.clear();
     if (bufferSize <= 0) return 0;
     std::string value = def;
-    std::string path = ProfileResolvePath(file);
     std::string k = trim_(key);
     std::string s = trim_(section);
-    if (!path.empty() && !k.empty()) {
-        Cache& c = cacheFor_(path);
+    Cache* cache = k.empty() ? nullptr : cacheOf_(file);
+    if (cache) {
+        const Cache& c = *cache;
         long at = findSection_(c, s);
         Parsed p;
         if (at >= 0 && findKey_(c, at, k, &p, nullptr) >= 0) value = p.value;
@@ -330,9 +335,9 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
     std::string k = trim_(key);
     if (s.empty() || k.empty() || hasBreak_(section) || hasBreak_(key) || hasBreak_(value)) return false;
     if (k.find('=') != std::string::npos || k[0] == '[' || k[0] == ';') return false;
-    std::string path = ProfileResolvePath(file);
-    if (path.empty()) return false;
-    Cache& c = cacheFor_(path);
+    Cache* cache = cacheOf_(file);
+    if (!cache) return false;
+    Cache& c = *cache;
     if (c.unusable) return false;
     std::string line = k + "=" + value;
     long at = findSection_(c, s);
@@ -366,9 +371,9 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
 bool ProfileDeleteKey(const std::string& section, const std::string& key, const std::string& file)
 {
     TRACE("ProfileFile.ProfileDeleteKey");
-    std::string path = ProfileResolvePath(file);
-    if (path.empty()) return false;
-    Cache& c = cacheFor_(path);
+    Cache* cache = cacheOf_(file);
+    if (!cache) return false;
+    Cache& c = *cache;
     if (c.unusable) return false;
     long at = findSection_(c, trim_(section));
     if (at < 0) return true;
@@ -382,9 +387,9 @@ bool ProfileDeleteKey(const std::string& section, const std::string& key, const 
 bool ProfileSectionExists(const std::string& section, const std::string& file, bool prefix)
 {
     TRACE("ProfileFile.ProfileSectionExists");
-    std::string path = ProfileResolvePath(file);
-    if (path.empty()) return false;
-    Cache& c = cacheFor_(path);
+    Cache* cache = cacheOf_(file);
+    if (!cache) return false;
+    Cache& c = *cache;
     std::string s = trim_(section);
     if (findSection_(c, s) >= 0) return true;
     if (!prefix) return false;
@@ -402,9 +407,9 @@ bool ProfileAddSection(const std::string& section, const std::string& file)
     TRACE("ProfileFile.ProfileAddSection");
     std::string s = trim_(section);
     if (s.empty() || hasBreak_(section)) return false;
-    std::string path = ProfileResolvePath(file);
-    if (path.empty()) return false;
-    Cache& c = cacheFor_(path);
+    Cache* cache = cacheOf_(file);
+    if (!cache) return false;
+    Cache& c = *cache;
     if (c.unusable) return false;
     if (findSection_(c, s) >= 0) return true;
     if (!c.lines.empty()) {
@@ -421,9 +426,9 @@ std::vector<std::string> ProfileKeys(const std::string& section, const std::stri
 {
     TRACE("ProfileFile.ProfileKeys");
     std::vector<std::string> keys;
-    std::string path = ProfileResolvePath(file);
-    if (path.empty()) return keys;
-    Cache& c = cacheFor_(path);
+    Cache* cache = cacheOf_(file);
+    if (!cache) return keys;
+    Cache& c = *cache;
     long at = findSection_(c, trim_(section));
     if (at < 0) return keys;
     for (size_t i = static_cast<size_t>(at) + 1; i < c.lines.size(); ++i) {
@@ -448,8 +453,24 @@ bool ProfileFlush(const std::string& file)
     return flushPath_(path, it->second);
 }
 
+void ProfileInBatch(const std::string& file, const std::function<void()>& body)
+{
+    TRACE("ProfileFile.ProfileInBatch");
+    Store& st = store_();
+    st.batchFile = file;
+    st.batchPath.clear();
+    try {
+        body();
+    } catch (...) {
+        st.batchFile.clear();
+        throw;
+    }
+    st.batchFile.clear();
+}
+
 void ProfileDropCache()
 {
     TRACE("ProfileFile.ProfileDropCache");
+    store_().batchFile.clear();
     store_().files.clear();
 }

@@ -1,11 +1,13 @@
 // Private profile files with the Windows semantics: section and key names compare ignoring case,
 // the first match wins, keys and values are trimmed of blanks and a value in matching quotes loses
 // them. A write changes only its own line; every other line, comment and line end is kept byte for
-// byte, new lines end with CR LF, a missing section or file is created. Files stay cached in memory;
-// writes are held until ProfileFlush, which replaces the file atomically.
+// byte, new lines end with CR LF, a missing section or file is created. Files stay cached in memory
+// and are read again when their stamp (FileStamp) tells another program changed them; writes are
+// held until ProfileFlush, which replaces the file atomically.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,5 +40,9 @@ std::vector<std::string> ProfileKeys(const std::string& section, const std::stri
 // link is replaced, never written through); true when the file on disk is up to date afterwards,
 // false for a read-only file. A write that fails is an error of the monitor and keeps the file.
 bool ProfileFlush(const std::string& file);
+// Runs body, in which the reads and writes of file look for it and check it on disk once, at the
+// first of them: the batch sees one version of the file even when another program changes it
+// meanwhile. A batch begun within another ends both; later reads look at their file again.
+void ProfileInBatch(const std::string& file, const std::function<void()>& body);
 // Forgets every cached file, unwritten changes included (tests, program end after a flush).
 void ProfileDropCache();
