@@ -16,21 +16,23 @@ constexpr int64_t U = IMG_RATIO_UNIT;
 
 int64_t CeilDiv_(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
-// Adds K rows at once, so the sums are read and written once per K rows. Four bytes add up to
-// at most 1020, which no sum type overflows. The first rows of a group replace the sums, which
+// Adds K rows at once, so the sums are read and written once per K rows. Eight bytes add up to
+// at most 2040, which no sum type overflows. The first rows of a group replace the sums, which
 // saves clearing them.
 template <class T, int K, bool First>
 [[gnu::always_inline]] inline void AddK_(T* __restrict sums, const uint8_t* const* rows, size_t n)
 {
-    const uint8_t* __restrict a = rows[0];
-    const uint8_t* __restrict b = rows[K > 1 ? 1 : 0];
-    const uint8_t* __restrict c = rows[K > 2 ? 2 : 0];
-    const uint8_t* __restrict d = rows[K > 3 ? 3 : 0];
+    const uint8_t* __restrict r[8];
+    for (int j = 0; j < 8; ++j) r[j] = rows[j < K ? j : 0];
     auto add = [&](size_t i) {
-        unsigned v = a[i];
-        if (K > 1) v += b[i];
-        if (K > 2) v += c[i];
-        if (K > 3) v += d[i];
+        unsigned v = r[0][i];
+        if (K > 1) v += r[1][i];
+        if (K > 2) v += r[2][i];
+        if (K > 3) v += r[3][i];
+        if (K > 4) v += r[4][i];
+        if (K > 5) v += r[5][i];
+        if (K > 6) v += r[6][i];
+        if (K > 7) v += r[7][i];
         sums[i] = static_cast<T>(First ? v : sums[i] + v);
     };
     size_t i = 0;
@@ -40,18 +42,25 @@ template <class T, int K, bool First>
 }
 
 template <class T, bool First>
+[[gnu::always_inline]] inline void AddBatch_(T* sums, const uint8_t* const* rows, int count, size_t n)
+{
+    switch (count) {
+    case 1: AddK_<T, 1, First>(sums, rows, n); break;
+    case 2: AddK_<T, 2, First>(sums, rows, n); break;
+    case 3: AddK_<T, 3, First>(sums, rows, n); break;
+    case 4: AddK_<T, 4, First>(sums, rows, n); break;
+    case 5: AddK_<T, 5, First>(sums, rows, n); break;
+    case 6: AddK_<T, 6, First>(sums, rows, n); break;
+    case 7: AddK_<T, 7, First>(sums, rows, n); break;
+    default: AddK_<T, 8, First>(sums, rows, n); break;
+    }
+}
+
+template <class T, bool First>
 [[gnu::always_inline]] inline void AddRowsFrom_(T* sums, const uint8_t* const* rows, int count, size_t n)
 {
-    if (count >= 4) AddK_<T, 4, First>(sums, rows, n);
-    else if (count == 3) AddK_<T, 3, First>(sums, rows, n);
-    else if (count == 2) AddK_<T, 2, First>(sums, rows, n);
-    else if (count == 1) AddK_<T, 1, First>(sums, rows, n);
-    for (count -= 4, rows += 4; count > 0; count -= 4, rows += 4) {
-        if (count >= 4) AddK_<T, 4, false>(sums, rows, n);
-        else if (count == 3) AddK_<T, 3, false>(sums, rows, n);
-        else if (count == 2) AddK_<T, 2, false>(sums, rows, n);
-        else AddK_<T, 1, false>(sums, rows, n);
-    }
+    AddBatch_<T, First>(sums, rows, std::min(count, 8), n);
+    for (count -= 8, rows += 8; count > 0; count -= 8, rows += 8) AddBatch_<T, false>(sums, rows, std::min(count, 8), n);
 }
 
 template <class T> [[gnu::always_inline]] inline void AddRows_(T* sums, const uint8_t* const* rows, int count, size_t n, bool first)

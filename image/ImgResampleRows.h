@@ -33,7 +33,7 @@ void ImgRowsBegin(ImgRowResample& rs, int64_t srcW, int64_t srcH, Image& dst, in
 // The next count source rows: srcW pixels each, blue green red, black outside the span.
 // Rows given together are summed together, which is faster: give IMG_ROWS_BATCH at a time.
 void ImgRowsPut(ImgRowResample& rs, const uint8_t* const* rows, int count);
-constexpr int IMG_ROWS_BATCH = 4;
+constexpr int IMG_ROWS_BATCH = 8;
 // The next count source rows, all black.
 void ImgRowsPutBlack(ImgRowResample& rs, int64_t count);
 // After the last row: completes dst and frees the work space.
