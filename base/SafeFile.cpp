@@ -13,6 +13,7 @@
 namespace {
 
 constexpr const char* TEMP_END_ = ".kvs-new";
+constexpr size_t TEMP_RANDOM_ = 10;  // characters of the random part
 constexpr size_t TEMP_BASE_MAX_ = 160;  // keeps the temporary name within the 255-byte limit
 
 bool syncOn_ = true;
@@ -34,7 +35,7 @@ std::string folderOf_(const std::string& path)
 std::string randomPart_()
 {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    unsigned char raw[10] = {};
+    unsigned char raw[TEMP_RANDOM_] = {};
     if (getrandom(raw, sizeof raw, 0) != static_cast<ssize_t>(sizeof raw))
         for (unsigned char& b : raw) b = static_cast<unsigned char>(std::rand());
     std::string s;
@@ -179,6 +180,14 @@ bool SafeIsTempName(const std::string& fileName)
     const std::string end = TEMP_END_;
     return fileName.size() > end.size() + 1 && fileName[0] == '.' &&
            fileName.compare(fileName.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string SafeTempTarget(const std::string& fileName)
+{
+    // "." target "." random TEMP_END_
+    const size_t tail = 1 + TEMP_RANDOM_ + std::string(TEMP_END_).size();
+    if (!SafeIsTempName(fileName) || fileName.size() <= 1 + tail) return std::string();
+    return fileName.substr(1, fileName.size() - 1 - tail);
 }
 
 void SafeSetSync(bool on) { syncOn_ = on; }

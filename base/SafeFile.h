@@ -22,5 +22,7 @@ bool SafeTryWrite(const std::string& path, const std::string& data);
 bool SafeWriteWith(const std::string& path, const std::function<void(const std::string& temp)>& fill);
 // Whether a name is one of the temporary files of this write path.
 bool SafeIsTempName(const std::string& fileName);
+// The name of the file such a temporary file was to replace; empty for other names.
+std::string SafeTempTarget(const std::string& fileName);
 // Flushing to disk on (default) or off; off only to measure what the flushes cost.
 void SafeSetSync(bool on);

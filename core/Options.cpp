@@ -4,6 +4,7 @@
 #include "base/miscprocs.h"
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 
 bool OptionsFindSetting(const std::string& key, SettingsPair& pair)
 {
@@ -42,6 +43,9 @@ Outcome OptionsSetRunEntry(bool enable)
 Outcome OptionsEnsureLogoOption()
 {
     TRACE("Options.OptionsEnsureLogoOption");
+    // MSDOS.SYS is written under the Windows folder's lock like the logo files beside it.
+    const StoreLockScope lock(LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
     Outcome o;
     OutcomeRun(o, [] {
         if (!EnsureLogoOptionInMsdosSys()) MonErrorMsg(OUTCOME_ERROR_CLASS, "Couldn't write \"MSDOS.SYS\".", __LINE__);

@@ -6,15 +6,18 @@
 #include "base/miscprocs.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
+#include "platform/DrivePath.h"
 #include "platform/SysInfo.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -60,18 +63,34 @@ int flockWaiting_(int fd, int op)
     }
 }
 
-// Every writer of the storage folder holds the store exclusively, so a temporary file found there
-// while this program holds it is what a killed program left behind.
-void dropLeftTemps_()
+// Removes the temporary files in folder whose target passes left. Called while this program
+// holds exclusively the lock that every writer of those targets holds, so what it finds is what a
+// killed program left behind.
+void dropLeftTemps_(const std::string& folder, const std::function<bool(const std::string& target)>& left)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
-    for (auto it = fs::directory_iterator(AddBS(GetStorageDir()), ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code ig;
-        if (SafeIsTempName(it->path().filename().string()) && it->is_regular_file(ig) && !it->is_symlink(ig))
-            fs::remove(it->path(), ig);
+        const std::string target = SafeTempTarget(it->path().filename().string());
+        if (!target.empty() && left(target) && it->is_regular_file(ig) && !it->is_symlink(ig)) fs::remove(it->path(), ig);
     }
+}
+
+// The storage folder holds only store files; the logo files, MSDOS.SYS and the backup folder are
+// written under the Windows folder's lock (win.ini and registry.ini beside them are not).
+void dropLeftTempsOf_(int which)
+{
+    if (which == 0) return dropLeftTemps_(AddBS(GetStorageDir()), [](const std::string&) { return true; });
+    auto named = [](const std::string& name) {
+        return [name](const std::string& target) { return strcasecmp(target.c_str(), name.c_str()) == 0; };
+    };
+    for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
+        const std::filesystem::path logo(DriveResolve(GetLogoFileName(position)));
+        dropLeftTemps_(logo.parent_path().string(), named(logo.filename().string()));
+    }
+    dropLeftTemps_(SysDriveRoot(), named("MSDOS.SYS"));
+    dropLeftTemps_(GetBackupDir(), [](const std::string&) { return true; });
 }
 
 bool take_(int which, bool exclusive)
@@ -96,7 +115,7 @@ bool take_(int which, bool exclusive)
         h.depth = 1;
         h.exclusive = exclusive;
     }
-    if (which == 0 && exclusive && got == LOCK_HELD_) dropLeftTemps_();
+    if (exclusive && got == LOCK_HELD_) dropLeftTempsOf_(which);
     return true;
 }
 

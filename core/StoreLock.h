@@ -4,7 +4,8 @@
 // (flock) and taken store first, Windows folder second. A program that cannot get a lock waits a
 // few seconds, telling so in the status line, then the command fails with STORE_LOCK_BUSY and
 // changes nothing.
-// Nested takes within one program count: only the outermost release unlocks.
+// Taking a lock exclusively removes the temporary files a killed program left among the files it
+// covers. Nested takes within one program count: only the outermost release unlocks.
 #pragma once
 
 #include "core/Outcome.h"

@@ -237,6 +237,19 @@ TEST_F(DriveTest, TemporaryFilesOfAKilledProgramGoWithTheNextChange)
     EXPECT_TRUE(fs::exists(left)) << "a reader holds the store shared and must not judge what others write";
     ASSERT_EQ(Kvs(out, {"positions", "start", "P--pica.png"}).status, 0);
     EXPECT_FALSE(fs::exists(left));
+
+    // Beside the logo files only the temporaries of files written under the Windows folder's lock
+    // go: win.ini is written without it, so its temporary may be another program's at work.
+    const std::string win = Root() + "drive_c/WINDOWS/";
+    const std::vector<std::string> gone = {win + ".LOGOW.SYS.Zq81kLmN0a.kvs-new", Root() + "drive_c/.MSDOS.SYS.Zq81kLmN0b.kvs-new",
+                                           win + "logos.bak/.logow.001.Zq81kLmN0c.kvs-new"};
+    const std::string kept = win + ".WIN.INI.Zq81kLmN0d.kvs-new";
+    fs::create_directories(win + "logos.bak");
+    for (const std::string& f : gone) TempEnv::Write(f, "half a file");
+    TempEnv::Write(kept, "another program's settings");
+    ASSERT_EQ(Kvs(out, {"set", "P--pica.png", "--wait"}).status, 0);
+    for (const std::string& f : gone) EXPECT_FALSE(fs::exists(f)) << f;
+    EXPECT_TRUE(fs::exists(kept));
 }
 
 TEST_F(DriveTest, ParallelCommandsLoseNothing)
