@@ -166,6 +166,12 @@ bool PrefsFlushCache()
     return ProfileFlush(prefsFile_);
 }
 
+void PrefsReread()
+{
+    TRACE("Prefs.PrefsReread");
+    if (!prefsFile_.empty()) ProfileForget(prefsFile_);
+}
+
 void RegReadStr(const RegKey& key, const std::string& valueName, std::string& text, const std::string& def)
 {
     TRACE("Prefs.RegReadStr");

@@ -47,6 +47,9 @@ void PrefsWriteInt(const std::string& key, int32_t value);
 void PrefsWriteBool(const std::string& key, bool value);
 // Writes the cached copy of the target's file to disk; false when that fails or no file is set.
 bool PrefsFlushCache();
+// Drops the cached copy of the target's file, unwritten changes included, so that what follows
+// sees the file as it is on disk now (a read-merge-write under a lock).
+void PrefsReread();
 
 // The value's string, or def when the key is not open, the value is missing or reading fails.
 void RegReadStr(const RegKey& key, const std::string& valueName, std::string& text, const std::string& def);

@@ -27,7 +27,12 @@ std::array<std::string, 3> LogoProposedMessages()
 {
     TRACE("LogoCommands.LogoProposedMessages");
     std::array<std::string, 3> messages;
-    for (int i = 0; i < 3; ++i) messages[i] = PickMessage(Positions_[i], GetMessageText(Positions_[i]));
+    const auto pick = [&] {
+        for (int i = 0; i < 3; ++i) messages[i] = PickMessage(Positions_[i], GetMessageText(Positions_[i]));
+    };
+    // A proposal is no reason to fail: with the settings held elsewhere it picks on from what this
+    // program read.
+    if (!SettingsAdvanceCounters(pick)) pick();
     return messages;
 }
 

@@ -13,6 +13,7 @@
 #include "base/WinUtils.h"
 #include "base/miscprocs.h"
 #include "core/Names.h"
+#include "core/SettingsLock.h"
 #include "platform/DrivePath.h"
 #include "platform/Shipped.h"
 #include "platform/SysInfo.h"
@@ -113,6 +114,15 @@ constexpr int KEY_COUNT = sizeof(Keys_) / sizeof(Keys_[0]);
 static const int LoadOrder_[KEY_COUNT] = {0, 1, 2, 3, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
                                           17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
 
+// Per key, the value as this process loaded or last saved it, as it is written: a save writes only
+// the keys whose value moved away from it, so a key this process left alone keeps what another
+// program wrote meanwhile.
+static std::string Baseline_[KEY_COUNT];
+static bool Loaded_ = false;
+// The install information as this process read it from win.ini or last wrote it there; the
+// storage folder in the form StorageDir_ keeps it, so only a change made here counts.
+static InstallInfo InstallBase_;
+
 // A decimal integer with an optional sign and nothing else (blanks around it are allowed, as
 // the profile reader trims them); false when the text is no 32-bit integer.
 static bool ParseInt_(const std::string& text, int32_t& value)
@@ -191,6 +201,27 @@ static std::string ValueText_(const KeyDef_& d)
     case KT_BOOL: return *static_cast<bool*>(d.var) ? "1" : "0";
     }
     return std::string();
+}
+
+static bool Changed_(int i)
+{
+    TRACE("Settings.Changed_");
+    return ValueText_(Keys_[i]) != Baseline_[i];
+}
+
+static bool IsCounter_(const KeyDef_& d)
+{
+    TRACE("Settings.IsCounter_");
+    for (const int32_t* c : {&Msg0Index, &Msg1Index, &Msg2Index, &Logo0Index, &Logo1Index, &Logo2Index})
+        if (d.var == c) return true;
+    return false;
+}
+
+// Whether the target's section holds key (no value holds a line end).
+static bool InFile_(const std::string& key)
+{
+    TRACE("Settings.InFile_");
+    return PrefsReadStr(key, "\n") != "\n";
 }
 
 // ---- positions ----
@@ -423,47 +454,72 @@ void ReadInstallInfo()
     });
 }
 
+// Writes value into the prepared section when this process changed it or the file lacks the key:
+// another program's value is never put back.
+static void WriteInstallValue_(const std::string& key, const std::string& value, bool changed)
+{
+    TRACE("Settings.WriteInstallValue_");
+    PrefsInBatch([&] {
+        if (changed || !InFile_(key)) PrefsWriteStr(key, value);
+    });
+}
+
 void WriteInstallInfo()
 {
     TRACE("Settings.WriteInstallInfo");
+    const SettingsLockScope lock;
+    if (!lock.Held) return;
     Install.KvsPath = GetExeName();
     Install.KvsVer = APP_VERSION;
     Install.KvsStorageDir = DriveStoredText(GetStorageDir());
     PrefsPrepare("win.ini", "Trelmark");
-    PrefsWriteStr("Kvs-Path", Install.KvsPath);
-    PrefsWriteStr("Kvs-Ver", Install.KvsVer);
-    PrefsFlushCache();
+    PrefsReread();
+    WriteInstallValue_("Kvs-Path", Install.KvsPath, Install.KvsPath != InstallBase_.KvsPath);
+    WriteInstallValue_("Kvs-Ver", Install.KvsVer, Install.KvsVer != InstallBase_.KvsVer);
+    if (PrefsFlushCache()) {
+        InstallBase_.KvsPath = Install.KvsPath;
+        InstallBase_.KvsVer = Install.KvsVer;
+    }
     PrefsPrepare("win.ini", "Trelmark");
-    PrefsWriteStr("Kvs-StorageDir", Install.KvsStorageDir);
-    PrefsFlushCache();
+    WriteInstallValue_("Kvs-StorageDir", Install.KvsStorageDir, StorageDir_ != InstallBase_.KvsStorageDir);
+    if (PrefsFlushCache()) InstallBase_.KvsStorageDir = StorageDir_;
 }
 
 // ---- load and save ----
+static void LoadKey_(const KeyDef_& d)
+{
+    TRACE("Settings.LoadKey_");
+    std::string text;
+    switch (d.type) {
+    case KT_STR:
+        PrefsReadStr(d.key, text, d.defStr);
+        *static_cast<std::string*>(d.var) = text;
+        break;
+    case KT_LOGO:
+        // The default walks the drive: made only for a missing key (no value holds a line end).
+        PrefsReadStr(d.key, text, "\n");
+        if (text == "\n") text = GetDefaultLogoFileName(1 << d.defInt);
+        LoadLogoFileText_(d.defInt, text);
+        break;
+    case KT_INT:
+        PrefsReadInt(d.key, *static_cast<int32_t*>(d.var), d.defInt);
+        break;
+    case KT_BOOL:
+        PrefsReadBool(d.key, *static_cast<bool*>(d.var), d.defInt != 0);
+        break;
+    }
+}
+
 static void LoadKeys_()
 {
     TRACE("Settings.LoadKeys_");
-    for (int n = 0; n < KEY_COUNT; n++) {
-        const KeyDef_& d = Keys_[LoadOrder_[n]];
-        std::string text;
-        switch (d.type) {
-        case KT_STR:
-            PrefsReadStr(d.key, text, d.defStr);
-            *static_cast<std::string*>(d.var) = text;
-            break;
-        case KT_LOGO:
-            // The default walks the drive: made only for a missing key (no value holds a line end).
-            PrefsReadStr(d.key, text, "\n");
-            if (text == "\n") text = GetDefaultLogoFileName(1 << d.defInt);
-            LoadLogoFileText_(d.defInt, text);
-            break;
-        case KT_INT:
-            PrefsReadInt(d.key, *static_cast<int32_t*>(d.var), d.defInt);
-            break;
-        case KT_BOOL:
-            PrefsReadBool(d.key, *static_cast<bool*>(d.var), d.defInt != 0);
-            break;
-        }
-    }
+    for (int n = 0; n < KEY_COUNT; n++) LoadKey_(Keys_[LoadOrder_[n]]);
+}
+
+static void PrepareSettingsFile_()
+{
+    TRACE("Settings.PrepareSettingsFile_");
+    PrefsPrepare(GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION);
 }
 
 void LoadSettings()
@@ -474,36 +530,77 @@ void LoadSettings()
     std::string dir = GetProgramDir();
     std::error_code ec;
     if (!dir.empty() && !std::filesystem::is_directory(dir, ec)) SysMakeDirs(dir);
-    PrefsPrepare(dir + SETTINGS_FILE, SETTINGS_SECTION);
+    PrepareSettingsFile_();
     PrefsInBatch(LoadKeys_);
     ReadInstallInfo();
     // win.ini lies on the drive: a storage folder it names elsewhere is not ours to use.
     const std::string storage = DriveFromStored(Install.KvsStorageDir);
     StorageDir_ = storage.empty() ? std::string() : DriveStoredText(AddBS(storage));
+    InstallBase_ = {Install.KvsPath, Install.KvsVer, StorageDir_};
     ExeName_ = ParamStr(0);
     GalDir = AddBS(GalDir);
     FileOpenDir = AddBS(FileOpenDir);
     DefPrefix = SanitizeName(DefPrefix, false);
+    for (int i = 0; i < KEY_COUNT; i++) Baseline_[i] = ValueText_(Keys_[i]);
+    Loaded_ = true;
     SetAutoChangeRunEntry(AutoChange);
+}
+
+// Writes the keys this process changed (the counters only, or all) onto the file as it is now; they
+// become the baseline. A key the file lacks is written too, as loaded when its change is not to be
+// saved now, so that a new file has every key in the file's order. Call under the settings lock.
+// False when the file could not be written.
+static bool SaveKeys_(bool countersOnly)
+{
+    TRACE("Settings.SaveKeys_");
+    PrepareSettingsFile_();
+    PrefsReread();
+    std::vector<std::pair<int, std::string>> saved;
+    PrefsInBatch([&] {
+        for (int i = 0; i < KEY_COUNT; i++) {
+            const KeyDef_& d = Keys_[i];
+            const bool chosen = !countersOnly || IsCounter_(d) || !Loaded_;
+            const std::string text = chosen ? ValueText_(d) : Baseline_[i];
+            if (text == Baseline_[i] && Loaded_ && InFile_(d.key)) continue;
+            PrefsWriteStr(d.key, text);
+            saved.emplace_back(i, text);
+        }
+    });
+    if (!PrefsFlushCache()) return false;
+    for (const auto& [i, text] : saved) Baseline_[i] = text;
+    return true;
 }
 
 bool SaveSettings()
 {
     TRACE("Settings.SaveSettings");
-    PrefsPrepare(GetProgramDir() + SETTINGS_FILE, SETTINGS_SECTION);
-    PrefsInBatch([] {
-        for (const KeyDef_& d : Keys_) {
-            switch (d.type) {
-            case KT_STR:
-            case KT_LOGO: PrefsWriteStr(d.key, ValueText_(d)); break;
-            case KT_INT: PrefsWriteInt(d.key, *static_cast<int32_t*>(d.var)); break;
-            case KT_BOOL: PrefsWriteBool(d.key, *static_cast<bool*>(d.var)); break;
-            }
-        }
-    });
-    const bool saved = PrefsFlushCache();
+    const SettingsLockScope lock;
+    if (!lock.Held) return false;
+    const bool saved = SaveKeys_(false);
     WriteInstallInfo();
     return saved;
+}
+
+bool SettingsAdvanceCounters(const std::function<void()>& advance)
+{
+    TRACE("Settings.SettingsAdvanceCounters");
+    const SettingsLockScope lock;
+    if (!lock.Held) return false;
+    PrepareSettingsFile_();
+    PrefsReread();
+    // A counter moved here and not yet saved stays as it is: the save below writes it.
+    PrefsInBatch([] {
+        for (int i = 0; i < KEY_COUNT; i++) {
+            if (!IsCounter_(Keys_[i]) || Changed_(i)) continue;
+            LoadKey_(Keys_[i]);
+            Baseline_[i] = ValueText_(Keys_[i]);
+        }
+    });
+    advance();
+    // A counter that could not be written stays changed, so the next save of the settings writes it.
+    MonBlockTransparent([] { SaveKeys_(true); });
+    MonClearError();
+    return true;
 }
 
 std::vector<SettingsPair> SettingsList()

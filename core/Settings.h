@@ -1,13 +1,15 @@
 // The user's settings: process-wide variables loaded once from "Kvs.ini" (section "Main") and
 // written back at shut-down, after a command-line run and when the Options dialog is confirmed.
-// Other units read and change the variables directly. Also the folders the program uses, the
-// logo files and message texts per position, the install information kept in win.ini and the
-// registry Run entry of the automatic change.
+// Other units read and change the variables directly. A save writes only what this process
+// changed since it loaded or last saved, so two programs never undo each other's settings. Also
+// the folders the program uses, the logo files and message texts per position, the install
+// information kept in win.ini and the registry Run entry of the automatic change.
 //
 // Positions: flag 1 Startup, 2 Wait, 4 Turn Off (index 0, 1, 2 in key names).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,8 +81,14 @@ void WriteInstallInfo();
 
 // ---- load and save ----
 void LoadSettings();
-// False when the settings file could not be written.
+// Writes the keys this process changed (and those the file lacks) onto the file as it is now, then
+// the install information the same way. False when the settings file could not be written, also
+// when another program held it past the wait.
 bool SaveSettings();
+// Runs advance, which moves pick counters, on the counters as the settings file holds them now
+// (another program may have moved them since this one loaded) and writes them right after, all
+// under the settings lock. False, with nothing run, when another program holds it past the wait.
+bool SettingsAdvanceCounters(const std::function<void()>& advance);
 void LoadMessages();
 void SaveMessages();
 

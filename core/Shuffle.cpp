@@ -5,6 +5,7 @@
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
+#include "core/SettingsLock.h"
 #include "core/StoreLock.h"
 
 #include <chrono>
@@ -143,16 +144,19 @@ Outcome ChangeLogos()
     const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
     if (!lock.Held) return StoreLockBusy();
     Outcome o;
-    for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
-        ImageEntry entry;
-        if (!CopyPickedEntry(position, entry)) {
-            o.Skipped.push_back(LogoPositionName(position) + " logo kept: no stored image is chosen for this position.");
-            continue;
+    const bool picked = SettingsAdvanceCounters([&] {
+        for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
+            ImageEntry entry;
+            if (!CopyPickedEntry(position, entry)) {
+                o.Skipped.push_back(LogoPositionName(position) + " logo kept: no stored image is chosen for this position.");
+                continue;
+            }
+            // One position's failure never stops the others.
+            const size_t errors = o.Errors.size();
+            OutcomeRun(o, [&] { BuildLogoWithMessage(entry, position); });
+            if (o.Errors.size() == errors) o.Written.push_back(GetLogoFileName(position));
         }
-        // One position's failure never stops the others.
-        const size_t errors = o.Errors.size();
-        OutcomeRun(o, [&] { BuildLogoWithMessage(entry, position); });
-        if (o.Errors.size() == errors) o.Written.push_back(GetLogoFileName(position));
-    }
+    });
+    if (!picked) OutcomeFail(o, SETTINGS_LOCK_BUSY);
     return o;
 }

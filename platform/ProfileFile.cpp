@@ -474,3 +474,10 @@ void ProfileDropCache()
     store_().batchFile.clear();
     store_().files.clear();
 }
+
+void ProfileForget(const std::string& file)
+{
+    TRACE("ProfileFile.ProfileForget");
+    const std::string path = ProfileResolvePath(file);
+    if (!path.empty()) store_().files.erase(path);
+}

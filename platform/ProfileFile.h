@@ -46,3 +46,5 @@ bool ProfileFlush(const std::string& file);
 void ProfileInBatch(const std::string& file, const std::function<void()>& body);
 // Forgets every cached file, unwritten changes included (tests, program end after a flush).
 void ProfileDropCache();
+// Forgets the cached copy of file, unwritten changes included: the next access reads it from disk.
+void ProfileForget(const std::string& file);

@@ -1,0 +1,59 @@
+#include "core/SettingsLock.h"
+
+#include "base/Mon.h"
+#include "core/Settings.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+int fd_ = -1;
+int depth_ = 0;
+int waitMs_ = 5000;
+
+// True also on a file system without locks: it cannot keep two programs apart, and must not stop
+// this one.
+bool lockWaiting_(int fd)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SettingsLockTake()
+{
+    TRACE("SettingsLock.SettingsLockTake");
+    if (depth_ == 0) {
+        // A folder that cannot be opened cannot take the settings either; the save says so.
+        fd_ = open(GetProgramDir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ >= 0 && !lockWaiting_(fd_)) {
+            close(fd_);
+            fd_ = -1;
+            return false;
+        }
+    }
+    ++depth_;
+    return true;
+}
+
+void SettingsLockRelease()
+{
+    TRACE("SettingsLock.SettingsLockRelease");
+    if (depth_ == 0 || --depth_ > 0) return;
+    if (fd_ >= 0) close(fd_);  // closing drops the lock
+    fd_ = -1;
+}
+
+void SettingsLockSetWait(int milliseconds) { waitMs_ = milliseconds < 0 ? 0 : milliseconds; }
