@@ -12,6 +12,7 @@
 #include "base/Mon.h"
 #include "base/UiServices.h"
 #include "core/Settings.h"
+#include "core/SettingsLock.h"
 #include "core/StoreLock.h"
 #include "platform/DrivePath.h"
 #include "platform/DriveStage.h"
@@ -265,7 +266,9 @@ void DriveUseRemember(const DriveChoice& choice)
 {
     TRACE("DriveUse.DriveUseRemember");
     const std::string file = settingsFile_();
-    const bool ok = ProfileWriteString(SECTION, KEY_DRIVE, choice.path, file) &&
+    const SettingsLockScope lock;
+    if (lock.Held) ProfileForget(file);  // merged onto the file as it is now
+    const bool ok = lock.Held && ProfileWriteString(SECTION, KEY_DRIVE, choice.path, file) &&
                     ProfileWriteString(SECTION, KEY_PARTITION, std::to_string(choice.partition), file) &&
                     ProfileFlush(file);
     if (!ok) MonErrorMsg(DISK_ERROR_CLASS, "Couldn't write the settings file " + file + ".", __LINE__);

@@ -2,14 +2,11 @@
 
 #include "base/Mon.h"
 #include "core/Settings.h"
+#include "platform/FileLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <thread>
 
 namespace {
 
@@ -19,16 +16,7 @@ int waitMs_ = 5000;
 
 // True also on a file system without locks: it cannot keep two programs apart, and must not stop
 // this one.
-bool lockWaiting_(int fd)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return true;
-        if (std::chrono::steady_clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return true;
-}
+bool lockWaiting_(int fd) { return FileLockWait(fd, LOCK_EX, waitMs_) != FILE_LOCK_BUSY; }
 
 }  // namespace
 

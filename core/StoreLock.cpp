@@ -7,6 +7,7 @@
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "platform/DrivePath.h"
+#include "platform/FileLock.h"
 #include "platform/SysInfo.h"
 
 #include <fcntl.h>
@@ -14,15 +15,10 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 namespace {
-
-constexpr int POLL_MS_ = 25;
 
 struct Held_ {
     int fd = -1;
@@ -46,21 +42,10 @@ int openLock_(int which, bool exclusive)
     return fd;
 }
 
-enum { LOCK_BUSY_ = 0, LOCK_HELD_ = 1, LOCK_UNAVAILABLE_ = 2 };
-
-int flockWaiting_(int fd, int op)
+// A file system without locks cannot keep two programs apart; it must not stop this one.
+FileLockResult flockWaiting_(int fd, int op)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
-    bool told = false;
-    for (;;) {
-        if (flock(fd, op | LOCK_NB) == 0) return LOCK_HELD_;
-        // A file system without locks cannot keep two programs apart; it must not stop this one.
-        if (errno != EWOULDBLOCK && errno != EINTR) return LOCK_UNAVAILABLE_;
-        if (std::chrono::steady_clock::now() >= until) return LOCK_BUSY_;
-        if (!told) Ui().ShowStatus("Waiting for another Kelvane Studio to finish...", false);
-        told = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS_));
-    }
+    return FileLockWait(fd, op, waitMs_, [] { Ui().ShowStatus("Waiting for another Kelvane Studio to finish...", false); });
 }
 
 // Removes the temporary files in folder whose target passes left. Called while this program
@@ -96,18 +81,18 @@ void dropLeftTempsOf_(int which)
 bool take_(int which, bool exclusive)
 {
     Held_& h = held_[which];
-    int got = LOCK_UNAVAILABLE_;  // stays so when nothing new is taken
+    FileLockResult got = FILE_LOCK_UNAVAILABLE;  // stays so when nothing new is taken
     if (h.depth > 0) {
         if (exclusive && !h.exclusive) {
             if (h.fd >= 0) got = flockWaiting_(h.fd, LOCK_EX);
-            if (got == LOCK_BUSY_) return false;
+            if (got == FILE_LOCK_BUSY) return false;
             h.exclusive = true;
         }
         ++h.depth;
     } else {
         h.fd = openLock_(which, exclusive);
         if (h.fd >= 0) got = flockWaiting_(h.fd, exclusive ? LOCK_EX : LOCK_SH);
-        if (got == LOCK_BUSY_) {
+        if (got == FILE_LOCK_BUSY) {
             close(h.fd);
             h.fd = -1;
             return false;
@@ -115,7 +100,7 @@ bool take_(int which, bool exclusive)
         h.depth = 1;
         h.exclusive = exclusive;
     }
-    if (exclusive && got == LOCK_HELD_) dropLeftTempsOf_(which);
+    if (exclusive && got == FILE_LOCK_HELD) dropLeftTempsOf_(which);
     return true;
 }
 

@@ -23,6 +23,7 @@
 #include "base/StrUtil.h"
 #include "base/miscprocs.h"
 #include "core/Settings.h"
+#include "core/SettingsLock.h"
 
 static QString Q_(const std::string& s)
 {
@@ -330,7 +331,11 @@ void ColorPickSaveCustom(const std::string& settingsFile, const std::string& sec
                          const std::array<std::string, 16>& colors)
 {
     TRACE("VCLUtils.ColorPickSaveCustom");
+    // Other programs save their settings into the same file; the colours merge onto it as it is.
+    const SettingsLockScope lock;
+    if (!lock.Held) return;
     PrefsPrepare(settingsFile, section);
+    PrefsReread();
     for (int i = 0; i < 16; i++) PrefsWriteStr(std::string("Color") + static_cast<char>('A' + i), colors[i]);
     PrefsFlushCache();
 }
