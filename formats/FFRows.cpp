@@ -36,6 +36,7 @@ struct JpgRows_ {
     jpeg_progress_mgr progress;
     int File;
     bool Created;
+    bool NeedsData;  // bigger than a whole picture may be: rows made up past the data are refused
     JOCTET Buf[65536];
 };
 
@@ -66,6 +67,8 @@ static void JpgEmitMessage_(j_common_ptr c, int level)
     jpeg_error_mgr* e = c->err;
     e->num_warnings++;
     if (e->msg_code == JWRN_JPEG_EOF || e->num_warnings > 1000) JpgErrorExit_(c);
+    // Past the end of a scan libjpeg makes up grey rows for free: billions of them take minutes.
+    if (e->msg_code == JWRN_HIT_MARKER && reinterpret_cast<JpgRows_*>(c)->NeedsData) JpgErrorExit_(c);
 }
 
 static void JpgOutputMessage_(j_common_ptr) {}
@@ -280,6 +283,7 @@ static bool FFRowsOpenJpg_(FFRowReader& rd, const std::string& name)
     JpgCheck_(rd, JpgHeader_, nullptr);
     const J_COLOR_SPACE cs = j->cinfo.jpeg_color_space;
     if (cs == JCS_CMYK || cs == JCS_YCCK) return false;
+    j->NeedsData = !ImgSizeOK(j->cinfo.image_width, j->cinfo.image_height, 24);
     JpgCheck_(rd, JpgStart_, nullptr);
     rd.Width = static_cast<int32_t>(j->cinfo.output_width);
     rd.Height = static_cast<int32_t>(j->cinfo.output_height);
@@ -487,6 +491,11 @@ void FFRowsResample(FFRowReader& rd, int64_t left, int64_t top, int64_t w, int64
     uint8_t* decoded = nullptr;  // a batch of picture rows, when they do not go straight into the lines
     MonBlock([&] {
         try {
+            // Memory grows with the widths (some thirty work rows) and time with the heights, row by
+            // row. A side longer than a whole picture may hold 32 rows of would let a tiny file
+            // (a bitmap that ends its rows early) claim gigabytes or minutes.
+            if (!ImgSizeOK(std::max({w, h, static_cast<int64_t>(rd.Width), static_cast<int64_t>(rd.Height)}), 32, 24))
+                MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
             const WindowCols_ c = FFRowsWindowCols_(rd, left, w);
             ImgRowsBegin(rs, w, h, dst, width, height, c.PicFirst - left, c.PicEnd - c.PicFirst);
             const int64_t lineBytes = w * 3, rowBytes = static_cast<int64_t>(rd.Width) * 3;

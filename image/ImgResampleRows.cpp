@@ -1,7 +1,7 @@
 // The row groups of a height reduction are the ones ImgResample forms (output row k averages
 // source rows ceil(k * ry / unit) up to the next group's start, the last group ends at the last
 // row); rows arriving in order fill them one after the other. The sums stay zero outside the
-// span and are cleared after each group, so every group starts from zero.
+// span; the first rows of a group replace the previous group's sums.
 #include "image/ImgResampleRows.h"
 
 #include <algorithm>
@@ -99,7 +99,19 @@ static uint8_t* DstRow_(const ImgRowResample& rs, int64_t k) { return rs.Dst->Da
 
 static void WidthStep_(const ImgRowResample& rs, const uint8_t* in, uint8_t* out)
 {
-    ImgResampleLine(in, out, rs.Starts, Line_(rs), rs.Sw, rs.Dw, rs.Rx);
+    if (!rs.Starts) return ImgResampleLine(in, out, rs.Starts, Line_(rs), rs.Sw, rs.Dw, rs.Rx);
+    // Only the output pixels whose groups meet the span can be other than black: a narrow picture
+    // in a border a million pixels wide would otherwise cost a million sums per row.
+    const int32_t* s = rs.Starts;
+    const int64_t last = std::upper_bound(s, s + rs.Dw, rs.SpanFirst) - s - 1;
+    const int64_t first = std::lower_bound(s, s + rs.Dw, s[last]) - s;
+    const int64_t end = std::max(first, static_cast<int64_t>(std::lower_bound(s, s + rs.Dw, rs.SpanEnd) - s));
+    std::memset(out, 0, static_cast<size_t>(first) * 3);
+    std::memset(out + end * 3, 0, static_cast<size_t>(rs.Dw - end) * 3);
+    if (end == first) return;
+    // The last group taken ends where the whole line's group would end.
+    const int64_t sw = end < rs.Dw ? std::max<int64_t>(s[end], s[end - 1] + 1) : rs.Sw;
+    ImgResampleLine(in, out + first * 3, s + first, Line_(rs), sw, end - first, rs.Rx);
 }
 
 void ImgRowsBegin(ImgRowResample& rs, int64_t srcW, int64_t srcH, Image& dst, int width, int height,
@@ -123,6 +135,8 @@ void ImgRowsBegin(ImgRowResample& rs, int64_t srcW, int64_t srcH, Image& dst, in
         rs.Reduce = rs.Dh / rs.Sh == 0;
         const int64_t srow = srcW * 3;
         MemAllocT(&rs.Work, std::max(srcW, rs.Dw) * 3 + srow, __LINE__, "ImgResampleRows.work");
+        // The averaged row stays black outside the span: only the span is ever divided.
+        std::memset(rs.Work, 0, static_cast<size_t>(std::max(srcW, rs.Dw) * 3 + srow));
         if (rs.Rx > U) {
             MemAllocT(&rs.Starts, rs.Dw * static_cast<int64_t>(sizeof(int32_t)), __LINE__, "ImgResampleRows.starts");
             ImgReduceStarts(rs.Starts, rs.Dw, rs.Rx, srcW);
@@ -158,17 +172,18 @@ static void FinishGroup_(ImgRowResample& rs)
 {
     TRACE("ImgResampleRows.FinishGroup_");
     const uint64_t count = static_cast<uint64_t>(rs.GroupEnd - rs.GroupStart);
-    const size_t n = static_cast<size_t>(rs.Sw) * 3;
+    const size_t first = static_cast<size_t>(rs.SpanFirst) * 3, n = static_cast<size_t>(rs.SpanEnd - rs.SpanFirst) * 3;
+    uint8_t* avg = Averaged_(rs) + first;
     if (rs.SumsStale) {  // a group of black rows only
-        const size_t first = static_cast<size_t>(rs.SpanFirst) * 3 * rs.SumBytes;
-        std::memset(static_cast<uint8_t*>(rs.Sums) + first, 0, static_cast<size_t>(rs.SpanEnd - rs.SpanFirst) * 3 * rs.SumBytes);
+        std::memset(DstRow_(rs, rs.Out), 0, static_cast<size_t>(rs.Dw) * 3);
+    } else {
+        switch (rs.SumBytes) {
+        case 2: ImgSumDiv(avg, static_cast<const uint16_t*>(rs.Sums) + first, n, count); break;
+        case 4: ImgSumDiv(avg, static_cast<const uint32_t*>(rs.Sums) + first, n, count); break;
+        default: ImgSumDiv(avg, static_cast<const uint64_t*>(rs.Sums) + first, n, count); break;
+        }
+        WidthStep_(rs, Averaged_(rs), DstRow_(rs, rs.Out));
     }
-    switch (rs.SumBytes) {
-    case 2: ImgSumDiv(Averaged_(rs), static_cast<const uint16_t*>(rs.Sums), n, count); break;
-    case 4: ImgSumDiv(Averaged_(rs), static_cast<const uint32_t*>(rs.Sums), n, count); break;
-    default: ImgSumDiv(Averaged_(rs), static_cast<const uint64_t*>(rs.Sums), n, count); break;
-    }
-    WidthStep_(rs, Averaged_(rs), DstRow_(rs, rs.Out));
     rs.SumsStale = true;
     rs.GroupStart = rs.GroupEnd;
     rs.GroupEnd = GroupEnd_(rs, ++rs.Out);

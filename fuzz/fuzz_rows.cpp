@@ -1,0 +1,38 @@
+// The streamed fit of adding: AddLoadFitted in the three resize modes. The first byte picks the
+// file's extension (and so the reader, streamed for JPEG and PNG), the rest is the file. Any input
+// gives a 320 x 400 picture or the format's error, never a crash, a hang or a leak.
+#include "FuzzUtil.h"
+
+#include "core/AddImages.h"
+#include "core/LogoBuilder.h"
+#include "formats/FF_GIF.h"
+#include "image/ImgBasic.h"
+
+namespace {
+// JPEG and PNG, the streamed readers, get three chances in sixteen each.
+const char* const kExts_[16] = {".jpg", ".jpeg", ".jpg", ".png", ".png", ".png", ".bmp", ".tga",
+                                ".pcx", ".gif",  ".tif", ".xpm", ".rgb", ".ras", ".ppm", ".bay"};
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0) return 0;
+    const std::string path = fuzz::WriteInput(std::string("input") + kExts_[data[0] % 16], data + 1, size - 1);
+    for (int mode : {RM_BORDER, RM_CROP, RM_STRETCH}) {
+        fuzz::BalanceCheck balance;
+        Image img;
+        try {
+            AddLoadFitted(path, Undef, mode, img);
+            if (!ImgIsValid(img) || img.Width != LOGO_WIDTH || img.Height != LOGO_HEIGHT) std::abort();
+            if (img.Size != int64_t(img.Width) * img.Height * img.BytesPerPixel) std::abort();
+            volatile uint8_t edge = img.Data[0];
+            edge = img.Data[img.Size - 1];
+            (void)edge;
+        } catch (const EMon&) {
+        }
+        ImgFree(img);
+        GIFDone();
+    }
+    std::remove(path.c_str());
+    return 0;
+}
