@@ -796,6 +796,70 @@ static int64_t PCXRLE_(const uint8_t* s, int64_t n, uint8_t* out)
     return o - out;
 }
 
+static void PCXHeader_(uint8_t* hdr, int64_t w, int64_t h, int64_t planes, int64_t lineBytes)
+{
+    TRACE("ConForm.PCXHeader_");
+    std::memset(hdr, 0, PCX_HEADER);
+    hdr[0] = PCX_MANUFACTURER;
+    hdr[1] = 5;  // version
+    hdr[2] = PCX_RLE;
+    hdr[3] = 8;
+    BytesPutLE16(hdr + 8, static_cast<uint32_t>(w - 1));
+    BytesPutLE16(hdr + 10, static_cast<uint32_t>(h - 1));
+    BytesPutLE16(hdr + 12, static_cast<uint32_t>(w));
+    BytesPutLE16(hdr + 14, static_cast<uint32_t>(h));
+    hdr[PCX_PLANES_OFFSET] = static_cast<uint8_t>(planes);
+    BytesPutLE16(hdr + 66, static_cast<uint32_t>(lineBytes));
+}
+
+// PCX keeps colour rows as separate red, green and blue planes, each padded to lineBytes.
+static void PCXPlaneRow_(const uint8_t* s, int64_t w, int64_t planes, int64_t lineBytes, uint8_t* line)
+{
+    TRACE("ConForm.PCXPlaneRow_");
+    if (planes == 1) {
+        std::memcpy(line, s, static_cast<size_t>(w));
+        return;
+    }
+    uint8_t *r = line, *g = line + lineBytes, *b = line + 2 * lineBytes;
+    for (int64_t x = 0; x < w; ++x, s += 3) {
+        b[x] = s[0];
+        g[x] = s[1];
+        r[x] = s[2];
+    }
+}
+
+// Encoded rows gather in stage, flushed whenever a worst-case row might not fit.
+static void PCXWriteRows_(int handle, const Image& img, int64_t lineBytes, uint8_t* line, uint8_t* stage,
+                          int64_t cap)
+{
+    TRACE("ConForm.PCXWriteRows_");
+    const int64_t planes = img.BytesPerPixel, w = img.Width;
+    const int64_t scan = planes * lineBytes, worst = 2 * scan;
+    int64_t used = 0;
+    for (int64_t y = 0; y < img.Height; ++y) {
+        PCXPlaneRow_(img.Data + y * w * planes, w, planes, lineBytes, line);
+        if (cap - used < worst) {
+            FWrite(handle, stage, used);
+            used = 0;
+        }
+        used += PCXRLE_(line, scan, stage + used);
+    }
+    FWrite(handle, stage, used);
+}
+
+static void PCXWritePalette_(int handle, const Image& img)
+{
+    TRACE("ConForm.PCXWritePalette_");
+    uint8_t pal[769];
+    pal[0] = 12;
+    for (int i = 0; i < 256; ++i) {
+        pal[1 + i * 3] = img.Pal[i][2];
+        pal[2 + i * 3] = img.Pal[i][1];
+        pal[3 + i * 3] = img.Pal[i][0];
+    }
+    FWrite(handle, pal, 769);
+}
+
 static void PCXSave_(const std::string& name, Image& img)
 {
     TRACE("ConForm.PCXSave_");
@@ -805,56 +869,19 @@ static void PCXSave_(const std::string& name, Image& img)
         if (planes != 1 && planes != 3) MonError(EC_IMAGE, IE_COMPRESS, __LINE__);
         if (w > 65535 || h > 65535) MonError(EC_IMAGE, IE_COMPRESS, __LINE__);
         const int64_t lineBytes = (w + 1) & ~int64_t(1);
-        uint8_t hdr[PCX_HEADER] = {};
-        hdr[0] = PCX_MANUFACTURER;
-        hdr[1] = 5;  // version
-        hdr[2] = PCX_RLE;
-        hdr[3] = 8;
-        BytesPutLE16(hdr + 8, static_cast<uint32_t>(w - 1));
-        BytesPutLE16(hdr + 10, static_cast<uint32_t>(h - 1));
-        BytesPutLE16(hdr + 12, static_cast<uint32_t>(w));
-        BytesPutLE16(hdr + 14, static_cast<uint32_t>(h));
-        hdr[PCX_PLANES_OFFSET] = static_cast<uint8_t>(planes);
-        BytesPutLE16(hdr + 66, static_cast<uint32_t>(lineBytes));
+        uint8_t hdr[PCX_HEADER];
+        PCXHeader_(hdr, w, h, planes, lineBytes);
         FDelete(name);
         FOpen(imgf.Handle, name, FM_CREATE);
         FWrite(imgf.Handle, hdr, PCX_HEADER);
-        const int64_t scan = planes * lineBytes, worst = 2 * scan;
-        const int64_t cap = std::max(kChunkBytes_, worst);
+        const int64_t scan = planes * lineBytes;
+        const int64_t cap = std::max(kChunkBytes_, 2 * scan);
         uint8_t *line = nullptr, *stage = nullptr;
         MemAllocT(&line, scan, __LINE__, "ConForm.PCXSave_.line");
         MemAllocT(&stage, cap, __LINE__, "ConForm.PCXSave_.stage");
         FillMem(0, scan, line);   // plane padding bytes stay zero
-        int64_t used = 0;
-        for (int64_t y = 0; y < h; ++y) {
-            const uint8_t* s = img.Data + y * w * planes;
-            if (planes == 1) {
-                std::memcpy(line, s, static_cast<size_t>(w));
-            } else {
-                uint8_t *r = line, *g = line + lineBytes, *b = line + 2 * lineBytes;
-                for (int64_t x = 0; x < w; ++x, s += 3) {
-                    b[x] = s[0];
-                    g[x] = s[1];
-                    r[x] = s[2];
-                }
-            }
-            if (cap - used < worst) {
-                FWrite(imgf.Handle, stage, used);
-                used = 0;
-            }
-            used += PCXRLE_(line, scan, stage + used);
-        }
-        FWrite(imgf.Handle, stage, used);
-        if (planes == 1) {
-            uint8_t pal[769];
-            pal[0] = 12;
-            for (int i = 0; i < 256; ++i) {
-                pal[1 + i * 3] = img.Pal[i][2];
-                pal[2 + i * 3] = img.Pal[i][1];
-                pal[3 + i * 3] = img.Pal[i][0];
-            }
-            FWrite(imgf.Handle, pal, 769);
-        }
+        PCXWriteRows_(imgf.Handle, img, lineBytes, line, stage, cap);
+        if (planes == 1) PCXWritePalette_(imgf.Handle, img);
         MemFreeT(&stage);
         MemFreeT(&line);
         FClose(imgf.Handle);

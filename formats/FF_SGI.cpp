@@ -218,6 +218,44 @@ static int SGIPack_(const uint8_t* s, int n, uint8_t* d)
     return o;
 }
 
+static void SGIHeader_(uint8_t* hdr, int w, int h, int zs)
+{
+    TRACE("FF_SGI.SGIHeader_");
+    std::memset(hdr, 0, SGI_HDR);
+    BytesPutBE16(hdr, SGI_MAGIC);
+    hdr[2] = SGI_RLE;
+    hdr[3] = 1;  // bytes per channel
+    BytesPutBE16(hdr + 4, 3);
+    BytesPutBE16(hdr + 6, uint32_t(w));
+    BytesPutBE16(hdr + 8, uint32_t(h));
+    BytesPutBE16(hdr + 10, uint32_t(zs));
+    BytesPutBE32(hdr + 12, 0);
+    BytesPutBE32(hdr + 16, 255);
+}
+
+// SGI stores each channel as its own bottom-up plane; tab collects every row's offset, then
+// every row's length.
+static void SGIWriteChannels_(int fh, const Image& src, uint8_t* tab, uint8_t* plane, uint8_t* packed)
+{
+    TRACE("FF_SGI.SGIWriteChannels_");
+    const int w = src.Width, h = src.Height, zs = src.BytesPerPixel;
+    const int64_t rows = int64_t(h) * zs;
+    int64_t pos = SGI_HDR + 8 * rows;
+    static const int chanByte[4] = {2, 1, 0, 3};  // red, green, blue, fourth
+    for (int c = 0; c < zs; ++c) {
+        for (int r = 0; r < h; ++r) {
+            const uint8_t* s = src.Data + int64_t(h - 1 - r) * w * zs + chanByte[c];
+            for (int x = 0; x < w; ++x) plane[x] = s[int64_t(x) * zs];
+            const int len = SGIPack_(plane, w, packed);
+            FWrite(fh, packed, len);
+            const int64_t i = int64_t(c) * h + r;
+            BytesPutBE32(tab + 4 * i, uint32_t(pos));
+            BytesPutBE32(tab + 4 * (rows + i), uint32_t(len));
+            pos += len;
+        }
+    }
+}
+
 void SGISave(const std::string& name, Image& img)
 {
     TRACE("FF_SGI.SGISave");
@@ -227,17 +265,8 @@ void SGISave(const std::string& name, Image& img)
         const Image& src = *ffi.img;
         const int w = src.Width, h = src.Height, zs = src.BytesPerPixel;
         const int64_t rows = int64_t(h) * zs;
-
-        uint8_t hdr[SGI_HDR] = {};
-        BytesPutBE16(hdr, SGI_MAGIC);
-        hdr[2] = SGI_RLE;
-        hdr[3] = 1;  // bytes per channel
-        BytesPutBE16(hdr + 4, 3);
-        BytesPutBE16(hdr + 6, uint32_t(w));
-        BytesPutBE16(hdr + 8, uint32_t(h));
-        BytesPutBE16(hdr + 10, uint32_t(zs));
-        BytesPutBE32(hdr + 12, 0);
-        BytesPutBE32(hdr + 16, 255);
+        uint8_t hdr[SGI_HDR];
+        SGIHeader_(hdr, w, h, zs);
 
         uint8_t* tab = nullptr;
         uint8_t* plane = nullptr;
@@ -252,20 +281,7 @@ void SGISave(const std::string& name, Image& img)
         FOpen(fh, name, FM_CREATE);
         FWrite(fh, hdr, SGI_HDR);
         FWrite(fh, tab, 8 * rows);  // room for the tables, written at the end
-        int64_t pos = SGI_HDR + 8 * rows;
-        static const int chanByte[4] = {2, 1, 0, 3};  // red, green, blue, fourth
-        for (int c = 0; c < zs; ++c) {
-            for (int r = 0; r < h; ++r) {
-                const uint8_t* s = src.Data + int64_t(h - 1 - r) * w * zs + chanByte[c];
-                for (int x = 0; x < w; ++x) plane[x] = s[int64_t(x) * zs];
-                const int len = SGIPack_(plane, w, packed);
-                FWrite(fh, packed, len);
-                const int64_t i = int64_t(c) * h + r;
-                BytesPutBE32(tab + 4 * i, uint32_t(pos));
-                BytesPutBE32(tab + 4 * (rows + i), uint32_t(len));
-                pos += len;
-            }
-        }
+        SGIWriteChannels_(fh, src, tab, plane, packed);
         FSeek(fh, SGI_HDR);
         FWrite(fh, tab, 8 * rows);
         FClose(fh);

@@ -228,6 +228,74 @@ void TIFLoad(const std::string& name, Image& img)
     });
 }
 
+static int TIFSaveCompression_()
+{
+    TRACE("FF_TIF.TIFSaveCompression_");
+    int compression = TIFCompression_;
+    if (compression == COMPRESSION_LZW && !TIFLZW_) compression = COMPRESSION_NONE;
+    if (!TIFCompressionOK_(compression)) compression = COMPRESSION_NONE;
+    return compression;
+}
+
+static void TIFWriteColormap_(TIFF* t, const Image& src)
+{
+    TRACE("FF_TIF.TIFWriteColormap_");
+    uint16_t r[256], g[256], b[256];
+    for (int i = 0; i < 256; i++) {
+        r[i] = (uint16_t)(src.Pal[i][2] * 256);
+        g[i] = (uint16_t)(src.Pal[i][1] * 256);
+        b[i] = (uint16_t)(src.Pal[i][0] * 256);
+    }
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+    TIFFSetField(t, TIFFTAG_COLORMAP, r, g, b);
+}
+
+static void TIFWriteTags_(TIFF* t, const Image& src, int compression)
+{
+    TRACE("FF_TIF.TIFWriteTags_");
+    const int bytes = src.BytesPerPixel;
+    const int64_t rowBytes = (int64_t)src.Width * bytes;
+    // Strips of about 8 KiB; a JPEG strip must hold a multiple of 8 rows.
+    const uint32_t rowsPerStrip =
+        (compression == COMPRESSION_JPEG || rowBytes > 8192) ? 8 : (uint32_t)(8192 / rowBytes);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, (uint32_t)src.Height);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, (uint32_t)src.Width);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, bytes);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (bytes == 1) TIFWriteColormap_(t, src);
+    else TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFCheck_(__LINE__);
+}
+
+static void TIFWriteRows_(TIFF* t, const Image& src)
+{
+    TRACE("FF_TIF.TIFWriteRows_");
+    const int bytes = src.BytesPerPixel;
+    const int64_t rowBytes = (int64_t)src.Width * bytes;
+    std::vector<uint8_t> line(bytes == 1 ? 0 : (size_t)rowBytes);
+    for (int y = 0; y < src.Height; y++) {
+        uint8_t* row = src.Data + (int64_t)y * rowBytes;
+        if (bytes != 1) {
+            memcpy(line.data(), row, (size_t)rowBytes);
+            TIFSwapRow_(line.data(), (uint32_t)src.Width, bytes);
+            row = line.data();
+        }
+        if (TIFFWriteScanline(t, row, (uint32_t)y, 0) < 0) {
+            TIFCheck_(__LINE__);
+            MonError(EC_IMAGE, IE_COMPRESS, __LINE__);
+        }
+    }
+    // Flushed here so a failing final write is reported, not lost in the close.
+    if (!TIFFFlush(t)) {
+        TIFCheck_(__LINE__);
+        MonError(EC_FILE, FE_WRITE, __LINE__);
+    }
+}
+
 void TIFSave(const std::string& name, Image& img)
 {
     TRACE("FF_TIF.TIFSave");
@@ -239,53 +307,8 @@ void TIFSave(const std::string& name, Image& img)
         try {
             TIFCreate_(name);
             created = true;
-            TIFF* t = TIFState_.Tif;
-            int compression = TIFCompression_;
-            if (compression == COMPRESSION_LZW && !TIFLZW_) compression = COMPRESSION_NONE;
-            if (!TIFCompressionOK_(compression)) compression = COMPRESSION_NONE;
-            int bytes = src.BytesPerPixel;
-            int64_t rowBytes = (int64_t)src.Width * bytes;
-            uint32_t rowsPerStrip =
-                (compression == COMPRESSION_JPEG || rowBytes > 8192) ? 8 : (uint32_t)(8192 / rowBytes);
-            TIFFSetField(t, TIFFTAG_IMAGELENGTH, (uint32_t)src.Height);
-            TIFFSetField(t, TIFFTAG_IMAGEWIDTH, (uint32_t)src.Width);
-            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-            TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-            TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-            TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, bytes);
-            TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-            TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-            if (bytes == 1) {
-                uint16_t r[256], g[256], b[256];
-                for (int i = 0; i < 256; i++) {
-                    r[i] = (uint16_t)(src.Pal[i][2] * 256);
-                    g[i] = (uint16_t)(src.Pal[i][1] * 256);
-                    b[i] = (uint16_t)(src.Pal[i][0] * 256);
-                }
-                TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
-                TIFFSetField(t, TIFFTAG_COLORMAP, r, g, b);
-            } else {
-                TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-            }
-            TIFCheck_(__LINE__);
-            std::vector<uint8_t> line(bytes == 1 ? 0 : (size_t)rowBytes);
-            for (int y = 0; y < src.Height; y++) {
-                uint8_t* row = src.Data + (int64_t)y * rowBytes;
-                if (bytes != 1) {
-                    memcpy(line.data(), row, (size_t)rowBytes);
-                    TIFSwapRow_(line.data(), (uint32_t)src.Width, bytes);
-                    row = line.data();
-                }
-                if (TIFFWriteScanline(t, row, (uint32_t)y, 0) < 0) {
-                    TIFCheck_(__LINE__);
-                    MonError(EC_IMAGE, IE_COMPRESS, __LINE__);
-                }
-            }
-            // Flushed here so a failing final write is reported, not lost in the close.
-            if (!TIFFFlush(t)) {
-                TIFCheck_(__LINE__);
-                MonError(EC_FILE, FE_WRITE, __LINE__);
-            }
+            TIFWriteTags_(TIFState_.Tif, src, TIFSaveCompression_());
+            TIFWriteRows_(TIFState_.Tif, src);
         } catch (...) {
             TIFClose_();
             // No half-written file is left behind.

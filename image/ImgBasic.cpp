@@ -198,87 +198,109 @@ static void ToGrey_(const Image& src, Image& dst, int64_t n)
     }
 }
 
+static void ConvTo8_(Image& src, Image& dst, int mode, int64_t n)
+{
+    TRACE("ImgBasic.ConvTo8_");
+    switch (mode) {
+    case 1: ConvTo8bit(src, dst, PAL_REMAP_DIFFUSION); break;
+    case 2: ConvTo8bit(src, dst, PAL_REMAP_ORDERED); break;
+    case 3: ToGrey_(src, dst, n); break;
+    default: ConvTo8bit(src, dst, PAL_REMAP_NONE); break;
+    }
+}
+
+static void ConvPalToWord_(const Image& src, Image& dst, int64_t n)
+{
+    TRACE("ImgBasic.ConvPalToWord_");
+    const uint8_t* s = src.Data;
+    uint8_t* d = dst.Data;
+    uint16_t table[256];
+    for (int i = 0; i < 256; ++i)
+        table[i] = dst.Bpp == 15 ? To15_(src.Pal[i][0], src.Pal[i][1], src.Pal[i][2])
+                                 : To16_(src.Pal[i][0], src.Pal[i][1], src.Pal[i][2]);
+    for (int64_t i = 0; i < n; ++i) PutWord_(d + 2 * i, table[s[i]]);
+}
+
+static void ConvPalToRGB_(const Image& src, Image& dst, int64_t n)
+{
+    TRACE("ImgBasic.ConvPalToRGB_");
+    uint8_t* d = dst.Data;
+    const int step = BytesOf_(dst.Bpp);
+    for (int64_t i = 0; i < n; ++i, d += step) {
+        std::memcpy(d, src.Pal[src.Data[i]], 3);
+        if (step == 4) d[3] = 0;
+    }
+}
+
+static void ConvWordToWord_(const Image& src, Image& dst, int64_t n)
+{
+    TRACE("ImgBasic.ConvWordToWord_");
+    for (int64_t i = 0; i < n; ++i) {
+        const unsigned v = Word_(src.Data + 2 * i);
+        const unsigned w = dst.Bpp == 16 ? (((v << 1) & 0xFFC0) | (v & 0x1F)) : (((v >> 1) & 0xFFE0) | (v & 0x1F));
+        PutWord_(dst.Data + 2 * i, static_cast<uint16_t>(w));
+    }
+}
+
+static void ConvWordToRGB_(const Image& src, Image& dst, int64_t n)
+{
+    TRACE("ImgBasic.ConvWordToRGB_");
+    const uint8_t* s = src.Data;
+    uint8_t* d = dst.Data;
+    const int step = BytesOf_(dst.Bpp);
+    for (int64_t i = 0; i < n; ++i, d += step) {
+        const unsigned v = Word_(s + 2 * i);
+        d[0] = static_cast<uint8_t>((v & 31) << 3);
+        if (src.Bpp == 15) {
+            d[1] = static_cast<uint8_t>(((v >> 5) & 31) << 3);
+            d[2] = static_cast<uint8_t>(((v >> 10) & 31) << 3);
+        } else {
+            d[1] = static_cast<uint8_t>(((v >> 5) & 63) << 2);
+            d[2] = static_cast<uint8_t>(((v >> 11) & 31) << 3);
+        }
+        if (step == 4) d[3] = 0;
+    }
+}
+
+static void ConvRGBToWord_(const Image& src, Image& dst, int64_t n)
+{
+    TRACE("ImgBasic.ConvRGBToWord_");
+    const uint8_t* s = src.Data;
+    uint8_t* d = dst.Data;
+    const int step = src.BytesPerPixel;
+    for (int64_t i = 0; i < n; ++i, s += step)
+        PutWord_(d + 2 * i, dst.Bpp == 15 ? To15_(s[0], s[1], s[2]) : To16_(s[0], s[1], s[2]));
+}
+
+// Between 24 and 32 bits; the fourth byte of a 32-bit pixel is written as zero.
+static void ConvRGBToRGB_(const Image& src, Image& dst, int64_t n)
+{
+    TRACE("ImgBasic.ConvRGBToRGB_");
+    const uint8_t* s = src.Data;
+    uint8_t* d = dst.Data;
+    const int from = src.BytesPerPixel, to = BytesOf_(dst.Bpp);
+    for (int64_t i = 0; i < n; ++i, s += from, d += to) {
+        std::memcpy(d, s, 3);
+        if (to == 4) d[3] = 0;
+    }
+}
+
 // Writes src's pixels into dst, already allocated with src's geometry at the new depth.
 static void ConvPixels_(Image& src, Image& dst, int mode)
 {
     TRACE("ImgBasic.ConvPixels_");
     const int64_t n = static_cast<int64_t>(src.Width) * src.Height;
-    const uint8_t* s = src.Data;
-    uint8_t* d = dst.Data;
     const int from = src.Bpp, to = dst.Bpp;
-
-    if (to == 8) {
-        switch (mode) {
-        case 1: ConvTo8bit(src, dst, PAL_REMAP_DIFFUSION); break;
-        case 2: ConvTo8bit(src, dst, PAL_REMAP_ORDERED); break;
-        case 3: ToGrey_(src, dst, n); break;
-        default: ConvTo8bit(src, dst, PAL_REMAP_NONE); break;
-        }
-        return;
-    }
-    if (from == 8) {
-        if (to == 15 || to == 16) {
-            uint16_t table[256];
-            for (int i = 0; i < 256; ++i)
-                table[i] = to == 15 ? To15_(src.Pal[i][0], src.Pal[i][1], src.Pal[i][2])
-                                    : To16_(src.Pal[i][0], src.Pal[i][1], src.Pal[i][2]);
-            for (int64_t i = 0; i < n; ++i) PutWord_(d + 2 * i, table[s[i]]);
-        } else if (to == 24) {
-            for (int64_t i = 0; i < n; ++i, d += 3) std::memcpy(d, src.Pal[s[i]], 3);
-        } else if (to == 32) {
-            for (int64_t i = 0; i < n; ++i, d += 4) {
-                std::memcpy(d, src.Pal[s[i]], 3);
-                d[3] = 0;
-            }
-        } else {
-            MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        }
-        return;
-    }
-    if (from == 15 || from == 16) {
-        if (to == 15 || to == 16) {
-            for (int64_t i = 0; i < n; ++i) {
-                const unsigned v = Word_(s + 2 * i);
-                const unsigned w = to == 16 ? (((v << 1) & 0xFFC0) | (v & 0x1F)) : (((v >> 1) & 0xFFE0) | (v & 0x1F));
-                PutWord_(d + 2 * i, static_cast<uint16_t>(w));
-            }
-        } else if (to == 24 || to == 32) {
-            const int step = BytesOf_(to);
-            for (int64_t i = 0; i < n; ++i, d += step) {
-                const unsigned v = Word_(s + 2 * i);
-                d[0] = static_cast<uint8_t>((v & 31) << 3);
-                if (from == 15) {
-                    d[1] = static_cast<uint8_t>(((v >> 5) & 31) << 3);
-                    d[2] = static_cast<uint8_t>(((v >> 10) & 31) << 3);
-                } else {
-                    d[1] = static_cast<uint8_t>(((v >> 5) & 63) << 2);
-                    d[2] = static_cast<uint8_t>(((v >> 11) & 31) << 3);
-                }
-                if (step == 4) d[3] = 0;
-            }
-        } else {
-            MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        }
-        return;
-    }
-    if (from == 24 || from == 32) {
-        const int step = src.BytesPerPixel;
-        if (to == 15 || to == 16) {
-            for (int64_t i = 0; i < n; ++i, s += step)
-                PutWord_(d + 2 * i, to == 15 ? To15_(s[0], s[1], s[2]) : To16_(s[0], s[1], s[2]));
-        } else if (to == 24) {
-            for (int64_t i = 0; i < n; ++i, s += 4, d += 3) std::memcpy(d, s, 3);
-        } else if (to == 32) {
-            for (int64_t i = 0; i < n; ++i, s += 3, d += 4) {
-                std::memcpy(d, s, 3);
-                d[3] = 0;
-            }
-        } else {
-            MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        }
-        return;
-    }
-    MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
+    const bool fromWord = from == 15 || from == 16, toWord = to == 15 || to == 16;
+    const bool fromRGB = from == 24 || from == 32, toRGB = to == 24 || to == 32;
+    if (to == 8) ConvTo8_(src, dst, mode, n);
+    else if (from == 8 && toWord) ConvPalToWord_(src, dst, n);
+    else if (from == 8 && toRGB) ConvPalToRGB_(src, dst, n);
+    else if (fromWord && toWord) ConvWordToWord_(src, dst, n);
+    else if (fromWord && toRGB) ConvWordToRGB_(src, dst, n);
+    else if (fromRGB && toWord) ConvRGBToWord_(src, dst, n);
+    else if (fromRGB && toRGB) ConvRGBToRGB_(src, dst, n);
+    else MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
 }
 
 void ImgConvBpp(Image& src, Image& dst, int bpp)
@@ -357,9 +379,9 @@ void ImgInfo(ImgOpInfo& info, int code)
     }
 }
 
-void ImgInitEx(ImgOpInfo& info, ImgOpContext& ctx, Image& src, int height, int width, Image* dst)
+static void ResetContext_(ImgOpContext& ctx, int height, int width)
 {
-    TRACE("ImgBasic.ImgInitEx");
+    TRACE("ImgBasic.ResetContext_");
     if (MemIsRegistered(OwnerC_(ctx.Temp))) ImgFree(ctx.Temp);
     ctx.FreeTemp = ctx.PaletteMode = ctx.Src8 = ctx.XchgAtEnd = false;
     ctx.SrcRowBytes = ctx.DstRowBytes = 0;
@@ -370,23 +392,30 @@ void ImgInitEx(ImgOpInfo& info, ImgOpContext& ctx, Image& src, int height, int w
     ctx.ReqWidth = width;
     ctx.ReqHeight = height;
     ctx.Src = ctx.Dst = nullptr;
+}
 
-    if (!info.InPlace && dst == nullptr) {
-        MonError(EC_IMAGE, IE_INIT_FUNCTION, __LINE__);
-        return;
-    }
-    Image* d = dst ? dst : &src;
+// The depth the operation works at; brings the destination to it where the operation asks.
+static int WorkDepth_(const ImgOpInfo& info, const Image& src, Image& d)
+{
+    TRACE("ImgBasic.WorkDepth_");
     int w = info.WorkDepth[DepthIndex_(src.Bpp)];
-
     if (info.MatchDest) {
-        if (w != d->Bpp) {
-            if (d->Bpp < w) ImgConvBpp(*d, *d, w);
-            else w = d->Bpp;
+        if (w != d.Bpp) {
+            if (d.Bpp < w) ImgConvBpp(d, d, w);
+            else w = d.Bpp;
         }
     } else if (info.ConvertDest) {
-        if (w != d->Bpp) ImgConvBpp(*d, *d, w);
+        if (w != d.Bpp) ImgConvBpp(d, d, w);
     }
+    return w;
+}
 
+// A converted copy of the source, or a temporary result exchanged into the source at the end
+// when an operation cannot work in place.
+static void ChooseBuffers_(const ImgOpInfo& info, ImgOpContext& ctx, Image& src, Image* d, int height, int width,
+                           int w)
+{
+    TRACE("ImgBasic.ChooseBuffers_");
     if (w != src.Bpp) {
         ImgConvBpp(src, ctx.Temp, w);
         ctx.FreeTemp = true;
@@ -402,7 +431,12 @@ void ImgInitEx(ImgOpInfo& info, ImgOpContext& ctx, Image& src, int height, int w
         ctx.Dst = &ctx.Temp;
     }
     if (ctx.Src != ctx.Dst) _imgalloc_(*ctx.Dst, width, height, "ImgBasic.ImgInitEx.pdest^", __LINE__, w);
+}
 
+// Sizes and pointers of the areas the operation walks: the palettes alone in palette mode.
+static void SetAreas_(const ImgOpInfo& info, ImgOpContext& ctx)
+{
+    TRACE("ImgBasic.SetAreas_");
     Image& s = *ctx.Src;
     Image& t = *ctx.Dst;
     ctx.Src8 = s.Bpp == 8;
@@ -424,6 +458,20 @@ void ImgInitEx(ImgOpInfo& info, ImgOpContext& ctx, Image& src, int height, int w
         ctx.SrcBits = s.Data;
         ctx.DstBits = t.Data;
     }
+}
+
+void ImgInitEx(ImgOpInfo& info, ImgOpContext& ctx, Image& src, int height, int width, Image* dst)
+{
+    TRACE("ImgBasic.ImgInitEx");
+    ResetContext_(ctx, height, width);
+    if (!info.InPlace && dst == nullptr) {
+        MonError(EC_IMAGE, IE_INIT_FUNCTION, __LINE__);
+        return;
+    }
+    Image* d = dst ? dst : &src;
+    const int w = WorkDepth_(info, src, *d);
+    ChooseBuffers_(info, ctx, src, d, height, width, w);
+    SetAreas_(info, ctx);
 }
 
 void ImgDone(ImgOpContext& ctx)
