@@ -39,7 +39,8 @@ constexpr int64_t kChunkBytes_ = 1 << 20;   // staging size for padded row trans
 constexpr int BMP_FILE_HEADER = 14;
 constexpr int BMP_CORE_HEADER = 12;   // the OS/2 information header
 constexpr int BMP_INFO_READ = 40;     // the part of a longer information header that is read
-enum { BMP_RGB = 0, BMP_RLE8 = 1 };
+enum { BMP_RGB = 0, BMP_RLE8 = 1, BMP_BITFIELDS = 3 };
+constexpr int BMP_MASKS = 12;  // red, green and blue masks after a 40-byte information header
 
 constexpr int TGA_HEADER = 18;
 enum { TGA_MAPPED = 1, TGA_TRUE_COLOUR = 2, TGA_RLE_MAPPED = 9, TGA_RLE_TRUE_COLOUR = 10 };
@@ -187,7 +188,20 @@ struct BMPHdr_ {
     int64_t Width = 0, Height = 0;
     uint32_t BitCount = 0;
     uint32_t Compression = BMP_RGB;
+    bool Masks565 = false;     // a 16-bit file whose masks say 5-6-5
 };
+
+// The masks follow a 40-byte information header and sit at the same place in the longer ones.
+// Files with masks other than 5-6-5 are read as 5-5-5, as plain 16-bit files are.
+static bool DIBMasks565_(ImgFile& imgf)
+{
+    uint8_t hdr[BMP_FILE_HEADER + BMP_INFO_READ + BMP_MASKS] = {};
+    ReadHeader_(imgf, hdr, sizeof hdr);
+    ByteCursor c = BytesCursor(hdr, sizeof hdr);
+    BytesSeek(c, BMP_FILE_HEADER + BMP_INFO_READ);
+    const uint32_t red = BytesReadLE32(c), green = BytesReadLE32(c), blue = BytesReadLE32(c);
+    return red == 0xF800 && green == 0x07E0 && blue == 0x001F;
+}
 
 // Reads the file header and the information header, as much of it as is used.
 static void DIBReadHeader_(ImgFile& imgf, BMPHdr_& h)
@@ -217,6 +231,7 @@ static void DIBReadHeader_(ImgFile& imgf, BMPHdr_& h)
     BytesSkip(c, 2);  // planes
     h.BitCount = BytesReadLE16(c);
     if (h.HeaderSize >= 20) h.Compression = BytesReadLE32(c);
+    if (h.BitCount == 16 && h.Compression == BMP_BITFIELDS) h.Masks565 = DIBMasks565_(imgf);
 }
 
 // Checks the header and lays out the file: geometry, palette and pixel data.
@@ -233,7 +248,7 @@ static void DIBCheck_(const BMPHdr_& h, ImgFile& imgf)
     imgf.BottomFirst = true;
     imgf.Width = static_cast<int32_t>(h.Width);
     imgf.Height = static_cast<int32_t>(h.Height);
-    imgf.Bpp = bits <= 8 ? 8 : bits == 16 ? 15 : static_cast<int32_t>(bits);
+    imgf.Bpp = bits <= 8 ? 8 : bits == 16 ? (h.Masks565 ? 16 : 15) : static_cast<int32_t>(bits);
     CheckGeometry_(h.Width, h.Height, imgf.Bpp);
     imgf.BytesPerPixel = static_cast<int32_t>((bits + 7) / 8);
     imgf.FileBpp = static_cast<int32_t>(bits);

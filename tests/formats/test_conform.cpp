@@ -360,6 +360,31 @@ TEST_F(ConFormRead, CoreHeaderBmpWithThreeBytePalette)
     ImgFree(img);
 }
 
+TEST_F(ConFormRead, SixteenBitBmpFollowsItsMasks)
+{
+    // Pure green in 5-6-5 is 0x07E0; read as 5-5-5 it would turn a little red.
+    for (const bool masked : {true, false}) {
+        std::string f = BmpHeader(2, 1, 16, masked ? 3 : 0, 54 + 12, 54 + 12 + 4);
+        f += masked ? std::string("\x00\xF8\x00\x00\xE0\x07\x00\x00\x1F\x00\x00\x00", 12)
+                    : std::string("\x00\x7C\x00\x00\xE0\x03\x00\x00\x1F\x00\x00\x00", 12);
+        f += std::string("\xE0\x07\x1F\x00", 4);
+        const std::string name = dir / "masks.bmp";
+        WriteWholeFile(name, f);
+        Image img, rgb;
+        ASSERT_EQ(ErrorOf([&] { ImgLoad(name, img); }), "");
+        EXPECT_EQ(img.Bpp, masked ? 16 : 15);
+        ASSERT_EQ(ErrorOf([&] { ImgConvBppEx(img, rgb, 24, 0); }), "");
+        if (masked) {
+            EXPECT_EQ(Pixels(rgb), std::vector<uint8_t>({0, 252, 0, 248, 0, 0}));  // blue, green, red
+        } else {
+            const std::vector<uint8_t> px = Pixels(rgb);
+            EXPECT_EQ(std::vector<uint8_t>(px.begin(), px.begin() + 3), std::vector<uint8_t>({0, 248, 8}));
+        }
+        ImgFree(img);
+        ImgFree(rgb);
+    }
+}
+
 TEST_F(ConFormRead, Rle8EveryEscape)
 {
     // 4 x 4 picture; file row 0 is the bottom row.
