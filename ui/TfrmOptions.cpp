@@ -263,7 +263,7 @@ void TfrmOptions::Fill(const OptionsWorkCopy& work)
     panAnimColor2->SetColor(AnimColor2);
     TWinControl_Enable(boxAnimOptions, AnimEnabled);
 
-    edFont->setText(WinToQ(OptionsFontText(work)));
+    ShowFontText_(OptionsFontText(work));
     panTextColor1->SetColor(work.textColor);
     panTextColor2->SetColor(work.textBorderColor);
 
@@ -346,7 +346,16 @@ void TfrmOptions::btnFontSelectClick()
     // The toolkit's fonts carry no Windows character set: the old one stays.
     OptionsTakeFont(Font, name, chosen.bold(), chosen.italic(), chosen.underline(), chosen.strikeOut(), size,
                     Font.fontCharSet);
-    edFont->setText(WinToQ(OptionsFontText(Font)));
+    ShowFontText_(OptionsFontText(Font));
+}
+
+// The line cannot be scrolled (it takes no focus): a description too long for it shows whole
+// in the tooltip.
+void TfrmOptions::ShowFontText_(const std::string& text)
+{
+    edFont->setText(WinToQ(text));
+    edFont->setCursorPosition(0);
+    edFont->setToolTip(WinToQ(text));
 }
 
 void TfrmOptions::PanColorClick_(TColorSwatch* swatch)

@@ -101,6 +101,7 @@ private:
     void btnFontSelectClick();
     void chkAnimEnabledClick();
     void PanColorClick_(TColorSwatch* swatch);
+    void ShowFontText_(const std::string& text);
 };
 
 // The whole Options/Messages sequence; true when confirmed and saved.
