@@ -231,7 +231,9 @@ static void DIBReadHeader_(ImgFile& imgf, BMPHdr_& h)
     BytesSkip(c, 2);  // planes
     h.BitCount = BytesReadLE16(c);
     if (h.HeaderSize >= 20) h.Compression = BytesReadLE32(c);
-    if (h.BitCount == 16 && h.Compression == BMP_BITFIELDS) h.Masks565 = DIBMasks565_(imgf);
+    // Masks follow a 40-byte header and are part of the longer ones; other sizes hold none there.
+    const bool masksAt54 = h.HeaderSize == BMP_INFO_READ || h.HeaderSize >= BMP_INFO_READ + BMP_MASKS;
+    if (h.BitCount == 16 && h.Compression == BMP_BITFIELDS && masksAt54) h.Masks565 = DIBMasks565_(imgf);
 }
 
 // Checks the header and lays out the file: geometry, palette and pixel data.

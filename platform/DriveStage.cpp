@@ -181,6 +181,14 @@ StageDigest digest_(const std::string& path)
     return d;
 }
 
+// FAT names ignore case: an image may hold a working file under an upper-case short name.
+bool kept_(const DriveStage& st, const std::string& name)
+{
+    for (const std::string& k : st.keep)
+        if (strcasecmp(k.c_str(), name.c_str()) == 0) return true;
+    return false;
+}
+
 // What the working folder holds now.
 void scan_(const DriveStage& st, std::map<std::string, StageDigest>& files, std::set<std::string>& folders)
 {
@@ -188,7 +196,7 @@ void scan_(const DriveStage& st, std::map<std::string, StageDigest>& files, std:
     const fs::path root(st.root);
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string rel = it->path().lexically_relative(root).string();
-        if (it->is_symlink(ec) || st.keep.count(it->path().filename().string())) continue;
+        if (it->is_symlink(ec) || kept_(st, it->path().filename().string())) continue;
         if (it->is_directory(ec)) folders.insert(rel);
         else if (it->is_regular_file(ec)) files[rel] = digest_(it->path().string());
     }
