@@ -328,3 +328,18 @@ TEST_F(SettingsTest, WriteFailuresAreNotReported)
         EXPECT_EQ(e.path().string().find(".tmp~"), std::string::npos) << e.path();
     setenv("KVS_PROGRAM_DIR", env.prog.c_str(), 1);
 }
+
+TEST_F(SettingsTest, ACounterMovedButNotYetSavedIsNeverReadBackFromTheFile)
+{
+    // A pick made while the settings were held elsewhere moved the counter in memory only; the next
+    // pick must go on from there, and another program's counter that this one never moved is taken.
+    WriteIni("Msg0Index=3\r\nMsg1Index=4\r\n");
+    LoadSettings();
+    Msg0Index = 7;
+    WriteIni("Msg0Index=3\r\nMsg1Index=9\r\n");
+    ASSERT_TRUE(SettingsAdvanceCounters([] { Msg0Index++; }));
+    EXPECT_EQ(Msg0Index, 8);
+    EXPECT_EQ(Msg1Index, 9);
+    LoadSettings();
+    EXPECT_EQ(Msg0Index, 8) << "the advanced counter was saved";
+}
