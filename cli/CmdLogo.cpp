@@ -63,7 +63,9 @@ int Set_(const KvsCommand& self, const KvsArgs& args)
             const std::string option = std::string("--message-") + kPositionWords[i];
             if (KvsHas(args, option)) messages[i] = MessageFromArg_(KvsValue(args, option));
         }
-        const Outcome o = LogoSet(name, mask, messages);
+        Outcome o = LogoSet(name, mask, messages);
+        for (int i = 0; i < 3; ++i)
+            if (mask & kPositions[i]) KvsWarnPastEdge(o, "The " + LogoPositionName(kPositions[i]) + " message", messages[i]);
         KvsShutDown();
         return KvsReport(o);
     });

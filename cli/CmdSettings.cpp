@@ -7,6 +7,7 @@
 #include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
+#include "core/LogoBuilder.h"
 #include "core/Options.h"
 #include "core/Settings.h"
 
@@ -76,7 +77,14 @@ int Settings_(const KvsCommand& self, const KvsArgs& args)
         const std::string value = ValueFromArg_(pair.key, a[1]);
         const std::string why = Refusal_(pair.key, value);
         if (!why.empty()) return KvsUsageError(self.name, why);
-        return KvsReport(OptionsSaveSetting(a[0], value));
+        Outcome o = OptionsSaveSetting(a[0], value);
+        // Another font can push the messages' lines off the logo.
+        if (OutcomeOk(o) && pair.key.rfind("Font", 0) == 0) {
+            LoadMessages();
+            for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF})
+                KvsWarnPastEdge(o, "A " + LogoPositionName(position) + " message", GetMessageText(position));
+        }
+        return KvsReport(o);
     });
 }
 

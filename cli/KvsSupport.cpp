@@ -10,8 +10,10 @@
 #include "app/StartUp.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
+#include "base/miscprocs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
+#include "core/MessageFit.h"
 #include "core/Settings.h"
 #include "platform/SysInfo.h"
 
@@ -132,6 +134,13 @@ int KvsRun(const std::function<void()>& body)
         body();
         return static_cast<int>(KVS_EXIT_OK);
     });
+}
+
+void KvsWarnPastEdge(Outcome& o, const std::string& what, const std::string& message)
+{
+    TRACE("KvsSupport.KvsWarnPastEdge");
+    for (const std::string& line : MessageFitLinesPastEdge(message))
+        o.Warnings.push_back(what + " line \"" + AnsiToUtf8(line) + "\" runs off the logo's right edge.");
 }
 
 std::string KvsOneLine(const std::string& text)

@@ -37,6 +37,10 @@ void KvsOut(const std::string& text);
 // The answer given by --yes / --no (CONSOLE_ASK without).
 int KvsForcedAnswer();
 
+// Warnings for the lines of message (logo text, CR LF between lines) that run off the logo's
+// right edge in the font of the settings; what names the message: "The Startup message".
+void KvsWarnPastEdge(Outcome& o, const std::string& what, const std::string& message);
+
 // Text of an error or warning box as kvs prints it: its lines joined into one.
 std::string KvsOneLine(const std::string& text);
 

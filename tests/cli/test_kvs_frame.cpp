@@ -158,6 +158,29 @@ TEST_F(KvsBinary, InstReportsInItsOwnWordsOnStandardOutput)
               std::string::npos);
 }
 
+TEST_F(KvsBinary, SetMovesNothingForAnUnknownImageAndWarnsOfLinesPastTheEdge)
+{
+    const std::filesystem::path store = env.root / "drive_c/Program Files/KvsLogos";
+    std::filesystem::create_directories(store);
+    std::filesystem::copy_file(std::string(KVS_SOURCE_DIR) + "/data/samples/Samples--Tiles.png", store / "Sea--Tiles.png");
+    ASSERT_EQ(Kvs("settings MsgPickMethod 0").status, 0);
+    const std::string ini = TempEnv::Read(env.prog + "Kvs.ini");
+    RunResult r = Kvs("set NoSuch --startup");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(TempEnv::Read(env.prog + "Kvs.ini"), ini) << "a message counter moved";
+
+    r = Kvs("set Sea--Tiles --startup --message-startup "
+            "'Short\\nThis line is far too long for a logo of three hundred and twenty pixels'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("\"This line is far too long"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\"Short\""), std::string::npos) << r.err;
+    // A larger font pushes the shipped messages off as well.
+    r = Kvs("settings FontSize 100");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("runs off the logo's right edge."), std::string::npos) << r.err;
+    EXPECT_EQ(Kvs("settings FontSize 10").err, "");
+}
+
 TEST_F(KvsBinary, DebugInfo)
 {
     RunResult r = Kvs("debug-info");
