@@ -82,7 +82,10 @@ TEST_F(KvsAddGallery, AddPrintsStoredNamesAndSettlesClashes)
     r = Kvs("add --clash skip '" + env.root.string() + "/none.png' " + Pic("late.bmp", 8, 8));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Sky--late.png\n");
-    EXPECT_NE(r.err.find("Error loading \"" + env.root.string() + "/none.png\""), std::string::npos);
+    // Each error alone on one line, the file with its reason: a script reads one line per error.
+    EXPECT_NE(r.err.find("Error loading \"" + env.root.string() + "/none.png\": Cannot open file: "), std::string::npos)
+        << r.err;
+    EXPECT_EQ(("\n" + r.err).find("\nCannot open file"), std::string::npos) << r.err;
 
     const Result list = Kvs("list");
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 3);
