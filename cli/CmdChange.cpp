@@ -6,10 +6,10 @@
 #include "core/LogoCommands.h"
 #include "core/Options.h"
 
-int CmdChange(const std::vector<std::string>& args)
+static int Change_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdChange.CmdChange");
-    if (!args.empty()) return KvsUsageError("change", "unexpected argument '" + args[0] + "'");
+    TRACE("CmdChange.Change_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
     return KvsRunStatus([] {
         KvsStartUp();
         Outcome o = LogoChange();
@@ -17,3 +17,12 @@ int CmdChange(const std::vector<std::string>& args)
         return KvsReport(o);
     });
 }
+
+const KvsCommand KVS_CHANGE = {
+    .name = "change",
+    .proc = Change_,
+    .summary = "the /change action: new logos by the pick methods",
+    .help = "Runs the /change action of kelvane-studio: the start-up sequence, new logos for the\n"
+            "three positions picked by LogoPickMethod and MsgPickMethod, and the settings saved\n"
+            "(the advanced pick counters with them).",
+};

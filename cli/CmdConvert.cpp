@@ -1,8 +1,8 @@
-// kvs convert IN OUT [--format ID] [--resize W H | --resample W H] [--colors N [--dither MODE]]
-// kvs info FILE
-// Both go through the format dispatcher exactly as the program's own loading and saving do.
+// kvs convert and kvs info: both go through the format dispatcher exactly as the program's own
+// loading and saving do.
+#include <algorithm>
 #include <cctype>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,19 +14,10 @@
 #include "image/ImgResize.h"
 #include "image/PalOpt.h"
 
-// Whole decimal number within low..high; false for anything else.
-static bool ParseInt_(const std::string& text, int low, int high, int& value)
-{
-    TRACE("Kvs.ParseInt_");
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    value = std::atoi(text.c_str());
-    return value >= low && value <= high;
-}
+namespace {
 
 // Short name of the row with this identifier, "" when the table has none.
-static std::string FormatName_(int direction, int32_t id)
+std::string FormatName_(int direction, int32_t id)
 {
     TRACE("Kvs.FormatName_");
     for (int i = 0; i < FFTableCount(direction); ++i)
@@ -36,7 +27,7 @@ static std::string FormatName_(int direction, int32_t id)
 
 // Depth of the pixels the writer stores: BMP and TGA write any depth but 5-6-5 (as 24),
 // PCX only 8 and 24, the others follow the writer depth table.
-static int32_t WrittenBpp_(int32_t format, int32_t bpp)
+int32_t WrittenBpp_(int32_t format, int32_t bpp)
 {
     TRACE("Kvs.WrittenBpp_");
     if (format == FMT_BMP || format == FMT_TGA) return bpp == 16 ? 24 : bpp;
@@ -44,7 +35,7 @@ static int32_t WrittenBpp_(int32_t format, int32_t bpp)
     return FFTargetBpp(format, bpp);
 }
 
-static std::string Describe_(int32_t format, const Image& img)
+std::string Describe_(int32_t format, const Image& img)
 {
     TRACE("Kvs.Describe_");
     return "format=" + FormatName_(FF_WRITE, format) + " width=" + std::to_string(img.Width) +
@@ -52,7 +43,7 @@ static std::string Describe_(int32_t format, const Image& img)
 }
 
 // The reading format of a file name; logo files (".sys") are bitmaps, as when adding images.
-static int32_t InputFormat_(const std::string& name)
+int32_t InputFormat_(const std::string& name)
 {
     int32_t format = FFFormatOfName(name, FF_READ);
     if (format == Undef && name.size() > 4) {
@@ -63,55 +54,45 @@ static int32_t InputFormat_(const std::string& name)
     return format;
 }
 
-int CmdConvert(const std::vector<std::string>& args)
+// The first extension of every writer of still pictures: ".bmp .jpg .pcx ...".
+std::string WrittenExtensions_()
 {
-    TRACE("Kvs.CmdConvert");
-    std::vector<std::string> files;
-    int32_t format = Undef;
-    int scaleMode = 0;   // 0 none, 1 resize, 2 resample
-    int width = 0, height = 0, colors = 0, dither = -1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](size_t k) -> const std::string* { return i + k < args.size() ? &args[i + k] : nullptr; };
-        if (a == "--format") {
-            int id = 0;
-            if (!value(1) || !ParseInt_(*value(1), 1, 19, id))
-                return KvsUsageError("convert", "--format needs a format identifier 1..19");
-            format = id;
-            i += 1;
-        } else if (a == "--resize" || a == "--resample") {
-            if (scaleMode != 0) return KvsUsageError("convert", "give one of --resize and --resample, once");
-            if (!value(1) || !value(2) || !ParseInt_(*value(1), 1, 65535, width) ||
-                !ParseInt_(*value(2), 1, 65535, height))
-                return KvsUsageError("convert", a + " needs a width and a height (1..65535)");
-            scaleMode = a == "--resize" ? 1 : 2;
-            i += 2;
-        } else if (a == "--colors") {
-            if (!value(1) || !ParseInt_(*value(1), 2, 256, colors))
-                return KvsUsageError("convert", "--colors needs a number of colours 2..256");
-            i += 1;
-        } else if (a == "--dither") {
-            const std::string* v = value(1);
-            if (v && *v == "none") dither = PAL_REMAP_NONE;
-            else if (v && *v == "ordered") dither = PAL_REMAP_ORDERED;
-            else if (v && *v == "diffusion") dither = PAL_REMAP_DIFFUSION;
-            else return KvsUsageError("convert", "--dither needs none, ordered or diffusion");
-            i += 1;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return KvsUsageError("convert", "unknown option '" + a + "'");
-        } else {
-            files.push_back(a);
-        }
+    TRACE("Kvs.WrittenExtensions_");
+    std::string s;
+    for (int i = 0; i < FFTableCount(FF_WRITE); ++i) {
+        if (!(FFTableRow(FF_WRITE, i).Mask & FFC_STILL)) continue;
+        const std::string& ext = FFTableRow(FF_WRITE, i).Ext;
+        const size_t end = ext.find('.', 1);
+        if (!ext.empty()) s += (s.empty() ? "" : " ") + ext.substr(0, end);
     }
-    if (files.size() != 2) return KvsUsageError("convert", "needs an input and an output file");
-    if (dither >= 0 && colors == 0) return KvsUsageError("convert", "--dither needs --colors");
-    if (dither < 0) dither = PAL_REMAP_NONE;
+    return s;
+}
+
+int Convert_(const KvsCommand& self, const KvsArgs& args)
+{
+    TRACE("Kvs.Convert_");
+    const std::vector<std::string>& files = args.operands;
+    if (files.size() != 2) return KvsUsageError(self.name, "needs an input and an output file");
+    const int32_t format = KvsNumber(args, "--format", Undef);
+    const int32_t target = format != Undef ? format : FFFormatOfName(files[1], FF_WRITE);
+    if (target == Undef) {
+        const std::string ext = std::filesystem::path(files[1]).extension().string();
+        return KvsUsageError(self.name, (ext.empty() ? "'" + files[1] + "' has no extension"
+                                                     : "no picture type is written as '" + ext + "'") +
+                                            " (give --format ID, or one of " + WrittenExtensions_() + ")");
+    }
+    const std::string scale = KvsHas(args, "--resize") ? "--resize" : KvsHas(args, "--resample") ? "--resample" : "";
+    const int colors = KvsNumber(args, "--colors", 0);
+    const int dither = std::max(KvsChoice(self.options, args, "--dither"), static_cast<int>(PAL_REMAP_NONE));
 
     return KvsRun([&] {
         Image img, out;
         ImgLoad(files[0], img, InputFormat_(files[0]));
-        if (scaleMode == 1) ImgResize(img, img, width, height);
-        if (scaleMode == 2) ImgResample(img, img, width, height);
+        if (!scale.empty()) {
+            const int width = KvsNumber(args, scale, 0, 0), height = KvsNumber(args, scale, 0, 1);
+            if (scale == "--resize") ImgResize(img, img, width, height);
+            else ImgResample(img, img, width, height);
+        }
         if (colors > 0) {
             PalInit();
             PalCountColors(img);
@@ -121,25 +102,62 @@ int CmdConvert(const std::vector<std::string>& args)
             ImgXchg(img, out);
             ImgFree(out);
         }
-        int32_t target = format != Undef ? format : FFFormatOfName(files[1], FF_WRITE);
         ImgSave(files[1], img, target);
         KvsOut("wrote " + files[1] + " " + Describe_(target, img));
         ImgFree(img);
     });
 }
 
-int CmdInfo(const std::vector<std::string>& args)
+int Info_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("Kvs.CmdInfo");
-    std::string first = KvsFirstOption(args);
-    if (!first.empty()) return KvsUsageError("info", "unknown option '" + first + "'");
-    if (args.size() != 1) return KvsUsageError("info", "needs one file");
+    TRACE("Kvs.Info_");
+    if (args.operands.size() != 1) return KvsUsageError(self.name, "needs one file");
+    const std::string& file = args.operands[0];
     return KvsRun([&] {
         Image img;
-        int32_t format = InputFormat_(args[0]);
-        ImgLoad(args[0], img, format);
+        int32_t format = InputFormat_(file);
+        ImgLoad(file, img, format);
         KvsOut("format=" + FormatName_(FF_READ, format) + " width=" + std::to_string(img.Width) +
                " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(img.Bpp));
         ImgFree(img);
     });
 }
+
+}  // namespace
+
+// The choices of --dither are the remap modes in their order.
+static_assert(PAL_REMAP_NONE == 0 && PAL_REMAP_ORDERED == 1 && PAL_REMAP_DIFFUSION == 2);
+
+const KvsCommand KVS_CONVERT = {
+    .name = "convert",
+    .proc = Convert_,
+    .operands = "IN OUT %o",
+    .summary = "convert a picture file, optionally scaled and reduced",
+    .help = "Loads IN through the format reader its extension names, then scales it (--resize or\n"
+            "--resample), then reduces its colours (--colors), and writes OUT in the format of its\n"
+            "extension, or of --format ID (1 TGA, 2 PCX, 3 BMP, 8 JPEG, 9 PNG, 10 TIFF, 13 SGI,\n"
+            "14 Sun raster, 15 PNM, 17 XPM). Prints the written file with format=, width=, height=,\n"
+            "bpp= (the depth stored in the file).",
+    .options = {
+        {.name = "--format", .kind = KVS_INT, .value = "ID", .low = 1, .high = 19, .help = "the format to write"},
+        {.name = "--resize", .kind = KVS_INT, .value = "W H", .low = 1, .high = 65535,
+         .help = "nearest-neighbour scaling (8-bit pictures stay 8-bit)", .excludes = "--resample"},
+        {.name = "--resample", .kind = KVS_INT, .value = "W H", .low = 1, .high = 65535,
+         .help = "averaging scaling (the result has 24 bits)", .excludes = "--resize"},
+        {.name = "--colors", .kind = KVS_INT, .value = "N", .low = 2, .high = 256,
+         .help = "reduction to an optimised palette of N colours"},
+        {.name = "--dither", .kind = KVS_CHOICE, .value = "none|ordered|diffusion",
+         .help = "how the colours are remapped (default: none)", .needs = "--colors"},
+    },
+    .complete = "file",
+};
+
+const KvsCommand KVS_INFO = {
+    .name = "info",
+    .proc = Info_,
+    .operands = "FILE",
+    .summary = "print a picture's format, size and depth",
+    .help = "Loads FILE through the format reader its extension names and prints\n"
+            "format=NAME width=W height=H bpp=B, for example format=BMP width=320 height=400 bpp=8.",
+    .complete = "file",
+};

@@ -4,12 +4,20 @@
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 
-int CmdDebugInfo(const std::vector<std::string>& args)
+static int DebugInfo_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdDebugInfo.CmdDebugInfo");
-    if (!args.empty()) return KvsUsageError("debug-info", "unexpected argument '" + args[0] + "'");
+    TRACE("CmdDebugInfo.DebugInfo_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
     return KvsRun([] {
         KvsStartUp();
         KvsOut(DebugInfoText());
     });
 }
+
+const KvsCommand KVS_DEBUG_INFO = {
+    .name = "debug-info",
+    .proc = DebugInfo_,
+    .summary = "print the debug report",
+    .help = "Prints the debug report (memory, system, folders, logo files, pick methods, number of\n"
+            "stored images, automatic change).",
+};

@@ -1,5 +1,6 @@
 // kvs gallery create|open: the window's gallery commands with the file, prefix and images given
 // as arguments.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,45 +20,36 @@ std::string Absolute_(const std::string& file)
     return ec ? file : p.lexically_normal().string();
 }
 
-int GalleryCreate_(std::vector<std::string> rest)
+int Create_(const KvsCommand&, const KvsArgs& args)
 {
-    TRACE("CmdGallery.GalleryCreate_");
-    std::string prefix;
-    const int r = KvsTakeOption(rest, "--prefix", prefix);
-    if (r < 0) return KvsUsageError("gallery", "--prefix needs a value");
-    if (!rest.empty() && rest[0] == "--") rest.erase(rest.begin());
-    const std::string bad = KvsFirstOption(rest);
-    if (!bad.empty()) return KvsUsageError("gallery", "unknown option '" + bad + "'");
-    if (rest.empty()) return KvsUsageError("gallery", "create expects FILE and the NAMEs of the images");
-    const std::string file = Absolute_(rest[0]);
-    const std::vector<std::string> typed(rest.begin() + 1, rest.end());
+    TRACE("CmdGallery.Create_");
+    if (args.operands.empty()) return KvsUsageError("gallery", "create expects FILE and the NAMEs of the images");
+    const std::string file = Absolute_(args.operands[0]);
+    const std::vector<std::string> typed(args.operands.begin() + 1, args.operands.end());
+    const std::string prefix = KvsValue(args, "--prefix");
     return KvsRunStatus([&] {
         KvsStartUp();
         std::vector<std::string> names;
         for (const std::string& t : typed) {
             const std::string name = StoreResolveName(t);
             if (name.empty()) return KvsFail("No image named \"" + t + "\" in the store.");
-            names.push_back(name);
+            // One image named twice ("S--a", "s--a.png") is packed once.
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
         }
+        if (names.size() < 2) return KvsFail("A gallery is made of two or more different stored images: name them after FILE.");
         // Replacing an existing file is the question --yes answers.
         return KvsReport(GalCreate(file, prefix, names, Answers()), true);
     });
 }
 
-int GalleryOpen_(std::vector<std::string> rest)
+int Open_(const KvsCommand&, const KvsArgs& args)
 {
-    TRACE("CmdGallery.GalleryOpen_");
-    std::string as;
-    const int r = KvsTakeOption(rest, "--as", as);
-    if (r < 0) return KvsUsageError("gallery", "--as needs a value");
-    const bool overwrite = KvsTakeFlag(rest, "--overwrite");
-    if (r > 0 && overwrite) return KvsUsageError("gallery", "--as and --overwrite exclude each other");
-    if (r > 0 && as.empty()) return KvsUsageError("gallery", "--as needs a prefix");
-    if (!rest.empty() && rest[0] == "--") rest.erase(rest.begin());
-    const std::string bad = KvsFirstOption(rest);
-    if (!bad.empty()) return KvsUsageError("gallery", "unknown option '" + bad + "'");
-    if (rest.size() != 1) return KvsUsageError("gallery", "open expects one FILE");
-    const std::string file = Absolute_(rest[0]);
+    TRACE("CmdGallery.Open_");
+    if (KvsHas(args, "--as") && KvsValue(args, "--as").empty()) return KvsUsageError("gallery", "--as needs a prefix");
+    if (args.operands.size() != 1) return KvsUsageError("gallery", "open expects one FILE");
+    const std::string file = Absolute_(args.operands[0]);
+    const bool overwrite = KvsHas(args, "--overwrite");
+    const std::string as = KvsValue(args, "--as");
     return KvsRunStatus([&] {
         KvsStartUp();
         Answers ask;
@@ -68,12 +60,29 @@ int GalleryOpen_(std::vector<std::string> rest)
 
 }  // namespace
 
-int CmdGallery(const std::vector<std::string>& args)
-{
-    TRACE("CmdGallery.CmdGallery");
-    if (args.empty()) return KvsUsageError("gallery", "expected create or open");
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (args[0] == "create") return GalleryCreate_(rest);
-    if (args[0] == "open") return GalleryOpen_(rest);
-    return KvsUsageError("gallery", "unknown action '" + args[0] + "' (create or open)");
-}
+const KvsCommand KVS_GALLERY = {
+    .name = "gallery",
+    .summary = "create or open a gallery file (*.gal)",
+    .actions = {
+        {.name = "create",
+         .proc = Create_,
+         .operands = "FILE %o NAME...",
+         .help = "packs the named images (two or more) into the gallery FILE (.gal is added when FILE\n"
+                 "has no extension) under the image prefix P (default: FILE's name). An existing FILE\n"
+                 "is replaced only with --yes. Prints the summary with the download times.",
+         .options = {{.name = "--prefix", .kind = KVS_TEXT, .value = "P", .help = "the image prefix stored in the gallery"}},
+         .complete = "file name"},
+        {.name = "open",
+         .proc = Open_,
+         .operands = "FILE %o",
+         .help = "unpacks every image of FILE into the store as <prefix>--<name>.png, the prefix being\n"
+                 "the gallery's own or PREFIX. When stored images already begin with that prefix the\n"
+                 "question is asked; --overwrite answers it with overwrite.",
+         .options = {
+             {.name = "--as", .kind = KVS_TEXT, .value = "PREFIX", .help = "unpack under PREFIX instead of the gallery's own",
+              .excludes = "--overwrite"},
+             {.name = "--overwrite", .help = "replace stored images that begin with the prefix", .excludes = "--as"},
+         },
+         .complete = "file"},
+    },
+};

@@ -41,47 +41,40 @@ std::string MessageFromArg_(const std::string& typed)
     return out;
 }
 
-}  // namespace
-
-int CmdSet(const std::vector<std::string>& argsIn)
+int Set_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdLogo.CmdSet");
-    std::vector<std::string> args = argsIn;
+    TRACE("CmdLogo.Set_");
     int mask = 0;
-    if (KvsTakeFlag(args, "--startup")) mask |= POS_STARTUP;
-    if (KvsTakeFlag(args, "--wait")) mask |= POS_WAIT;
-    if (KvsTakeFlag(args, "--off")) mask |= POS_TURNOFF;
-    std::string typed[3];
-    bool given[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        int r = KvsTakeOption(args, std::string("--message-") + kPositionWords[i], typed[i]);
-        if (r < 0) return KvsUsageError("set", std::string("--message-") + kPositionWords[i] + " needs a text");
-        given[i] = r > 0;
-    }
-    std::string bad = KvsFirstOption(args);
-    if (!bad.empty()) return KvsUsageError("set", "unknown option '" + bad + "'");
-    if (args.size() != 1) return KvsUsageError("set", "give exactly one image NAME");
-    if (mask == 0) return KvsUsageError("set", "choose at least one of --startup, --wait, --off");
-    const std::string typedName = args[0];
+    for (int i = 0; i < 3; ++i)
+        if (KvsHas(args, std::string("--") + kPositionWords[i])) mask |= kPositions[i];
+    if (args.operands.size() != 1) return KvsUsageError(self.name, "give exactly one image NAME");
+    if (mask == 0) return KvsUsageError(self.name, "choose at least one of --startup, --wait, --off");
+    const std::string typedName = args.operands[0];
 
     return KvsRunStatus([&]() -> int {
         KvsStartUp();
+        // Nothing moves for a name that is not there: not even the message counters.
         const std::string name = StoreResolveName(typedName);
+        if (name.empty()) return KvsFail("No image named \"" + typedName + "\" in the store.");
         // As the set-logo dialog: every position's message is picked (each counter moves once),
         // then the typed ones replace the picks.
         std::array<std::string, 3> messages = LogoProposedMessages();
+        for (int i = 0; i < 3; ++i) {
+            const std::string option = std::string("--message-") + kPositionWords[i];
+            if (KvsHas(args, option)) messages[i] = MessageFromArg_(KvsValue(args, option));
+        }
+        Outcome o = LogoSet(name, mask, messages);
         for (int i = 0; i < 3; ++i)
-            if (given[i]) messages[i] = MessageFromArg_(typed[i]);
-        const Outcome o = LogoSet(name.empty() ? typedName : name, mask, messages);
+            if (mask & kPositions[i]) KvsWarnPastEdge(o, "The " + LogoPositionName(kPositions[i]) + " message", messages[i]);
         KvsShutDown();
         return KvsReport(o);
     });
 }
 
-int CmdShuffle(const std::vector<std::string>& args)
+int Shuffle_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdLogo.CmdShuffle");
-    if (!args.empty()) return KvsUsageError("shuffle", "unexpected argument '" + args[0] + "'");
+    TRACE("CmdLogo.Shuffle_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
     return KvsRunStatus([] {
         KvsStartUp();
         const Outcome o = LogoShuffle();
@@ -90,10 +83,10 @@ int CmdShuffle(const std::vector<std::string>& args)
     });
 }
 
-int CmdPaths(const std::vector<std::string>& args)
+int Paths_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdLogo.CmdPaths");
-    if (!args.empty()) return KvsUsageError("paths", "unexpected argument '" + args[0] + "'");
+    TRACE("CmdLogo.Paths_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
     return KvsRun([] {
         KvsStartUp();
         std::string out = "windows=" + DriveUseShownPath(GetWinFolder()) + "\n" + "program=" + GetProgramDir() + "\n" +
@@ -104,3 +97,42 @@ int CmdPaths(const std::vector<std::string>& args)
         KvsOut(out + DriveUsePathLines());
     });
 }
+
+}  // namespace
+
+const KvsCommand KVS_SET = {
+    .name = "set",
+    .proc = Set_,
+    .operands = "NAME %o",
+    .summary = "build the chosen logos from one stored image now",
+    .help = "Builds the logo files of the chosen positions from the stored image NAME (with or\n"
+            "without .png), as the window's Set as Logo does. Each position's message is picked by\n"
+            "MsgPickMethod (every position's message counter moves once, as when the dialog opens);\n"
+            "--message-startup/--message-wait/--message-off give the text instead (\\n between lines,\n"
+            "an empty text draws no message). At least one position must be chosen.",
+    .options = {
+        {.name = "--startup", .help = "build the Startup logo (logo.sys)"},
+        {.name = "--wait", .help = "build the Wait logo (logow.sys)"},
+        {.name = "--off", .help = "build the Turn Off logo (logos.sys)"},
+        {.name = "--message-startup", .kind = KVS_TEXT, .value = "T", .help = "the message of the Startup logo"},
+        {.name = "--message-wait", .kind = KVS_TEXT, .value = "T", .help = "the message of the Wait logo"},
+        {.name = "--message-off", .kind = KVS_TEXT, .value = "T", .help = "the message of the Turn Off logo"},
+    },
+    .complete = "name",
+};
+
+const KvsCommand KVS_SHUFFLE = {
+    .name = "shuffle",
+    .proc = Shuffle_,
+    .summary = "set random logos for all three positions",
+    .help = "Picks an image at random for each position (messages by MsgPickMethod) and builds the\n"
+            "three logo files, as the window's Shuffle does.",
+};
+
+const KvsCommand KVS_PATHS = {
+    .name = "paths",
+    .proc = Paths_,
+    .summary = "print the folders and logo files in use",
+    .help = "Prints windows=, program=, storage=, backup= and logo.startup=, logo.wait=, logo.off=\n"
+            "lines: where the program reads and writes its files.",
+};

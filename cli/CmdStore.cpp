@@ -14,7 +14,9 @@
 #include "core/Settings.h"
 #include "core/StoreCommands.h"
 
-static void OpenStore_()
+namespace {
+
+void OpenStore_()
 {
     TRACE("CmdStore.OpenStore_");
     KvsStartUp();
@@ -22,7 +24,7 @@ static void OpenStore_()
 }
 
 // Resolves every name; reports the first unknown one.
-static bool ResolveAll_(const std::vector<std::string>& typed, std::vector<std::string>& names)
+bool ResolveAll_(const std::vector<std::string>& typed, std::vector<std::string>& names)
 {
     TRACE("CmdStore.ResolveAll_");
     for (const std::string& t : typed) {
@@ -36,7 +38,7 @@ static bool ResolveAll_(const std::vector<std::string>& typed, std::vector<std::
     return true;
 }
 
-static std::string PositionsText_(int mask)
+std::string PositionsText_(int mask)
 {
     TRACE("CmdStore.PositionsText_");
     std::string s;
@@ -47,7 +49,7 @@ static std::string PositionsText_(int mask)
 }
 
 // "0".."7", "-", or a comma list of start, wait, off; -1 when malformed.
-static int ParseMask_(const std::string& text)
+int ParseMask_(const std::string& text)
 {
     TRACE("CmdStore.ParseMask_");
     if (text.size() == 1 && text[0] >= '0' && text[0] <= '7') return text[0] - '0';
@@ -67,7 +69,7 @@ static int ParseMask_(const std::string& text)
     return mask;
 }
 
-static std::string JsonString_(const std::string& s)
+std::string JsonString_(const std::string& s)
 {
     TRACE("CmdStore.JsonString_");
     // Store names are 8-bit text of the Windows character set unless they already are valid UTF-8.
@@ -90,12 +92,11 @@ static std::string JsonString_(const std::string& s)
     return out + "\"";
 }
 
-int CmdList(const std::vector<std::string>& args)
+int List_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdStore.CmdList");
-    std::vector<std::string> rest = args;
-    const bool json = KvsTakeFlag(rest, "--json");
-    if (!rest.empty()) return KvsUsageError("list", "unexpected argument '" + rest[0] + "'");
+    TRACE("CmdStore.List_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
+    const bool json = KvsHas(args, "--json");
     return KvsRun([&] {
         OpenStore_();
         std::string text;
@@ -121,16 +122,17 @@ int CmdList(const std::vector<std::string>& args)
     });
 }
 
-int CmdPositions(const std::vector<std::string>& args)
+int Positions_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdStore.CmdPositions");
-    if (args.size() < 2) return KvsUsageError("positions", "expected MASK and at least one NAME");
-    const int mask = ParseMask_(args[0]);
-    if (mask < 0) return KvsUsageError("positions", "bad MASK '" + args[0] + "' (0..7 or a list such as start,off)");
+    TRACE("CmdStore.Positions_");
+    const std::vector<std::string>& a = args.operands;
+    if (a.size() < 2) return KvsUsageError(self.name, "expected MASK and at least one NAME");
+    const int mask = ParseMask_(a[0]);
+    if (mask < 0) return KvsUsageError(self.name, "bad MASK '" + a[0] + "' (0..7 or a list such as start,off)");
     return KvsRunStatus([&] {
         OpenStore_();
         std::vector<std::string> names;
-        if (!ResolveAll_(std::vector<std::string>(args.begin() + 1, args.end()), names))
+        if (!ResolveAll_(std::vector<std::string>(a.begin() + 1, a.end()), names))
             return static_cast<int>(KVS_EXIT_FAILED);
         const Outcome o = StorePositions(names, mask);
         if (!OutcomeOk(o)) return KvsReport(o);
@@ -141,16 +143,17 @@ int CmdPositions(const std::vector<std::string>& args)
     });
 }
 
-int CmdRename(const std::vector<std::string>& args)
+int Rename_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdStore.CmdRename");
-    if (args.size() != 2) return KvsUsageError("rename", "expected OLD and NEW");
+    TRACE("CmdStore.Rename_");
+    const std::vector<std::string>& a = args.operands;
+    if (a.size() != 2) return KvsUsageError(self.name, "expected OLD and NEW");
     return KvsRunStatus([&] {
         OpenStore_();
         std::vector<std::string> names;
-        if (!ResolveAll_({args[0]}, names)) return static_cast<int>(KVS_EXIT_FAILED);
+        if (!ResolveAll_({a[0]}, names)) return static_cast<int>(KVS_EXIT_FAILED);
         // NEW is the name without ".png", as typed into the window's prompt.
-        std::string typed = args[1];
+        std::string typed = a[1];
         if (typed.size() > 4 && SameImageName(typed.substr(typed.size() - 4), ".png")) typed.resize(typed.size() - 4);
         const Outcome o = StoreRename(names[0], typed);
         if (o.StoreChanged) KvsOut(o.Select);
@@ -158,37 +161,106 @@ int CmdRename(const std::vector<std::string>& args)
     });
 }
 
-int CmdPrefix(const std::vector<std::string>& args)
+int Prefix_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdStore.CmdPrefix");
-    if (args.size() < 2) return KvsUsageError("prefix", "expected NEWPREFIX and at least one NAME");
+    TRACE("CmdStore.Prefix_");
+    const std::vector<std::string>& a = args.operands;
+    if (a.size() < 2) return KvsUsageError(self.name, "expected NEWPREFIX and at least one NAME");
     return KvsRunStatus([&] {
         OpenStore_();
         std::vector<std::string> names;
-        if (!ResolveAll_(std::vector<std::string>(args.begin() + 1, args.end()), names))
+        if (!ResolveAll_(std::vector<std::string>(a.begin() + 1, a.end()), names))
             return static_cast<int>(KVS_EXIT_FAILED);
-        return KvsReport(StorePrefix(names, args[0]));
+        return KvsReport(StorePrefix(names, a[0]));
     });
 }
 
-int CmdDelete(const std::vector<std::string>& args)
+int Delete_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdStore.CmdDelete");
-    if (args.empty()) return KvsUsageError("delete", "expected at least one NAME");
+    TRACE("CmdStore.Delete_");
+    if (args.operands.empty()) return KvsUsageError(self.name, "expected at least one NAME");
     return KvsRunStatus([&] {
         OpenStore_();
         std::vector<std::string> names;
-        if (!ResolveAll_(args, names)) return static_cast<int>(KVS_EXIT_FAILED);
+        if (!ResolveAll_(args.operands, names)) return static_cast<int>(KVS_EXIT_FAILED);
         return KvsReport(StoreDelete(names, Answers()));
     });
 }
 
-int CmdRestore(const std::vector<std::string>& args)
+int Restore_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdStore.CmdRestore");
-    if (!args.empty()) return KvsUsageError("restore", "unexpected argument '" + args[0] + "'");
+    TRACE("CmdStore.Restore_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
     return KvsRunStatus([] {
         LoadSettings();
         return KvsReport(LogoRestore(Answers()));
     });
 }
+
+}  // namespace
+
+const KvsCommand KVS_LIST = {
+    .name = "list",
+    .proc = List_,
+    .summary = "list the stored images",
+    .help = "Prints one line per stored image, in store order: name, positions (start, wait, off\n"
+            "or -), file size in bytes, from-logo flag (1 or 0) and first animated palette entry,\n"
+            "separated by tabs.",
+    .options = {
+        {.name = "--json", .help = "one JSON array of objects\n"
+                                   "{\"name\", \"positions\", \"size\", \"fromLogoFile\", \"animStart\"} instead"},
+    },
+};
+
+const KvsCommand KVS_POSITIONS = {
+    .name = "positions",
+    .proc = Positions_,
+    .operands = "MASK NAME...",
+    .summary = "choose the positions at which images are used",
+    .help = "Sets the position mask of every NAME: MASK is 0..7 (1 Startup, 2 Wait, 4 Turn Off)\n"
+            "or a list such as start,off (start, wait, off; - for none). Shuffle and the automatic\n"
+            "change use an image only at its positions. NAME may be given with or without .png.",
+    .rawOperands = true,
+    .complete = "- name",
+};
+
+const KvsCommand KVS_RENAME = {
+    .name = "rename",
+    .proc = Rename_,
+    .operands = "OLD NEW",
+    .summary = "rename a stored image",
+    .help = "Renames the image OLD to NEW (.png is added). Characters not allowed in a name\n"
+            "become _. Prints the new name.",
+    .rawOperands = true,
+    .complete = "name -",
+};
+
+const KvsCommand KVS_PREFIX = {
+    .name = "prefix",
+    .proc = Prefix_,
+    .operands = "NEWPREFIX NAME...",
+    .summary = "change the prefix of stored images",
+    .help = "Replaces everything up to and including the first -- of every NAME by NEWPREFIX and\n"
+            "--, and prints how many images were renamed.",
+    .rawOperands = true,
+    .complete = "- name",
+};
+
+const KvsCommand KVS_DELETE = {
+    .name = "delete",
+    .proc = Delete_,
+    .operands = "NAME...",
+    .summary = "delete stored images",
+    .help = "Deletes the images and their files from the storage folder after asking\n"
+            "(the answer is No unless --yes is given or a terminal answers Yes).",
+    .rawOperands = true,
+    .complete = "name",
+};
+
+const KvsCommand KVS_RESTORE = {
+    .name = "restore",
+    .proc = Restore_,
+    .summary = "restore the previous logos",
+    .help = "Asks, then carries out restore.bat of the backup folder: the logo files that existed\n"
+            "before the program first replaced them come back, the ones that did not are deleted.",
+};

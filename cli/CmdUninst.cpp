@@ -6,10 +6,10 @@
 #include "core/LogoCommands.h"
 #include "core/Options.h"
 
-int CmdUninst(const std::vector<std::string>& args)
+static int Uninst_(const KvsCommand& self, const KvsArgs& args)
 {
-    TRACE("CmdUninst.CmdUninst");
-    if (!args.empty()) return KvsUsageError("uninst", "unexpected argument '" + args[0] + "'");
+    TRACE("CmdUninst.Uninst_");
+    if (!args.operands.empty()) return KvsUsageError(self.name, "unexpected argument '" + args.operands[0] + "'");
     return KvsRunStatus([] {
         KvsStartUp();
         Outcome o = LogoUninstall(Answers());
@@ -17,3 +17,12 @@ int CmdUninst(const std::vector<std::string>& args)
         return KvsReport(o);
     });
 }
+
+const KvsCommand KVS_UNINST = {
+    .name = "uninst",
+    .proc = Uninst_,
+    .summary = "the /uninst action: Run entry off, previous logos back",
+    .help = "Runs the /uninst action of kelvane-studio: removes the registry Run entry, restores the\n"
+            "logos that were there before, and asks whether to delete the stored images\n"
+            "(--yes or --no answers without asking).",
+};

@@ -10,18 +10,35 @@
 #include "app/StartUp.h"
 #include "base/Mon.h"
 #include "base/Prefs.h"
+#include "base/miscprocs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
+#include "core/MessageFit.h"
+#include "core/Settings.h"
 #include "platform/SysInfo.h"
 
 static int Forced_ = CONSOLE_ASK;
 
-// The console whose boxes show a disk image's files as paths inside the image.
+static std::vector<std::string> SplitLines_(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The console whose boxes show a disk image's files as paths inside the image, an error or a
+// warning on one line.
 class KvsConsole_ : public ConsoleUi {
 public:
     using ConsoleUi::ConsoleUi;
-    void ErrorBox(const std::string& text) override { ConsoleUi::ErrorBox(DriveUseShownText(text)); }
-    void WarningBox(const std::string& text) override { ConsoleUi::WarningBox(DriveUseShownText(text)); }
+    void ErrorBox(const std::string& text) override { ConsoleUi::ErrorBox(KvsOneLine(DriveUseShownText(text))); }
+    void WarningBox(const std::string& text) override { ConsoleUi::WarningBox(KvsOneLine(DriveUseShownText(text))); }
     void InfoBox(const std::string& text) override { ConsoleUi::InfoBox(DriveUseShownText(text)); }
 };
 
@@ -58,8 +75,7 @@ void KvsShutDown()
 int KvsFail(const std::string& text)
 {
     TRACE("KvsSupport.KvsFail");
-    std::string t = ConsoleText(DriveUseShownText(text));
-    while (!t.empty() && t.back() == '\n') t.pop_back();
+    const std::string t = KvsOneLine(DriveUseShownText(text));
     std::cout.flush();
     std::cerr << t << '\n';
     std::cerr.flush();
@@ -120,90 +136,100 @@ int KvsRun(const std::function<void()>& body)
     });
 }
 
-bool KvsTakeFlag(std::vector<std::string>& args, const std::string& flag)
+void KvsWarnPastEdge(Outcome& o, const std::string& what, const std::string& message)
 {
-    TRACE("KvsSupport.KvsTakeFlag");
-    for (size_t i = 0; i < args.size(); i++) {
-        if (args[i] == "--") break;
-        if (args[i] == flag) {
-            args.erase(args.begin() + static_cast<long>(i));
-            return true;
-        }
-    }
-    return false;
+    TRACE("KvsSupport.KvsWarnPastEdge");
+    for (const std::string& line : MessageFitLinesPastEdge(message))
+        o.Warnings.push_back(what + " line \"" + AnsiToUtf8(line) + "\" runs off the logo's right edge.");
 }
 
-int KvsTakeOption(std::vector<std::string>& args, const std::string& name, std::string& value)
+std::string KvsOneLine(const std::string& text)
 {
-    TRACE("KvsSupport.KvsTakeOption");
-    for (size_t i = 0; i < args.size(); i++) {
-        if (args[i] == "--") break;
-        if (args[i] == name) {
-            if (i + 1 >= args.size()) return -1;
-            value = args[i + 1];
-            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-            return 1;
-        }
-        if (args[i].rfind(name + "=", 0) == 0) {
-            value = args[i].substr(name.size() + 1);
-            args.erase(args.begin() + static_cast<long>(i));
-            return 1;
-        }
+    TRACE("KvsSupport.KvsOneLine");
+    // A line that ends without a stop (a file name, a caption) introduces the next: a colon between.
+    std::string s;
+    for (const std::string& raw : SplitLines_(ConsoleText(text))) {
+        std::string line = raw;
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (line.empty()) continue;
+        if (!s.empty()) s += std::string(std::string(".:!?").find(s.back()) == std::string::npos ? ": " : " ");
+        s += line;
     }
-    return 0;
+    return s;
 }
 
-std::string KvsFirstOption(const std::vector<std::string>& args)
+// The usage words of a command after its name; the actions' joined by " | ".
+static std::string CommandUsage_(const KvsCommand& c)
 {
-    TRACE("KvsSupport.KvsFirstOption");
-    for (const std::string& a : args) {
-        if (a == "--") break;
-        if (a.size() > 1 && a[0] == '-') return a;
+    if (c.actions.empty()) return KvsUsageLine(c.options, c.operands);
+    std::string s;
+    for (const KvsCommand& a : c.actions) {
+        const std::string u = KvsUsageLine(a.options, a.operands);
+        s += (s.empty() ? "" : " | ") + std::string(a.name) + (u.empty() ? "" : " " + u);
     }
-    return std::string();
+    return s;
+}
+
+// "create or open"
+static std::string ActionWords_(const KvsCommand& c)
+{
+    std::string s;
+    for (size_t k = 0; k < c.actions.size(); ++k)
+        s += (k == 0 ? "" : k + 1 == c.actions.size() ? " or " : ", ") + std::string(c.actions[k].name);
+    return s;
+}
+
+static std::string Indented_(const std::string& text, const std::string& indent)
+{
+    std::string s;
+    for (const std::string& line : SplitLines_(text)) s += (line.empty() ? "" : indent + line) + "\n";
+    return s;
+}
+
+static std::string AloneUsage_(const std::vector<KvsOption>& options)
+{
+    std::string s;
+    for (const KvsOption& o : options)
+        if (o.alone) s += (s.empty() ? "" : " | ") + std::string(o.name);
+    return s;
 }
 
 std::string KvsHelpText()
 {
     TRACE("KvsSupport.KvsHelpText");
-    std::string s =
-        "Usage: kvs [--yes|--no] [--drive PATH [--partition N]] COMMAND [ARGS]\n"
-        "\n"
-        "Kelvane Studio's command-line tool: manages the boot logos of a Windows 95/98 drive\n"
-        "(logo.sys, logow.sys, logos.sys) and the store of logo images, like the main window.\n"
-        "\n"
-        "Commands:\n";
-    for (const KvsCommand& c : KvsCommandTable()) {
-        std::string head = std::string("  ") + c.name + (c.usage[0] ? std::string(" ") + c.usage : "");
+    const std::vector<KvsOption>& global = KvsGlobalOptions();
+    std::string s = "Usage: kvs " + KvsUsageOptions(global) + " COMMAND [ARGS]\n" + "       kvs " + AloneUsage_(global) +
+                    "\n"
+                    "\n"
+                    "Kelvane Studio's command-line tool: manages the boot logos of a Windows 95/98 drive\n"
+                    "(logo.sys, logow.sys, logos.sys) and the store of logo images, like the main window.\n"
+                    "\n"
+                    "Commands:\n";
+    for (const KvsCommand* c : KvsCommandTable()) {
+        const std::string usage = CommandUsage_(*c);
+        std::string head = std::string("  ") + c->name + (usage.empty() ? "" : " " + usage);
         if (head.size() < 32) {
             head.append(32 - head.size(), ' ');
         } else {
             head += "\n" + std::string(32, ' ');
         }
-        s += head + c.summary + "\n";
+        s += head + c->summary + "\n";
     }
-    s +=
-        "\n"
-        "Options:\n"
-        "  --yes          answer every question with Yes (a name clash: overwrite)\n"
-        "  --no           answer every question with No (a name clash: skip)\n"
-        "  --drive PATH   the Windows drive to work on: a folder holding a WINDOWS folder, or a\n"
-        "                 disk image (raw with an MBR or a bare FAT file system, or a fixed VHD)\n"
-        "  --partition N  the partition (1-4) of a disk image's MBR (default: the first FAT\n"
-        "                 partition holding a WINDOWS folder)\n"
-        "  --help         this text; 'kvs COMMAND --help' explains one command\n"
-        "Without --yes or --no, questions are asked when standard input is a terminal and\n"
-        "otherwise take the answer the program proposes.\n"
-        "\n"
-        "Environment:\n"
-        "  KVS_DRIVE         the drive when --drive is not given (a folder or a disk image)\n"
-        "  KVS_WINDOWS_DIR   the Windows folder itself, when neither names a drive; without any of\n"
-        "                    them, the drive last opened in the window, else the demo drive under\n"
-        "                    $XDG_DATA_HOME/KelvaneStudio/drive_c\n"
-        "  KVS_PROGRAM_DIR   the folder of Kvs.ini and the message files\n"
-        "\n"
-        "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
-        "Errors are printed alone on one line of standard error.\n";
+    s += "\n"
+         "Options:\n" +
+         KvsOptionLines(global) +
+         "Without --yes or --no, questions are asked when standard input is a terminal and\n"
+         "otherwise take the answer the program proposes.\n"
+         "\n"
+         "Environment:\n"
+         "  KVS_DRIVE         the drive when --drive is not given (a folder or a disk image)\n"
+         "  KVS_WINDOWS_DIR   the Windows folder itself, when neither names a drive; without any of\n"
+         "                    them, the drive last opened in the window, else the demo drive under\n"
+         "                    $XDG_DATA_HOME/KelvaneStudio/drive_c\n"
+         "  KVS_PROGRAM_DIR   the folder of Kvs.ini and the message files\n"
+         "\n"
+         "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
+         "Errors are printed alone on one line of standard error.\n";
     return s;
 }
 
@@ -212,24 +238,66 @@ std::string KvsCommandHelpText(const std::string& command)
     TRACE("KvsSupport.KvsCommandHelpText");
     const KvsCommand* c = KvsFindCommand(command);
     if (!c) return std::string();
-    std::string s = std::string("Usage: kvs [--yes|--no] ") + c->name + (c->usage[0] ? std::string(" ") + c->usage : "") +
-                    "\n\n" + c->summary + "\n";
-    if (c->help && c->help[0]) s += std::string("\n") + c->help + "\n";
+    const std::string usage = CommandUsage_(*c);
+    std::string s = std::string("Usage: kvs [--yes|--no] ") + c->name + (usage.empty() ? "" : " " + usage) + "\n\n" +
+                    c->summary + "\n";
+    const std::string help = c->helpText ? c->helpText() : c->help;
+    if (!help.empty()) s += "\n" + help + (help.back() == '\n' ? "" : "\n");
+    if (!c->options.empty()) s += "\nOptions:\n" + KvsOptionLines(c->options);
+    if (c->actions.empty()) return s;
+    s += "\n";
+    for (const KvsCommand& a : c->actions) {
+        const std::string u = KvsUsageLine(a.options, a.operands);
+        s += std::string(c->name) + " " + a.name + (u.empty() ? "" : " " + u) + "\n" + Indented_(a.help, "    ");
+    }
+    for (const KvsCommand& a : c->actions)
+        if (!a.options.empty()) s += std::string("\nOptions of ") + c->name + " " + a.name + ":\n" + KvsOptionLines(a.options);
     return s;
+}
+
+std::string KvsVersionText()
+{
+    TRACE("KvsSupport.KvsVersionText");
+    return std::string("kvs (Kelvane Studio) ") + APP_VERSION + "\n";
+}
+
+std::string KvsCompletionText(const std::vector<std::string>& words)
+{
+    TRACE("KvsSupport.KvsCompletionText");
+    static const KvsOption help = {.name = "--help"};
+    if (words.empty()) {
+        std::string s;
+        for (const KvsCommand* c : KvsCommandTable()) s += std::string("command ") + c->name + "\n";
+        return s + KvsCompletionLines(KvsGlobalOptions());
+    }
+    const KvsCommand* c = KvsFindCommand(words[0]);
+    if (!c) return std::string();
+    if (!c->actions.empty()) {
+        const KvsCommand* a = words.size() > 1 ? KvsFindAction(*c, words[1]) : nullptr;
+        if (!a) {
+            std::string s;
+            for (const KvsCommand& x : c->actions) s += std::string("action ") + x.name + "\n";
+            return s + KvsCompletionLines({help});
+        }
+        c = a;
+    }
+    std::vector<KvsOption> options = c->options;
+    options.push_back(help);
+    return KvsCompletionLines(options) + "operands " + c->complete + "\n";
 }
 
 // Runs the command on the chosen drive. On a disk image its output is held back until what it
 // changed is written into the image, so a failed write-back never follows a success text.
-static int RunOnDrive_(const KvsCommand* cmd, const std::vector<std::string>& rest)
+static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
 {
     TRACE("KvsSupport.RunOnDrive_");
     DriveUseOpenChosen();
-    if (!DriveUseIsImage()) return cmd->proc(rest);
+    if (!DriveUseIsImage()) return cmd.proc(cmd, args);
     std::ostringstream held;
     std::streambuf* out = std::cout.rdbuf(held.rdbuf());
     int status = KVS_EXIT_FAILED;
     try {
-        status = cmd->proc(rest);
+        status = cmd.proc(cmd, args);
         if (status == KVS_EXIT_OK) MonBlock([] { DriveUseCommit(); });
     } catch (...) {
         std::cout.rdbuf(out);
@@ -244,32 +312,34 @@ int KvsMain(const std::vector<std::string>& argv)
 {
     TRACE("KvsSupport.KvsMain");
     std::vector<std::string> args(argv.size() > 1 ? argv.begin() + 1 : argv.end(), argv.end());
-    std::string driveProblem;
-    if (!DriveUseTakeOptions(args, true, driveProblem)) return KvsUsageError("", driveProblem);
-    Forced_ = CONSOLE_ASK;
-    size_t i = 0;
-    for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; i++) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::cout << KvsHelpText();
-            return KVS_EXIT_OK;
-        } else if (a == "--yes" || a == "-y") {
-            if (Forced_ == CONSOLE_NO) return KvsUsageError("", "--yes and --no exclude each other");
-            Forced_ = CONSOLE_YES;
-        } else if (a == "--no" || a == "-n") {
-            if (Forced_ == CONSOLE_YES) return KvsUsageError("", "--yes and --no exclude each other");
-            Forced_ = CONSOLE_NO;
-        } else {
-            return KvsUsageError("", "unknown option '" + a + "'");
-        }
+    if (!args.empty() && args[0] == "--completion-helper") {
+        std::cout << KvsCompletionText(std::vector<std::string>(args.begin() + 1, args.end()));
+        return KVS_EXIT_OK;
     }
-    if (i >= args.size()) {
+    KvsArgs global;
+    std::string problem;
+    if (!KvsParse(KvsGlobalOptions(), args, true, global, problem)) return KvsUsageError("", problem);
+    if (KvsHas(global, "--help")) {
+        std::cout << KvsHelpText();
+        return KVS_EXIT_OK;
+    }
+    if (KvsHas(global, "--version")) {
+        std::cout << KvsVersionText();
+        return KVS_EXIT_OK;
+    }
+    // The drive options mean what they mean to kelvane-studio: the drive layer reads them for both.
+    std::vector<std::string> driveArgs;
+    for (const char* name : {"--drive", "--partition"})
+        if (KvsHas(global, name)) driveArgs.insert(driveArgs.end(), {name, KvsValue(global, name)});
+    if (!DriveUseTakeOptions(driveArgs, true, problem)) return KvsUsageError("", problem);
+    Forced_ = KvsHas(global, "--yes") ? CONSOLE_YES : KvsHas(global, "--no") ? CONSOLE_NO : CONSOLE_ASK;
+    if (global.operands.empty()) {
         std::cerr << "Usage: kvs [--yes|--no] COMMAND [ARGS]\nTry 'kvs --help'.\n";
         return KVS_EXIT_USAGE;
     }
-    const KvsCommand* cmd = KvsFindCommand(args[i]);
-    if (!cmd) return KvsUsageError("", "unknown command '" + args[i] + "'");
-    std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    const KvsCommand* cmd = KvsFindCommand(global.operands[0]);
+    if (!cmd) return KvsUsageError("", "unknown command '" + global.operands[0] + "'");
+    std::vector<std::string> rest(global.operands.begin() + 1, global.operands.end());
     for (const std::string& a : rest) {
         if (a == "--") break;
         if (a == "--help" || a == "-h") {
@@ -277,13 +347,23 @@ int KvsMain(const std::vector<std::string>& argv)
             return KVS_EXIT_OK;
         }
     }
+    const KvsCommand* run = cmd;
+    if (!cmd->actions.empty()) {
+        if (rest.empty()) return KvsUsageError(cmd->name, "expected " + ActionWords_(*cmd));
+        run = KvsFindAction(*cmd, rest[0]);
+        if (!run) return KvsUsageError(cmd->name, "unknown action '" + rest[0] + "' (" + ActionWords_(*cmd) + ")");
+        rest.erase(rest.begin());
+    }
+    KvsArgs parsed;
+    if (run->rawOperands) parsed.operands = rest;
+    else if (!KvsParse(run->options, rest, false, parsed, problem)) return KvsUsageError(cmd->name, problem);
 
     KvsConsole_ console(Forced_);
     UiServices* old = SetUi(&console);
     SetParams({KvsStudioPath()});
     int status = KVS_EXIT_FAILED;
     try {
-        status = RunOnDrive_(cmd, rest);
+        status = RunOnDrive_(*run, parsed);
     } catch (const std::exception& e) {
         status = KvsFail(e.what());
     }

@@ -34,18 +34,24 @@ int KvsReport(const Outcome& o, bool declinedFails = false);
 // Prints text on standard output with native line ends, adding a final line end when missing.
 void KvsOut(const std::string& text);
 
-// Removes flag from args; true when it was there.
-bool KvsTakeFlag(std::vector<std::string>& args, const std::string& flag);
-// Removes "name VALUE" (or "name=VALUE") from args. 1 taken, 0 absent, -1 value missing.
-int KvsTakeOption(std::vector<std::string>& args, const std::string& name, std::string& value);
-// First argument that starts with '-' (a misspelt option), or empty text.
-std::string KvsFirstOption(const std::vector<std::string>& args);
-
 // The answer given by --yes / --no (CONSOLE_ASK without).
 int KvsForcedAnswer();
 
+// Warnings for the lines of message (logo text, CR LF between lines) that run off the logo's
+// right edge in the font of the settings; what names the message: "The Startup message".
+void KvsWarnPastEdge(Outcome& o, const std::string& what, const std::string& message);
+
+// Text of an error or warning box as kvs prints it: its lines joined into one.
+std::string KvsOneLine(const std::string& text);
+
 // The whole kvs program: argv[0] is the program, the rest its arguments.
 int KvsMain(const std::vector<std::string>& argv);
-// The text of "kvs --help" and of "kvs COMMAND --help" (empty for an unknown command).
+// The text of "kvs --help", of "kvs COMMAND --help" (empty for an unknown command) and of
+// "kvs --version".
 std::string KvsHelpText();
 std::string KvsCommandHelpText(const std::string& command);
+std::string KvsVersionText();
+// What bash completion offers after "kvs [COMMAND [ACTION]]" (words: the command and its action,
+// if any): "command NAME" or "action NAME" lines, "option ..." lines of KvsCompletionLines, and
+// "operands KIND..." as in KvsCommand::complete. Empty for an unknown command.
+std::string KvsCompletionText(const std::vector<std::string>& words);

@@ -87,6 +87,15 @@ TEST_F(KvsBinary, SettingsPrintsDefaultsAndStoresValues)
     r = Kvs("settings FontSize 12abc");  // not a number: refused, the value stays
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(Kvs("settings FontSize").out, "FontSize=10\n");
+    // Numbers the program cannot use are refused as well, and nothing is stored.
+    const std::string before = TempEnv::Read(env.prog + "Kvs.ini");
+    for (const char* bad : {"ResizeMode 7", "AnimShape 99", "FontSize 5000", "Logo0Index -1"}) {
+        r = Kvs(std::string("settings ") + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find(" takes a number from "), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(TempEnv::Read(env.prog + "Kvs.ini"), before);
+    EXPECT_EQ(Kvs("settings resizemode 2").out, "ResizeMode=2\n");
     r = Kvs("settings fontsize 14");
     r = Kvs("settings FONTSIZE");
     EXPECT_EQ(r.out, "FontSize=14\n");
@@ -131,7 +140,7 @@ TEST_F(KvsBinary, UsageErrorsAndHelp)
     EXPECT_FALSE(std::filesystem::exists(env.prog + "Kvs.ini"));
 }
 
-TEST_F(KvsBinary, InstShowsItsMessageOnStandardError)
+TEST_F(KvsBinary, InstReportsInItsOwnWordsOnStandardOutput)
 {
     TempEnv::Write(env.prog + "Kvs.ini", "[Main]\r\nAutoChange=0\r\n");
     // The message tells that the logos changed, so there must be an image to change them to.
@@ -140,10 +149,36 @@ TEST_F(KvsBinary, InstShowsItsMessageOnStandardError)
     std::filesystem::copy_file(std::string(KVS_SOURCE_DIR) + "/data/samples/Samples--Tiles.png", store / "Tiles.png");
     RunResult r = Kvs("inst");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("Kelvane Studio has changed your Windows logos"), std::string::npos);
-    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.out.find("Kelvane Studio has changed your Windows logos"), std::string::npos);
+    // The window's words point to its Programs menu entry; a terminal user is told kvs's way.
+    EXPECT_EQ(r.out.find("Programs menu"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("kvs settings"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_NE(TempEnv::Read(env.win + "registry.ini").find("KelvaneStudio=\"" + StudioRunValue() + "\""),
               std::string::npos);
+}
+
+TEST_F(KvsBinary, SetMovesNothingForAnUnknownImageAndWarnsOfLinesPastTheEdge)
+{
+    const std::filesystem::path store = env.root / "drive_c/Program Files/KvsLogos";
+    std::filesystem::create_directories(store);
+    std::filesystem::copy_file(std::string(KVS_SOURCE_DIR) + "/data/samples/Samples--Tiles.png", store / "Sea--Tiles.png");
+    ASSERT_EQ(Kvs("settings MsgPickMethod 0").status, 0);
+    const std::string ini = TempEnv::Read(env.prog + "Kvs.ini");
+    RunResult r = Kvs("set NoSuch --startup");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(TempEnv::Read(env.prog + "Kvs.ini"), ini) << "a message counter moved";
+
+    r = Kvs("set Sea--Tiles --startup --message-startup "
+            "'Short\\nThis line is far too long for a logo of three hundred and twenty pixels'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("\"This line is far too long"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\"Short\""), std::string::npos) << r.err;
+    // A larger font pushes the shipped messages off as well.
+    r = Kvs("settings FontSize 100");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("runs off the logo's right edge."), std::string::npos) << r.err;
+    EXPECT_EQ(Kvs("settings FontSize 10").err, "");
 }
 
 TEST_F(KvsBinary, DebugInfo)
