@@ -1,7 +1,7 @@
 // kvs settings [KEY [VALUE]]: print all settings, one, or store one and save.
 #include "base/CharSet.h"
 #include "base/Mon.h"
-#include "base/miscprocs.h"
+#include "base/StrUtil.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/Options.h"

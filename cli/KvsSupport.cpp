@@ -9,7 +9,7 @@
 #include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "base/Mon.h"
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
 #include "platform/SysInfo.h"
