@@ -6,10 +6,10 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "base/StrUtil.h"
 #include "base/UiServices.h"
-#include "base/WinUtils.h"
+#include "platform/WinUtils.h"
 #include "core/Backup.h"
 #include "core/ImageStore.h"
 #include "core/LogoCommands.h"

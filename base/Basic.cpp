@@ -3,6 +3,7 @@
 #include "base/Mon.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,7 +122,7 @@ BasicState::~BasicState()
 
 // ---------------------------------------------------------------- memory
 
-int _memalloc_(void** owner, int64_t size, int line, int kind, const std::string& name)
+int MemAllocNamed(void** owner, int64_t size, int line, int kind, const std::string& name)
 {
     auto& s = St();
     int code = 0;
@@ -169,7 +170,7 @@ int _memalloc_(void** owner, int64_t size, int line, int kind, const std::string
     return code;
 }
 
-int MemAlloc(void** owner, int64_t size) { return _memalloc_(owner, size, 0, MEM_ORDINARY, std::string()); }
+int MemAlloc(void** owner, int64_t size) { return MemAllocNamed(owner, size, 0, MEM_ORDINARY, std::string()); }
 
 void MemFree(void** owner)
 {
@@ -501,3 +502,44 @@ std::string MemLeakReport()
     return r;
 }
 
+double DivisibleFloat(double value, double divisor)
+{
+    TRACE("miscprocs.DivisibleFloat");
+    if (divisor == 0 || !std::isfinite(value) || !std::isfinite(divisor)) return value;
+    return std::trunc(value / divisor) * divisor;
+}
+
+void CalcBoxResize(int srcWidth, int srcHeight, int boxWidth, int boxHeight, bool always,
+                   int& x, int& y, int& width, int& height)
+{
+    TRACE("miscprocs.CalcBoxResize");
+    width = srcWidth;
+    height = srcHeight;
+    if (!always && srcWidth <= boxWidth && srcHeight <= boxHeight) {
+        x = (boxWidth - srcWidth) / 2;
+        y = (boxHeight - srcHeight) / 2;
+        return;
+    }
+    if (srcWidth != 0 && srcHeight != 0) {
+        double rx = static_cast<double>(boxWidth) / srcWidth;
+        double ry = static_cast<double>(boxHeight) / srcHeight;
+        if (rx > 0 && ry > 0) {
+            if (rx < ry) {
+                width = boxWidth;
+                height = static_cast<int>(srcHeight * rx);
+            } else {
+                height = boxHeight;
+                width = static_cast<int>(srcWidth * ry);
+            }
+            if (width < 1) width = 1;
+            if (height < 1) height = 1;
+            x = std::abs(boxWidth - width) / 2;
+            y = std::abs(boxHeight - height) / 2;
+            return;
+        }
+    }
+    x = 0;
+    y = 0;
+    width = boxWidth;
+    height = boxHeight;
+}

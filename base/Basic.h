@@ -8,7 +8,7 @@
 
 constexpr int32_t Undef = static_cast<int32_t>(0xAF100D7Cu);
 
-// Allocation kinds of _memalloc_.
+// Allocation kinds of MemAllocNamed.
 enum { MEM_ORDINARY = 0, MEM_STRING = 1, MEM_NEW = 2 };
 
 // File open modes.
@@ -18,7 +18,7 @@ constexpr int MEM_MAX_ENTRIES = 10240;
 constexpr int FILE_MAX_ENTRIES = 64;
 
 // ---- memory (class-5 result codes, 0 = success) ----
-int _memalloc_(void** owner, int64_t size, int line, int kind, const std::string& name);
+int MemAllocNamed(void** owner, int64_t size, int line, int kind, const std::string& name);
 int MemAlloc(void** owner, int64_t size);
 void MemFree(void** owner);
 void MemXchg(void** a, void** b);
@@ -31,7 +31,7 @@ int64_t MemSize(void* const* owner);
 // Typed conveniences so callers need no casts.
 template <class T> int MemAllocT(T** owner, int64_t size, int line = 0, const std::string& name = std::string(), int kind = MEM_ORDINARY)
 {
-    return _memalloc_(reinterpret_cast<void**>(owner), size, line, kind, name);
+    return MemAllocNamed(reinterpret_cast<void**>(owner), size, line, kind, name);
 }
 template <class T> void MemFreeT(T** owner) { MemFree(reinterpret_cast<void**>(owner)); }
 
@@ -70,6 +70,17 @@ int StrToNum(const std::string& text);
 void FloatToStrW(double value, int width, int decimals, std::string& text);
 int ClampInt(int value, int low, int high);
 double ClampFloat(double value, double low, double high);
+// The largest multiple of divisor not above value (quotient cut toward zero).
+double DivisibleFloat(double value, double divisor);
+// Fits a source size into a box keeping the aspect ratio (always: also enlarge, else a source
+// that fits stays at its size, centred). Gives the offsets and the new size.
+void CalcBoxResize(int srcWidth, int srcHeight, int boxWidth, int boxHeight, bool always,
+                   int& x, int& y, int& width, int& height);
+// Exchanges the lowest and third-lowest bytes.
+inline uint32_t SwapRB(uint32_t color)
+{
+    return (color & 0xFF00FF00u) | ((color & 0xFFu) << 16) | ((color >> 16) & 0xFFu);
+}
 
 // The leak report of program end (written to the trace only when tracing is on).
 std::string MemLeakReport();

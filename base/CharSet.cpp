@@ -66,3 +66,31 @@ std::string CharUtf8ToWin(const std::string& text)
     }
     return out;
 }
+
+uint32_t AnsiCodePoint(unsigned char c)
+{
+    TRACE("miscprocs.AnsiCodePoint");
+    const uint32_t u = CharWinToUnicode(c);
+    // The code page's unused places have no character of their own.
+    return u >= 0x80 && u < 0xA0 ? 0xFFFD : u;
+}
+
+std::string AnsiToUtf8(const std::string& text)
+{
+    TRACE("miscprocs.AnsiToUtf8");
+    std::string out;
+    for (unsigned char c : text) {
+        const uint32_t u = AnsiCodePoint(c);
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}

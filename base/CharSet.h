@@ -17,3 +17,8 @@ bool CharIsUtf8(const std::string& text);
 // UTF-8 text as Windows-1252; a character without a Windows-1252 form becomes '?'. Text that is
 // not valid UTF-8 is taken to be Windows-1252 already and returned unchanged.
 std::string CharUtf8ToWin(const std::string& text);
+
+// The Unicode code point of a byte of the Windows ANSI code page (1252); U+FFFD for its unused places.
+uint32_t AnsiCodePoint(unsigned char c);
+// Windows ANSI text (code page 1252) as UTF-8.
+std::string AnsiToUtf8(const std::string& text);

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr const char* TEMP_END_ = ".kvs-new";
 constexpr size_t TEMP_RANDOM_ = 10;  // characters of the random part
 constexpr size_t TEMP_BASE_MAX_ = 160;  // keeps the temporary name within the 255-byte limit
 
@@ -60,7 +59,7 @@ bool create_(const std::string& target, Temp& t)
     if (base.size() > TEMP_BASE_MAX_) base.resize(TEMP_BASE_MAX_);
     const std::string dir = folderOf_(target);
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const std::string path = (dir == "/" ? "" : dir) + "/." + base + "." + randomPart_() + TEMP_END_;
+        const std::string path = (dir == "/" ? "" : dir) + "/." + base + "." + randomPart_() + SAFE_TEMP_SUFFIX;
         t.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         // Only a file made here is ours to remove on failure.
         if (t.fd >= 0) t.path = path;
@@ -177,15 +176,15 @@ bool SafeWriteWith(const std::string& path, const std::function<void(const std::
 
 bool SafeIsTempName(const std::string& fileName)
 {
-    const std::string end = TEMP_END_;
+    const std::string end = SAFE_TEMP_SUFFIX;
     return fileName.size() > end.size() + 1 && fileName[0] == '.' &&
            fileName.compare(fileName.size() - end.size(), end.size(), end) == 0;
 }
 
 std::string SafeTempTarget(const std::string& fileName)
 {
-    // "." target "." random TEMP_END_
-    const size_t tail = 1 + TEMP_RANDOM_ + std::string(TEMP_END_).size();
+    // "." target "." random SAFE_TEMP_SUFFIX
+    const size_t tail = 1 + TEMP_RANDOM_ + std::string(SAFE_TEMP_SUFFIX).size();
     if (!SafeIsTempName(fileName) || fileName.size() <= 1 + tail) return std::string();
     return fileName.substr(1, fileName.size() - 1 - tail);
 }

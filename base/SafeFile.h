@@ -11,6 +11,10 @@
 #include <functional>
 #include <string>
 
+// The end of every temporary file name of the program, so that leftovers are recognised wherever
+// they are found.
+constexpr const char* SAFE_TEMP_SUFFIX = ".kvs-new";
+
 // Replaces path by size bytes of data.
 // True when the target was replaced (false only outside a monitor block, where errors do not raise).
 bool SafeWrite(const std::string& path, const void* data, int64_t size);

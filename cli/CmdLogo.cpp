@@ -7,7 +7,7 @@
 #include "base/Basic.h"
 #include "base/CharSet.h"
 #include "base/Mon.h"
-#include "base/WinUtils.h"
+#include "platform/WinUtils.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/ImageStore.h"

@@ -4,7 +4,6 @@
 #include "base/CharSet.h"
 #include "base/Mon.h"
 #include "base/StrUtil.h"
-#include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/LogoBuilder.h"

@@ -6,7 +6,6 @@
 #include "base/Basic.h"
 #include "base/CharSet.h"
 #include "base/Mon.h"
-#include "base/miscprocs.h"
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "core/LogoCommands.h"

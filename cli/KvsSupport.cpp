@@ -8,9 +8,9 @@
 
 #include "app/DriveUse.h"
 #include "app/StartUp.h"
+#include "base/CharSet.h"
 #include "base/Mon.h"
-#include "base/Prefs.h"
-#include "base/miscprocs.h"
+#include "platform/Prefs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
 #include "core/MessageFit.h"

@@ -1,10 +1,12 @@
 #include "core/AddImages.h"
 
 #include "base/Basic.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
+#include "base/StrUtil.h"
 #include "base/UiServices.h"
-#include "base/miscprocs.h"
 #include "core/ImageStore.h"
+#include "core/LogoFit.h"
 #include "core/LogoBuilder.h"
 #include "core/Names.h"
 #include "core/Settings.h"
@@ -110,89 +112,6 @@ std::string ResolveNameClash(const std::string& target)
     }
 }
 
-static int RoundHalfEven_(int64_t num, int64_t den)
-{
-    int64_t q = num / den, r = num % den;
-    if (2 * r > den || (2 * r == den && (q & 1))) ++q;
-    return static_cast<int>(q);
-}
-
-void AddFitBox(int w, int h, int mode, int& boxW, int& boxH, int& x, int& y)
-{
-    TRACE("AddImages.AddFitBox");
-    boxW = w;
-    boxH = h;
-    x = y = 0;
-    if (mode == RM_STRETCH || w <= 0 || h <= 0) return;
-    // aspect < 4/3, exactly: the 4:3 case gives the whole picture on either side of the test.
-    const bool narrow = static_cast<int64_t>(w) * 3 <= static_cast<int64_t>(h) * 4;
-    if (mode == RM_CROP) {
-        if (narrow) {
-            boxH = RoundHalfEven_(static_cast<int64_t>(w) * 3, 4);
-            y = (h - boxH) / 2;
-        } else {
-            boxW = RoundHalfEven_(static_cast<int64_t>(h) * 4, 3);
-            x = (w - boxW) / 2;
-        }
-    } else {
-        if (narrow) {
-            boxW = RoundHalfEven_(static_cast<int64_t>(h) * 4, 3);
-            x = (boxW - w) / 2;
-        } else {
-            boxH = RoundHalfEven_(static_cast<int64_t>(w) * 3, 4);
-            y = (boxH - h) / 2;
-        }
-    }
-}
-
-void AddFitImage(Image& img, int mode)
-{
-    TRACE("AddImages.AddFitImage");
-    if (img.Width == LOGO_WIDTH && img.Height == LOGO_HEIGHT) return;
-    MonBlock([&] {
-        int bw, bh, x, y;
-        AddFitBox(img.Width, img.Height, mode, bw, bh, x, y);
-        if (bw != img.Width || bh != img.Height) {
-            if (mode == RM_CROP) {
-                ImgCrop(img, img, x, y, bw, bh);
-            } else {
-                Image canvas;
-                _imgalloc_(canvas, bw, bh, "AddImages.AddFitImage.canvas", __LINE__, 24);
-                FillMem(0, canvas.Size, canvas.Data);
-                ImgInsert(img, canvas, x, y);
-                ImgXchg(img, canvas);
-                ImgFree(canvas);
-            }
-        }
-        ImgResample(img, img, LOGO_WIDTH, LOGO_HEIGHT);
-    });
-}
-
-void AddLoadFitted(const std::string& source, int32_t format, int mode, Image& img)
-{
-    TRACE("AddImages.AddLoadFitted");
-    FFRowReader rd;
-    MonBlock([&] {
-        try {
-            FFRowsOpen(rd, source, format);
-            if (rd.Width == LOGO_WIDTH && rd.Height == LOGO_HEIGHT) {
-                FFRowsClose(rd);
-                ImgLoad(source, img, format);
-                return;
-            }
-            int bw, bh, x, y;
-            AddFitBox(rd.Width, rd.Height, mode, bw, bh, x, y);
-            // Crop takes the box at (x, y); a border box holds the picture at (x, y).
-            const bool crop = mode == RM_CROP;
-            FFRowsResample(rd, crop ? x : -x, crop ? y : -y, bw, bh, img, LOGO_WIDTH, LOGO_HEIGHT);
-        } catch (...) {
-            FFRowsClose(rd);
-            throw;
-        }
-        FFRowsClose(rd);
-    });
-}
-
 bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry)
 {
     TRACE("AddImages.AddOneImage");
@@ -200,7 +119,7 @@ bool AddOneImage(const std::string& source, std::string& target, ImageEntry& ent
     Image img;
     bool loaded = false;
     MonBlockTransparent([&] {
-        AddLoadFitted(source, isSys ? FMT_BMP : Undef, ResizeMode, img);
+        LogoFitLoad(source, isSys ? FMT_BMP : Undef, ResizeMode, img);
         loaded = true;
     });
     loaded = loaded && MonOK();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/LogoFit.h"
 #include "core/Outcome.h"
 
 struct Image;
@@ -19,9 +20,6 @@ extern int32_t OverwriteChoice;
 enum {
     OC_NONE = 0, OC_OVERWRITE = 1, OC_SKIP = 2, OC_RENAME = 3, OC_OVERWRITE_ALL = 4, OC_SKIP_ALL = 5, OC_ABORT = 6
 };
-
-// Resize modes (the "ResizeMode" setting).
-enum { RM_BORDER = 0, RM_CROP = 1, RM_STRETCH = 2 };
 
 constexpr const char* ADD_DIALOG_TITLE = "Add New Image";
 constexpr const char* CLASH_CAPTION = "Image Already Exists";
@@ -54,12 +52,3 @@ void AddSysToFilter(std::string& filter);
 // The stored path a source file gets: storage folder + DefPrefix + "--" + the source name behind
 // its own prefix, with ".png". A plain file name of at most 127 characters.
 std::string AddTargetPath(const std::string& source);
-// The window of the first fitting step for a w x h picture: for crop the part cut out, for
-// border the size of the black canvas and where the picture goes on it (x, y). Stretch and a
-// picture of exactly 4:3 give the picture itself at (0, 0).
-void AddFitBox(int w, int h, int mode, int& boxW, int& boxH, int& x, int& y);
-// Fits img to 320 x 400 by mode (24 bits afterwards); an image of that size is left alone.
-void AddFitImage(Image& img, int mode);
-// Loads source (format as ImgLoad takes it) fitted as AddFitImage would fit it, resampling the
-// rows as they are decoded, so that a picture of any size needs little memory.
-void AddLoadFitted(const std::string& source, int32_t format, int mode, Image& img);

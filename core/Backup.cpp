@@ -1,10 +1,10 @@
 #include "core/Backup.h"
 
 #include "base/Basic.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "base/StrUtil.h"
-#include "base/miscprocs.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "platform/DrivePath.h"

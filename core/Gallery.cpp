@@ -2,10 +2,11 @@
 
 #include "base/Basic.h"
 #include "base/Bytes.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
+#include "base/StrUtil.h"
 #include "base/UiServices.h"
-#include "base/miscprocs.h"
 #include "core/AddImages.h"
 #include "core/ImageStore.h"
 #include "core/Names.h"

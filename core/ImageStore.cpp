@@ -2,11 +2,11 @@
 
 #include "base/Basic.h"
 #include "base/Bytes.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "base/StrUtil.h"
 #include "base/UiServices.h"
-#include "base/miscprocs.h"
 #include "core/Names.h"
 #include "core/Settings.h"
 #include "core/StoreLock.h"

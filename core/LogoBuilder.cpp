@@ -2,13 +2,13 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "base/SafeFile.h"
-#include "core/AddImages.h"
 #include "core/Backup.h"
 #include "core/ImageStore.h"
+#include "core/LogoFit.h"
 #include "core/Settings.h"
-#include "core/textgen.h"
+#include "core/TextImage.h"
 #include "formats/FFDispatch.h"
 #include "image/PalOpt.h"
 #include "platform/DrivePath.h"
@@ -55,7 +55,7 @@ void ReduceToLogoPalette(Image& img)
     TRACE("LogoBuilder.ReduceToLogoPalette");
     MonBlock([&] {
         Image temp;
-        _imgalloc_(temp, img.Width, img.Height, "LogoBuilder.ReduceToLogoPalette.temp", __LINE__, 8);
+        ImgAllocNamed(temp, img.Width, img.Height, "LogoBuilder.ReduceToLogoPalette.temp", __LINE__, 8);
         PalInit();
         PalClearVars();
         PalCountColors(img);
@@ -273,7 +273,7 @@ static bool FitStoredImage_(Image& img)
 {
     TRACE("LogoBuilder.FitStoredImage_");
     if (img.Bpp == 8 && img.Width == LOGO_WIDTH && img.Height == LOGO_HEIGHT) return false;
-    AddFitImage(img, ResizeMode);
+    LogoFitImage(img, ResizeMode);
     ReduceToLogoPalette(img);
     return true;
 }

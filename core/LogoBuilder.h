@@ -7,12 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "core/LogoFit.h"
 #include "image/ImgBasic.h"
 
 struct ImageEntry;
 
-constexpr int LOGO_WIDTH = 320;
-constexpr int LOGO_HEIGHT = 400;
 constexpr int LOGO_BAND_START = 236;
 constexpr int LOGO_BAND_ENTRIES = 20;
 constexpr int LOGO_COLORS = 235;

@@ -1,7 +1,7 @@
 #include "core/Options.h"
 
 #include "base/Mon.h"
-#include "base/miscprocs.h"
+#include "base/StrUtil.h"
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
 #include "core/StoreLock.h"

@@ -6,12 +6,12 @@
 #include <system_error>
 
 #include "base/Basic.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "base/SafeFile.h"
 #include "base/StrUtil.h"
-#include "base/WinUtils.h"
-#include "base/miscprocs.h"
+#include "platform/WinUtils.h"
 #include "core/Names.h"
 #include "core/SettingsLock.h"
 #include "platform/DrivePath.h"

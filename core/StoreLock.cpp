@@ -1,9 +1,9 @@
 #include "core/StoreLock.h"
 
+#include "base/FileUtil.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "base/UiServices.h"
-#include "base/miscprocs.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "platform/DrivePath.h"

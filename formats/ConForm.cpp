@@ -69,7 +69,7 @@ static void CheckGeometry_(int64_t width, int64_t height, int bpp)
 static void AllocImage_(Image& img, const ImgFile& imgf, const char* name, int line)
 {
     TRACE("ConForm.AllocImage_");
-    _imgalloc_(img, imgf.Width, imgf.Height, name, line, imgf.Bpp);
+    ImgAllocNamed(img, imgf.Width, imgf.Height, name, line, imgf.Bpp);
     std::memset(img.Pal, 0, sizeof(img.Pal));
 }
 

@@ -280,7 +280,7 @@ void FFInit(int32_t format, FFInfo& ffi, Image& image, int align)
             int w = (image.Width + align - 1) / align * align;
             int h = (image.Height + align - 1) / align * align;
             if (w != image.Width || h != image.Height) {
-                _imgalloc_(ffi.temp_img, w, h, "FFDispatch.FFInit.temp_img", __LINE__, image.Bpp);
+                ImgAllocNamed(ffi.temp_img, w, h, "FFDispatch.FFInit.temp_img", __LINE__, image.Bpp);
                 FillMem(0, ffi.temp_img.Size, ffi.temp_img.Data);
                 ImgCopyPalette(image, ffi.temp_img);
                 ImgInsert(image, ffi.temp_img, 0, 0);

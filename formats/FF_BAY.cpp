@@ -162,7 +162,7 @@ void BayLoad(const std::string& name, Image& img)
         MemAllocT(&raw, int64_t(w) * h, __LINE__, "FF_BAY.BayLoad.raw");
         FSeek(Bay.Handle, 0);
         FRead(Bay.Handle, raw, int64_t(w) * h);
-        _imgalloc_(img, w, h, "FF_BAY.BayLoad.image", __LINE__, Bay.BytesPerPixel * 8);
+        ImgAllocNamed(img, w, h, "FF_BAY.BayLoad.image", __LINE__, Bay.BytesPerPixel * 8);
         std::memset(img.Pal, 0, sizeof img.Pal);
         if (Bay.Color) {
             BayColor_(raw, w, h, img.Data);

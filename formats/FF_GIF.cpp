@@ -753,7 +753,7 @@ void GIFLoadNext(GIFFile& gf, Image& image)
         if (!ImgSizeOK(W, H, 8)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
         const bool kept = MemIsRegistered(reinterpret_cast<void* const*>(&image.Data)) && image.Width == W &&
                           image.Height == H && image.Bpp == 8;
-        _imgalloc_(image, W, H, "FF_GIF.GIFLoadNext.image", __LINE__, 8);
+        ImgAllocNamed(image, W, H, "FF_GIF.GIFLoadNext.image", __LINE__, 8);
         uint8_t* pic = image.Data;
         // A new picture, or the first of a file, starts from index 0 rather than leftovers.
         if (!kept || gf.NextImg == 0) std::memset(pic, 0, static_cast<size_t>(image.Size));

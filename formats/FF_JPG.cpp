@@ -37,7 +37,7 @@ void JPGLoad(const std::string& name, Image& img)
         JPGInfoRec info;
         JPGInfo(name, info);
         if (!ImgSizeOK(info.Width, info.Height, info.Bpp)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        _imgalloc_(img, info.Width, info.Height, "FF_JPG.JPGLoad.img", __LINE__, info.Bpp);
+        ImgAllocNamed(img, info.Width, info.Height, "FF_JPG.JPGLoad.img", __LINE__, info.Bpp);
         // The buffer's dimensions go in; the codec refuses a file that no longer fits them.
         int32_t w = info.Width, h = info.Height, c = info.Components;
         if (read_JPEG_file(name.c_str(), img.Data, &w, &h, &c) != 0) MonError(EC_IMAGE, IE_OPEN, __LINE__);

@@ -217,7 +217,7 @@ void PNGLoad(const std::string& name, Image& img)
             // Checked before allocating: the header's sizes are not to be trusted.
             if (!ImgSizeOK(s->Width, s->Height, bpp)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
             if (s->RowBytes != (size_t)s->Width * (size_t)s->Channels) MonError(EC_IMAGE, IE_INVALID_FORMAT, __LINE__);
-            _imgalloc_(img, (int)s->Width, (int)s->Height, "FF_PNG.PNGLoad.img", __LINE__, bpp);
+            ImgAllocNamed(img, (int)s->Width, (int)s->Height, "FF_PNG.PNGLoad.img", __LINE__, bpp);
             s->Pixels = img.Data;
             if (PNGRun_(s, PNGReadRows_)) PNGRaise_(__LINE__);
             if (bpp == 8) {

@@ -132,7 +132,7 @@ void PNMLoad(const std::string& name, Image& img)
     TRACE("FF_PNM.PNMLoad");
     MonBlock([&] {
         PNMOpen_(name);
-        _imgalloc_(img, PNM.Width, PNM.Height, "FF_PNM.PNMLoad.image", __LINE__, PNM.Bpp);
+        ImgAllocNamed(img, PNM.Width, PNM.Height, "FF_PNM.PNMLoad.image", __LINE__, PNM.Bpp);
         std::memset(img.Pal, 0, sizeof img.Pal);
         const int64_t n = int64_t(PNM.Width) * PNM.Height * PNM.BytesPerPixel;
         uint8_t* d = img.Data;

@@ -170,7 +170,7 @@ void RASLoad(const std::string& name, Image& img)
         RASReadHeader_(fh, h);
         const int64_t fsize = FSize(fh);
         RASCheck_(h, fsize);
-        _imgalloc_(img, int(h.Width), int(h.Height), "FF_RAS.RASLoad.image", __LINE__, int(h.Depth));
+        ImgAllocNamed(img, int(h.Width), int(h.Height), "FF_RAS.RASLoad.image", __LINE__, int(h.Depth));
         RASReadColourMap_(fh, h, img);
         const int64_t dataPos = RAS_HEADER_BYTES + int64_t(h.MapLength);
         FSeek(fh, dataPos);

@@ -171,7 +171,7 @@ void SGILoad(const std::string& name, Image& img)
             const int64_t maxLen = SGIReadTables_(fh, rows, fsize, tab);
             MemAllocT(&packed, maxLen, __LINE__, "FF_SGI.SGILoad.packed");
         }
-        _imgalloc_(img, xs, ys, "FF_SGI.SGILoad.image", __LINE__, chans * 8);
+        ImgAllocNamed(img, xs, ys, "FF_SGI.SGILoad.image", __LINE__, chans * 8);
         std::memset(img.Pal, 0, sizeof img.Pal);
         uint8_t* planes = nullptr;
         MemAllocT(&planes, int64_t(xs) * zs, __LINE__, "FF_SGI.SGILoad.planes");

@@ -216,7 +216,7 @@ void TIFLoad(const std::string& name, Image& img)
         try {
             TIFOpen_(name);
             TIFCheckLayout_(TIFState_);
-            _imgalloc_(img, (int)TIFState_.Width, (int)TIFState_.Height, "FF_TIF.TIFLoad.img", __LINE__,
+            ImgAllocNamed(img, (int)TIFState_.Width, (int)TIFState_.Height, "FF_TIF.TIFLoad.img", __LINE__,
                        TIFState_.BytesPerPixel * 8);
             TIFReadPalette_(TIFState_, img);
             TIFReadRows_(TIFState_, img);

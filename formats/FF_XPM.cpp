@@ -15,7 +15,7 @@ void XPMLoad(const std::string& name, Image& img)
         XpmRec rec;
         if (ReadXpm(name.c_str(), &rec) != 0) MonError(EC_IMAGE, IE_OPEN, __LINE__);
         if (!ImgSizeOK(rec.Width, rec.Height, 24)) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
-        _imgalloc_(img, rec.Width, rec.Height, "FF_XPM.XPMLoad.img", __LINE__, 24);
+        ImgAllocNamed(img, rec.Width, rec.Height, "FF_XPM.XPMLoad.img", __LINE__, 24);
         rec.Pixels = img.Data;
         if (ReadXpm(name.c_str(), &rec) != 0) MonError(EC_IMAGE, IE_OPEN, __LINE__);
     });

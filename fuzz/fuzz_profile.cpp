@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "platform/ProfileFile.h"
 
 static std::string ReadAll_(const std::string& path)

@@ -1,9 +1,9 @@
-// The streamed fit of adding: AddLoadFitted in the three resize modes. The first byte picks the
+// The streamed fit of adding: LogoFitLoad in the three resize modes. The first byte picks the
 // file's extension (and so the reader, streamed for JPEG and PNG), the rest is the file. Any input
 // gives a 320 x 400 picture or the format's error, never a crash, a hang or a leak.
 #include "FuzzUtil.h"
 
-#include "core/AddImages.h"
+#include "core/LogoFit.h"
 #include "core/LogoBuilder.h"
 #include "formats/FF_GIF.h"
 #include "image/ImgBasic.h"
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::BalanceCheck balance;
         Image img;
         try {
-            AddLoadFitted(path, Undef, mode, img);
+            LogoFitLoad(path, Undef, mode, img);
             if (!ImgIsValid(img) || img.Width != LOGO_WIDTH || img.Height != LOGO_HEIGHT) std::abort();
             if (img.Size != int64_t(img.Width) * img.Height * img.BytesPerPixel) std::abort();
             volatile uint8_t edge = img.Data[0];

@@ -39,7 +39,7 @@ bool ImgSizeOK(int64_t width, int64_t height, int bpp)
 
 // ---------------------------------------------------------------- allocation and bookkeeping
 
-void _imgalloc_(Image& img, int width, int height, const std::string& name, int line, int bpp)
+void ImgAllocNamed(Image& img, int width, int height, const std::string& name, int line, int bpp)
 {
     TRACE("ImgBasic._imgalloc_");
     if (!MemIsRegistered(OwnerC_(img))) {
@@ -54,7 +54,7 @@ void _imgalloc_(Image& img, int width, int height, const std::string& name, int 
         return;
     }
     const int64_t size = static_cast<int64_t>(width) * height * BytesOf_(bpp);
-    if (_memalloc_(Owner_(img), size, line, MEM_ORDINARY, "(ImgAlloc):" + name) != 0) return;
+    if (MemAllocNamed(Owner_(img), size, line, MEM_ORDINARY, "(ImgAlloc):" + name) != 0) return;
     img.Size = static_cast<int32_t>(size);
     img.Width = width;
     img.Height = height;
@@ -66,7 +66,7 @@ void _imgalloc_(Image& img, int width, int height, const std::string& name, int 
 void ImgAlloc(Image& img, int width, int height, int bpp)
 {
     TRACE("ImgBasic.ImgAlloc");
-    _imgalloc_(img, width, height, std::string(), 0, bpp);
+    ImgAllocNamed(img, width, height, std::string(), 0, bpp);
 }
 
 void ImgFree(Image& img)
@@ -113,7 +113,7 @@ void ImgCopyData(const Image& src, Image& dst)
 {
     TRACE("ImgBasic.ImgCopyData");
     if (&src == &dst) return;
-    _imgalloc_(dst, src.Width, src.Height, "ImgBasic.ImgCopyData.dest", __LINE__, src.Bpp);
+    ImgAllocNamed(dst, src.Width, src.Height, "ImgBasic.ImgCopyData.dest", __LINE__, src.Bpp);
     if (!MemIsRegistered(OwnerC_(dst))) return;
     std::memcpy(dst.Data, src.Data, static_cast<size_t>(src.Width) * src.Height * src.BytesPerPixel);
 }
@@ -316,7 +316,7 @@ void ImgConvBppEx(Image& src, Image& dst, int bpp, int ditherMode)
         if (&src == &dst) {
             if (src.Bpp == bpp) return;
             Image temp;
-            _imgalloc_(temp, src.Width, src.Height, "ImgBasic.ImgConvBppEx.ih_temp", __LINE__, bpp);
+            ImgAllocNamed(temp, src.Width, src.Height, "ImgBasic.ImgConvBppEx.ih_temp", __LINE__, bpp);
             ConvPixels_(src, temp, ditherMode);
             ImgXchg(src, temp);
             ImgFree(temp);
@@ -325,7 +325,7 @@ void ImgConvBppEx(Image& src, Image& dst, int bpp, int ditherMode)
                 ImgCopy(src, dst);
                 return;
             }
-            _imgalloc_(dst, src.Width, src.Height, "ImgBasic.ImgConvBppEx.dest", __LINE__, bpp);
+            ImgAllocNamed(dst, src.Width, src.Height, "ImgBasic.ImgConvBppEx.dest", __LINE__, bpp);
             ConvPixels_(src, dst, ditherMode);
         }
     });
@@ -425,12 +425,12 @@ static void ChooseBuffers_(const ImgOpInfo& info, ImgOpContext& ctx, Image& src,
         ctx.Src = &src;
         ctx.Dst = d;
     } else {
-        _imgalloc_(ctx.Temp, width, height, "ImgBasic.ImgInitEx.temp_ih", __LINE__, w);
+        ImgAllocNamed(ctx.Temp, width, height, "ImgBasic.ImgInitEx.temp_ih", __LINE__, w);
         ctx.FreeTemp = ctx.XchgAtEnd = true;
         ctx.Src = &src;
         ctx.Dst = &ctx.Temp;
     }
-    if (ctx.Src != ctx.Dst) _imgalloc_(*ctx.Dst, width, height, "ImgBasic.ImgInitEx.pdest^", __LINE__, w);
+    if (ctx.Src != ctx.Dst) ImgAllocNamed(*ctx.Dst, width, height, "ImgBasic.ImgInitEx.pdest^", __LINE__, w);
 }
 
 // Sizes and pointers of the areas the operation walks: the palettes alone in palette mode.

@@ -48,7 +48,7 @@ struct ImgOpContext {
 };
 
 // Allocation and bookkeeping.
-void _imgalloc_(Image& img, int width, int height, const std::string& name, int line, int bpp);
+void ImgAllocNamed(Image& img, int width, int height, const std::string& name, int line, int bpp);
 void ImgAlloc(Image& img, int width, int height, int bpp);
 void ImgFree(Image& img);
 bool ImgIsValid(const Image& img);

@@ -122,7 +122,7 @@ void ImgRowsBegin(ImgRowResample& rs, int64_t srcW, int64_t srcH, Image& dst, in
         ImgRowsFree(rs);
         rs = ImgRowResample{};
         if (srcW <= 0 || srcH <= 0) MonError(EC_IMAGE, IE_INIT_FUNCTION, __LINE__);
-        _imgalloc_(dst, width, height, "ImgResampleRows.dst", __LINE__, 24);
+        ImgAllocNamed(dst, width, height, "ImgResampleRows.dst", __LINE__, 24);
         rs.Dst = &dst;
         rs.Sw = srcW;
         rs.Sh = srcH;

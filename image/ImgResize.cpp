@@ -453,7 +453,7 @@ void ImgResample(Image& src, Image& dst, int width, int height)
             }
             const int accSize = ImgSumBytes(maxGroup);
             void* accBlock = nullptr;
-            _memalloc_(&accBlock, static_cast<int64_t>(srow) * accSize, __LINE__, MEM_ORDINARY, "ImgBasic.ImgResample.acc");
+            MemAllocNamed(&accBlock, static_cast<int64_t>(srow) * accSize, __LINE__, MEM_ORDINARY, "ImgBasic.ImgResample.acc");
             int64_t t = 0;
             for (int64_t k = 0; k < dh; ++k, out += drow) {
                 const int64_t next = std::min(k + 1 < dh ? CeilDiv_((k + 1) * ry, U) : sh, sh);

@@ -623,11 +623,11 @@ void PalRemap(Image& src, Image& dst, int mode)
         Image own;
         Image& out = (&src == &dst) ? own : dst;
         const int width = src.Width, height = src.Height;
-        _imgalloc_(out, width, height, "PalOpt.PalRemap.img8bit", __LINE__, 8);
+        ImgAllocNamed(out, width, height, "PalOpt.PalRemap.img8bit", __LINE__, 8);
         Image temp;
         Image* work = &src;
         if (bpp == 15 || bpp == 16) {
-            _imgalloc_(temp, width, height, "PalOpt.PalRemap.temp24", __LINE__, 24);
+            ImgAllocNamed(temp, width, height, "PalOpt.PalRemap.temp24", __LINE__, 24);
             Words24_(src, temp);
             work = &temp;
         }

@@ -2,6 +2,7 @@
 #include "platform/DriveStage.h"
 
 #include "base/Mon.h"
+#include "base/SafeFile.h"
 #include "platform/ProfileFile.h"
 
 #include <strings.h>
@@ -40,7 +41,7 @@ std::string parentOf_(const std::string& path)
 
 bool isTemp_(const std::string& path)
 {
-    const std::string suffix = STAGE_TEMP_SUFFIX;
+    const std::string suffix = SAFE_TEMP_SUFFIX;
     return path.size() > suffix.size() && strcasecmp(path.c_str() + path.size() - suffix.size(), suffix.c_str()) == 0;
 }
 
@@ -213,7 +214,7 @@ void writeFile_(const DriveStage& st, const std::string& rel, bool existed)
         DiskCopyIn(st.disk, st.root + rel, rel);
         return;
     }
-    const std::string temp = rel + STAGE_TEMP_SUFFIX;
+    const std::string temp = rel + SAFE_TEMP_SUFFIX;
     DiskCopyIn(st.disk, st.root + rel, temp);
     const int attr = DiskGetAttr(st.disk, rel) | DISK_ATTR_ARCHIVE;
     if (attr != DISK_ATTR_ARCHIVE) DiskSetAttr(st.disk, temp, attr);

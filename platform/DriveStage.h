@@ -44,6 +44,3 @@ int StageWriteBack(DriveStage& stage);
 void StageClose(DriveStage& stage);
 // Whether a stage is open.
 bool StageIsOpen(const DriveStage& stage);
-
-// The suffix of a file being written back; such files are removed when the image is opened.
-constexpr const char* STAGE_TEMP_SUFFIX = ".kvs-new";

@@ -5,7 +5,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
-#include "base/miscprocs.h"
+#include "base/StrUtil.h"
 
 #include "platform/DrivePath.h"
 #include "platform/FileAttr.h"

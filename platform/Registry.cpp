@@ -3,7 +3,7 @@
 #include "platform/Registry.h"
 
 #include "base/Mon.h"
-#include "base/miscprocs.h"
+#include "base/StrUtil.h"
 
 #include "platform/ProfileFile.h"
 #include "platform/SysInfo.h"

@@ -1,7 +1,7 @@
 #include "platform/TextRender.h"
 
+#include "base/CharSet.h"
 #include "base/Mon.h"
-#include "base/miscprocs.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

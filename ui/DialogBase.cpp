@@ -10,7 +10,7 @@
 #include <QShowEvent>
 
 #include "base/Mon.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 TFormBasic::TFormBasic(QWidget* parent) : QDialog(parent)
 {

@@ -2,8 +2,8 @@
 
 #include <QWidget>
 
+#include "base/Basic.h"
 #include "base/Mon.h"
-#include "base/miscprocs.h"
 #include "image/ImgResize.h"
 #include "ui/TDisplayControl.h"
 

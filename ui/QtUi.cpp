@@ -4,7 +4,7 @@
 
 #include "app/DriveUse.h"
 #include "ui/TfrmMain.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 // On a disk image the files live in a working folder; messages name them inside the image.
 void QtUi::ErrorBox(const std::string& text) { ::ErrorBox(DriveUseShownText(text)); }

@@ -1,4 +1,4 @@
-// The window build's UiServices: boxes and dialogs through VCLUtils, the status line and the
+// The window build's UiServices: boxes and dialogs through DialogUtil, the status line and the
 // busy state through the main window.
 #pragma once
 

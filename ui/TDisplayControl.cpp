@@ -18,7 +18,7 @@ TDisplayControl::~TDisplayControl()
     ImgFree(image);
 }
 
-static void _Display_ReleaseImage(TDisplayControl* control)
+static void DisplayReleaseImage_(TDisplayControl* control)
 {
     TRACE("ctldisplay._Display_ReleaseImage");
     ImgFree(control->image);
@@ -75,7 +75,7 @@ void Display_ShowImg(TDisplayControl* control, const Image& img)
     TRACE("ctldisplay.Display_ShowImg");
     if (!control) return;
     if (&img != &control->image) {
-        _Display_ReleaseImage(control);
+        DisplayReleaseImage_(control);
         ImgCopy(img, control->image);
     }
     control->setVisible(true);
@@ -92,7 +92,7 @@ void Display_Free(TDisplayControl*& control)
 {
     TRACE("ctldisplay.Display_Free");
     if (!control) return;
-    _Display_ReleaseImage(control);
+    DisplayReleaseImage_(control);
     delete control;
     control = nullptr;
 }

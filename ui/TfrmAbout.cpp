@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "base/Mon.h"
-#include "base/WinUtils.h"
+#include "platform/WinUtils.h"
 #include "core/Settings.h"
 
 #ifndef KVS_VERSION

@@ -4,7 +4,7 @@
 
 #include "app/DriveUse.h"
 #include "ui/DialogBase.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 class QLabel;
 class QLineEdit;

@@ -49,7 +49,7 @@
 #include "ui/TfrmHelp.h"
 #include "ui/TfrmLogoPos.h"
 #include "ui/TfrmSetLogo.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 #include "ui/TfrmOptions.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "core/Options.h"
 #include "ui/DialogBase.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 class QCheckBox;
 class QComboBox;

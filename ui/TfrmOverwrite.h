@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ui/DialogBase.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 class QPlainTextEdit;
 class QPushButton;

@@ -6,7 +6,7 @@
 #include <QImage>
 
 #include "ui/DialogBase.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 class QButtonGroup;
 class QGroupBox;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ui/DialogBase.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -1,4 +1,4 @@
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "platform/ProfileFile.h"
 #include "support/TempDir.h"
 

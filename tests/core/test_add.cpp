@@ -10,6 +10,7 @@
 
 #include "base/Basic.h"
 #include "core/AddImages.h"
+#include "core/LogoFit.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "core/StoreView.h"
@@ -138,31 +139,31 @@ protected:
 
 }  // namespace
 
-TEST(AddFitBox, ModesAndRounding)
+TEST(LogoFitBox, ModesAndRounding)
 {
     int w, h, x, y;
-    AddFitBox(640, 480, RM_BORDER, w, h, x, y);  // exactly 4:3: the picture itself
+    LogoFitBox(640, 480, RM_BORDER, w, h, x, y);  // exactly 4:3: the picture itself
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({640, 480, 0, 0}));
-    AddFitBox(640, 480, RM_CROP, w, h, x, y);
+    LogoFitBox(640, 480, RM_CROP, w, h, x, y);
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({640, 480, 0, 0}));
-    AddFitBox(400, 400, RM_BORDER, w, h, x, y);  // narrower: canvas round(400 * 4/3) wide, centred
+    LogoFitBox(400, 400, RM_BORDER, w, h, x, y);  // narrower: canvas round(400 * 4/3) wide, centred
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({533, 400, 66, 0}));
-    AddFitBox(400, 400, RM_CROP, w, h, x, y);  // narrower: round(400 * 0.75) rows from the middle
+    LogoFitBox(400, 400, RM_CROP, w, h, x, y);  // narrower: round(400 * 0.75) rows from the middle
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({400, 300, 0, 50}));
-    AddFitBox(800, 300, RM_BORDER, w, h, x, y);  // wider: canvas round(800 * 0.75) high
+    LogoFitBox(800, 300, RM_BORDER, w, h, x, y);  // wider: canvas round(800 * 0.75) high
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({800, 600, 0, 150}));
-    AddFitBox(800, 300, RM_CROP, w, h, x, y);
+    LogoFitBox(800, 300, RM_CROP, w, h, x, y);
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({400, 300, 200, 0}));
-    AddFitBox(400, 400, RM_STRETCH, w, h, x, y);
+    LogoFitBox(400, 400, RM_STRETCH, w, h, x, y);
     EXPECT_EQ(std::vector<int>({w, h, x, y}), std::vector<int>({400, 400, 0, 0}));
     // Halves go to the even neighbour: 402 * 0.75 = 301.5 -> 302, 406 * 0.75 = 304.5 -> 304;
     // halving the difference truncates: (1001 - 302) / 2 = 349.
-    AddFitBox(402, 1001, RM_CROP, w, h, x, y);
+    LogoFitBox(402, 1001, RM_CROP, w, h, x, y);
     EXPECT_EQ(h, 302);
     EXPECT_EQ(y, 349);
-    AddFitBox(406, 1000, RM_CROP, w, h, x, y);
+    LogoFitBox(406, 1000, RM_CROP, w, h, x, y);
     EXPECT_EQ(h, 304);
-    AddFitBox(1000, 406, RM_BORDER, w, h, x, y);
+    LogoFitBox(1000, 406, RM_BORDER, w, h, x, y);
     EXPECT_EQ(h, 750);
     EXPECT_EQ(y, 172);
 }

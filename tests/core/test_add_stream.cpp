@@ -15,6 +15,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "core/AddImages.h"
+#include "core/LogoFit.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "formats/FFDispatch.h"
@@ -142,7 +143,7 @@ class AddStreamTest : public ::testing::TestWithParam<Kind> {};
 bool ReferenceFits_(int w, int h, int mode)
 {
     int bw, bh, x, y;
-    AddFitBox(w, h, mode, bw, bh, x, y);
+    LogoFitBox(w, h, mode, bw, bh, x, y);
     return static_cast<int64_t>(bw) * bh * 3 <= (64 << 20) && ImgSizeOK(w, h, 24);
 }
 
@@ -169,8 +170,8 @@ TEST_P(AddStreamTest, FittingWhileDecodingEqualsFittingTheWholePicture)
             SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " mode " + std::to_string(mode));
             Image whole, streamed;
             ImgLoad(file, whole);
-            AddFitImage(whole, mode);
-            AddLoadFitted(file, Undef, mode, streamed);
+            LogoFitImage(whole, mode);
+            LogoFitLoad(file, Undef, mode, streamed);
             ASSERT_EQ(streamed.Width, whole.Width);
             ASSERT_EQ(streamed.Height, whole.Height);
             ASSERT_EQ(streamed.Bpp, whole.Bpp);

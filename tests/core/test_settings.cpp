@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "core/Settings.h"
 #include "platform/ProfileFile.h"
 #include "platform/Registry.h"

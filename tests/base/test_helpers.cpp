@@ -1,7 +1,9 @@
 #include "base/Basic.h"
+#include "base/CharSet.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
-#include "base/WinUtils.h"
-#include "base/miscprocs.h"
+#include "base/StrUtil.h"
+#include "platform/WinUtils.h"
 #include "platform/ProfileFile.h"
 #include "support/TempDir.h"
 
@@ -186,7 +188,7 @@ TEST_F(MiscFiles, RegistryFolderReducesDoubleSeparators)
     ASSERT_TRUE(RegOpenKey(REG_HKEY_LOCAL_MACHINE, REG_CURRENT_VERSION, true, key));
     ASSERT_TRUE(RegSetValueStr(key, "ProgramFilesDir", "/mnt//win///Programs"));
     EXPECT_EQ(GetProgramFilesFolder(), "/mnt/win/Programs/");
-    EXPECT_EQ(_GetRegistryFolder(REG_HKEY_LOCAL_MACHINE, "Software\\None", "X"), "");
+    EXPECT_EQ(GetRegistryFolder(REG_HKEY_LOCAL_MACHINE, "Software\\None", "X"), "");
 }
 
 TEST(WinUtilsInfo, MemoryAndVersion)

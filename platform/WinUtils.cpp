@@ -1,8 +1,8 @@
 // Folders, process start, memory and version figures.
-#include "base/WinUtils.h"
+#include "platform/WinUtils.h"
 
+#include "base/FileUtil.h"
 #include "base/Mon.h"
-#include "base/miscprocs.h"
 #include "platform/SysInfo.h"
 
 #include <cstdlib>
@@ -26,15 +26,7 @@ uint32_t number_(const std::string& text, size_t& at)
     return v;
 }
 
-}  // namespace
-
-void* GetWindowHandle()
-{
-    TRACE("WinUtils.GetWindowHandle");
-    return nullptr;
-}
-
-bool _ExecAndReturn(const std::string& file, const std::string& params, const std::string& folder, bool minimised)
+bool execAndReturn_(const std::string& file, const std::string& params, const std::string& folder, bool minimised)
 {
     TRACE("WinUtils._ExecAndReturn");
     (void)minimised;  // the window state is the desktop's business here
@@ -42,6 +34,14 @@ bool _ExecAndReturn(const std::string& file, const std::string& params, const st
     if (f.empty()) return false;
     if (SysIsExecutable(f)) return SysStartProcess(f, SysSplitCommandLine(params), folder, false);
     return SysOpenDocument(f);
+}
+
+}  // namespace
+
+void* GetWindowHandle()
+{
+    TRACE("WinUtils.GetWindowHandle");
+    return nullptr;
 }
 
 bool ExecAndWait(const std::string& file, const std::string& params, const std::string& folder, bool minimised)
@@ -73,13 +73,19 @@ bool StartFile(const std::string& file, const std::string& params, const std::st
 {
     TRACE("WinUtils.StartFile");
     if (wait) return ExecAndWait(file, params, folder, minimised);
-    return _ExecAndReturn(file, params, folder, minimised);
+    return execAndReturn_(file, params, folder, minimised);
 }
 
 void OpenWithShell(const std::string& fileOrAddress)
 {
     TRACE("WinUtils.OpenWithShell");
     StartFile(fileOrAddress, std::string(), std::string(), false, false);
+}
+
+std::string GetAppDir()
+{
+    TRACE("miscprocs.GetAppDir");
+    return SysProgramDir();
 }
 
 std::string GetWinFolder()
@@ -94,7 +100,7 @@ std::string GetWinDriveRoot()
     return SysDriveRoot();
 }
 
-std::string _GetRegistryFolder(RegRoot root, const std::string& keyPath, const std::string& valueName)
+std::string GetRegistryFolder(RegRoot root, const std::string& keyPath, const std::string& valueName)
 {
     TRACE("WinUtils._GetRegistryFolder");
     std::string text;
@@ -107,7 +113,7 @@ std::string _GetRegistryFolder(RegRoot root, const std::string& keyPath, const s
 std::string GetProgramFilesFolder()
 {
     TRACE("WinUtils.GetProgramFilesFolder");
-    return _GetRegistryFolder(REG_HKEY_LOCAL_MACHINE, std::string("\\") + REG_CURRENT_VERSION, "ProgramFilesDir");
+    return GetRegistryFolder(REG_HKEY_LOCAL_MACHINE, std::string("\\") + REG_CURRENT_VERSION, "ProgramFilesDir");
 }
 
 int64_t GetWinPhysicalMemory()

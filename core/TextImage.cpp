@@ -1,4 +1,4 @@
-#include "core/textgen.h"
+#include "core/TextImage.h"
 
 #include "base/Basic.h"
 #include "base/Mon.h"
@@ -45,7 +45,8 @@ void SetTextPalette(Image& image, const TextParams& params)
     SetPalEntry_(image, params.BorderIndex, params.BorderRGB);
 }
 
-Image* _AllocImgPtr(Image** owner)
+// A new zero-filled image record on the heap, registered under owner.
+static Image* AllocImgPtr_(Image** owner)
 {
     TRACE("textgen._AllocImgPtr");
     MonBlock([&] {
@@ -57,7 +58,7 @@ Image* _AllocImgPtr(Image** owner)
     return *owner;
 }
 
-// Releases a record made by _AllocImgPtr together with its pixels.
+// Releases a record made by AllocImgPtr_ together with its pixels.
 static void FreeImgPtr_(Image** owner)
 {
     TRACE("textgen.FreeImgPtr_");
@@ -71,7 +72,7 @@ void CreateTextImg(Image& image, int width, int height, const TextParams& params
     MonBlock([&] {
         if (!ImgSizeOK(width, height, 8)) MonError(EC_GENERAL, GE_RANGE, __LINE__);
         ImgFree(image);
-        _imgalloc_(image, width, height, "textgen.CreateTextImg.img", __LINE__, 8);
+        ImgAllocNamed(image, width, height, "textgen.CreateTextImg.img", __LINE__, 8);
         const uint8_t back = static_cast<uint8_t>(params.BackIndex);
         const uint8_t text = static_cast<uint8_t>(params.TextIndex);
         if (bitsPerPixel != 1 || !bits) {
@@ -159,12 +160,12 @@ static void NewEffectImage_(Image& dest, const Image& src, int64_t width, int64_
     TRACE("textgen.NewEffectImage_");
     if (!ImgSizeOK(width, height, 8)) MonError(EC_GENERAL, GE_RANGE, line);
     ImgFree(dest);
-    _imgalloc_(dest, static_cast<int>(width), static_cast<int>(height), tag, line, 8);
+    ImgAllocNamed(dest, static_cast<int>(width), static_cast<int>(height), tag, line, 8);
     FillMem(static_cast<uint8_t>(params.BackIndex), dest.Size, dest.Data);
     ImgCopyPalette(src, dest);
 }
 
-void _Text_AddShadow(Image& dest, Image& src, const TextParams& params)
+static void TextAddShadow_(Image& dest, Image& src, const TextParams& params)
 {
     TRACE("textgen._Text_AddShadow");
     MonBlock([&] {
@@ -178,7 +179,7 @@ void _Text_AddShadow(Image& dest, Image& src, const TextParams& params)
     });
 }
 
-void _Text_AddBorder(Image& dest, Image& src, const TextParams& params)
+static void TextAddBorder_(Image& dest, Image& src, const TextParams& params)
 {
     TRACE("textgen._Text_AddBorder");
     MonBlock([&] {
@@ -208,16 +209,16 @@ void MakeTextImage(Image& image, const std::string& text, TextParams& params)
         }
         Image* glyphs = nullptr;
         Image* result = nullptr;
-        _AllocImgPtr(&glyphs);
+        AllocImgPtr_(&glyphs);
         Text_MakeSprite(*glyphs, text, params);
         if (!glyphs->Data || glyphs->Width <= 0 || glyphs->Height <= 0) {
             FreeImgPtr_(&glyphs);
             return;
         }
         if (params.Effect == TE_SHADOW || params.Effect == TE_BORDER) {
-            _AllocImgPtr(&result);
-            if (params.Effect == TE_SHADOW) _Text_AddShadow(*result, *glyphs, params);
-            else _Text_AddBorder(*result, *glyphs, params);
+            AllocImgPtr_(&result);
+            if (params.Effect == TE_SHADOW) TextAddShadow_(*result, *glyphs, params);
+            else TextAddBorder_(*result, *glyphs, params);
             FreeImgPtr_(&glyphs);
         } else {
             result = glyphs;
@@ -230,11 +231,6 @@ void MakeTextImage(Image& image, const std::string& text, TextParams& params)
         FreeImgPtr_(&result);
         SetTextPalette(image, params);
     });
-}
-
-static uint32_t SwapRB_(uint32_t c)
-{
-    return (c & 0xFF00FF00u) | ((c & 0xFFu) << 16) | ((c >> 16) & 0xFFu);
 }
 
 void InsertTextImage(Image& target, const std::string& text, int x, TextParams& params, int y)
@@ -254,7 +250,7 @@ void InsertTextImage(Image& target, const std::string& text, int x, TextParams& 
                 while (params.BackRGB == params.TextRGB || params.BackRGB == params.BorderRGB) params.BackRGB += 64;
                 SetTextPalette(textImg, params);
                 ImgConvBpp(textImg, textImg, 24);
-                ImgSprite(textImg, target, x, y, SwapRB_(params.BackRGB));
+                ImgSprite(textImg, target, x, y, SwapRB(params.BackRGB));
             } else {
                 ImgInsert(textImg, target, x, y);
             }

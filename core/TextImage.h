@@ -37,9 +37,5 @@ void InsertTextImage(Image& target, const std::string& text, int x, TextParams& 
 void MakeTextImage(Image& image, const std::string& text, TextParams& params);
 void Text_MakeSprite(Image& image, const std::string& text, TextParams& params);
 void CreateTextImg(Image& image, int width, int height, const TextParams& params, const uint8_t* bits, int bitsPerPixel);
-void _Text_AddShadow(Image& dest, Image& src, const TextParams& params);
-void _Text_AddBorder(Image& dest, Image& src, const TextParams& params);
-// A new zero-filled image record on the heap, registered under owner.
-Image* _AllocImgPtr(Image** owner);
 void StampColor(Image& dest, const Image& src, int x, int y, int match, int write);
 void SetTextPalette(Image& image, const TextParams& params);

@@ -20,21 +20,21 @@
 #include <filesystem>
 #include <functional>
 
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "core/Settings.h"
 #include "support/TempEnv.h"
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 #include "ui_dialog_driver.h"
 
 using Names = std::vector<std::string>;
 
 static Names Ordered(Names names)
 {
-    _OrderProperly(names);
+    FileDlgOrderProperly(names);
     return names;
 }
 
-TEST(VCLUtils, FilterToExtTakesTheFirstPatternOfTheEntry)
+TEST(DialogUtil, FilterToExtTakesTheFirstPatternOfTheEntry)
 {
     const std::string gal = "Gallery Files (*.gal)|*.gal";
     EXPECT_EQ(FilterToExt(gal, 1), ".gal");
@@ -49,7 +49,7 @@ TEST(VCLUtils, FilterToExtTakesTheFirstPatternOfTheEntry)
     EXPECT_EQ(FilterToExt("", 1), "");
 }
 
-TEST(VCLUtils, CompleteNameAddsTheExtensionOnlyWhenMissingOrForced)
+TEST(DialogUtil, CompleteNameAddsTheExtensionOnlyWhenMissingOrForced)
 {
     const std::string gal = "Gallery Files (*.gal)|*.gal";
     EXPECT_EQ(CompleteName("MyGallery", gal, 1, false), "MyGallery.gal");
@@ -59,7 +59,7 @@ TEST(VCLUtils, CompleteNameAddsTheExtensionOnlyWhenMissingOrForced)
     EXPECT_EQ(CompleteName("/tmp/v1.2/MyGallery", gal, 1, false), "/tmp/v1.2/MyGallery.gal");
 }
 
-TEST(VCLUtils, AcceptedFileMovesFolderAndIndex)
+TEST(DialogUtil, AcceptedFileMovesFolderAndIndex)
 {
     std::string folder = "/old/";
     int index = 1;
@@ -69,7 +69,7 @@ TEST(VCLUtils, AcceptedFileMovesFolderAndIndex)
     EXPECT_EQ(index, 2);
 }
 
-TEST(VCLUtils, DialogsStartAtHomeRatherThanTheRoot)
+TEST(DialogUtil, DialogsStartAtHomeRatherThanTheRoot)
 {
     TempEnv env;
     const std::string home = QDir::homePath().toStdString() + "/";
@@ -79,7 +79,7 @@ TEST(VCLUtils, DialogsStartAtHomeRatherThanTheRoot)
     EXPECT_EQ(FileDlgStartFolder("  "), GetProgramDir());
 }
 
-TEST(VCLUtils, NameFiltersCarryEveryPattern)
+TEST(DialogUtil, NameFiltersCarryEveryPattern)
 {
     const auto f = FilterToNameFilters("Gallery Files (*.gal)|*.gal|Images|*.bmp;*.dib");
     ASSERT_EQ(f.size(), 2u);
@@ -87,7 +87,7 @@ TEST(VCLUtils, NameFiltersCarryEveryPattern)
     EXPECT_NE(f[0].find("(*.gal)"), std::string::npos);
 }
 
-TEST(VCLUtils, OrderFixPutsRotatedEndsBack)
+TEST(DialogUtil, OrderFixPutsRotatedEndsBack)
 {
     EXPECT_EQ(Ordered({"d", "b", "c", "a"}), (Names{"a", "b", "c", "d"}));
     EXPECT_EQ(Ordered({"b", "a"}), (Names{"a", "b"}));
@@ -100,7 +100,7 @@ TEST(VCLUtils, OrderFixPutsRotatedEndsBack)
     EXPECT_EQ(Ordered({"a", "c", "b", "d"}), (Names{"d", "c", "b", "a"}));
 }
 
-TEST(VCLUtils, OrderFixLeavesListsItCannotMend)
+TEST(DialogUtil, OrderFixLeavesListsItCannotMend)
 {
     // exchanging would not give an ordered list
     EXPECT_EQ(Ordered({"b", "a", "c", "e"}), (Names{"b", "a", "c", "e"}));
@@ -110,7 +110,7 @@ TEST(VCLUtils, OrderFixLeavesListsItCannotMend)
     EXPECT_EQ(Ordered({"a", "b", "c", "d", "e"}), (Names{"a", "b", "c", "d", "e"}));
 }
 
-TEST(VCLUtils, DisabledBoxesAreGreyAndKeepTheirText)
+TEST(DialogUtil, DisabledBoxesAreGreyAndKeepTheirText)
 {
     QPlainTextEdit memo;
     memo.setPlainText("hello");
@@ -123,7 +123,7 @@ TEST(VCLUtils, DisabledBoxesAreGreyAndKeepTheirText)
     EXPECT_FALSE(ControlIsGreyed(&memo));
 }
 
-TEST(VCLUtils, ContainerEnableReachesNestedControls)
+TEST(DialogUtil, ContainerEnableReachesNestedControls)
 {
     QGroupBox box;
     auto* combo = new QComboBox;
@@ -151,7 +151,7 @@ TEST(VCLUtils, ContainerEnableReachesNestedControls)
     EXPECT_FALSE(ControlIsGreyed(edit));
 }
 
-TEST(VCLUtils, WindowsTextSurvivesTheBoxes)
+TEST(DialogUtil, WindowsTextSurvivesTheBoxes)
 {
     std::string all;
     for (int c = 1; c < 256; c++) all += static_cast<char>(c);
@@ -165,14 +165,14 @@ TEST(VCLUtils, WindowsTextSurvivesTheBoxes)
     EXPECT_EQ(MemoGetText(&memo), text);
 }
 
-TEST(VCLUtils, WindowsColoursKeepRedInTheLowByte)
+TEST(DialogUtil, WindowsColoursKeepRedInTheLowByte)
 {
     EXPECT_EQ(WinColorToQColor(0x0000FF), QColor(255, 0, 0));
     EXPECT_EQ(WinColorToQColor(0xFF0000), QColor(0, 0, 255));
     EXPECT_EQ(QColorToWinColor(QColor(0x12, 0x34, 0x56)), 0x563412);
 }
 
-TEST(VCLUtils, YesNoDefaultButtonAnswersEnter)
+TEST(DialogUtil, YesNoDefaultButtonAnswersEnter)
 {
     PressKeyInModal(Qt::Key_Return);
     EXPECT_EQ(YesNo("Delete?", 2), "N");
@@ -184,7 +184,7 @@ TEST(VCLUtils, YesNoDefaultButtonAnswersEnter)
     EXPECT_EQ(YesNo("Delete?", 1), "N");
 }
 
-TEST(VCLUtils, YesNoCancelDefaultsAndEscape)
+TEST(DialogUtil, YesNoCancelDefaultsAndEscape)
 {
     PressKeyInModal(Qt::Key_Return);
     EXPECT_EQ(YesNoCancel("Save?", 1), "Y");
@@ -198,7 +198,7 @@ TEST(VCLUtils, YesNoCancelDefaultsAndEscape)
     EXPECT_EQ(YesNoCancel("Save?", 1), "C");
 }
 
-TEST(VCLUtils, BoxesAreCaptionedWithTheAppTitle)
+TEST(DialogUtil, BoxesAreCaptionedWithTheAppTitle)
 {
     QString caption;
     WhenModal([&](QWidget* w) {
@@ -207,10 +207,10 @@ TEST(VCLUtils, BoxesAreCaptionedWithTheAppTitle)
     });
     InfoBox("Done.");
     EXPECT_EQ(caption, "KelvaneStudio");
-    EXPECT_EQ(_GetAppTitle(), "KelvaneStudio");
+    EXPECT_EQ(GetAppTitle(), "KelvaneStudio");
 }
 
-TEST(VCLUtils, SaveDialogCompletesTheTypedName)
+TEST(DialogUtil, SaveDialogCompletesTheTypedName)
 {
     TempEnv env;
     std::string folder = env.prog;
@@ -231,7 +231,7 @@ TEST(VCLUtils, SaveDialogCompletesTheTypedName)
     EXPECT_EQ(kept, "/nowhere/");
 }
 
-TEST(VCLUtils, OpenDialogsReportFolderAndIndex)
+TEST(DialogUtil, OpenDialogsReportFolderAndIndex)
 {
     TempEnv env;
     LoadSettings();  // the program folder is looked up again
@@ -261,7 +261,7 @@ TEST(VCLUtils, OpenDialogsReportFolderAndIndex)
     EXPECT_EQ(index, 2);
 }
 
-TEST(VCLUtils, CustomColoursFromTheSettingsFile)
+TEST(DialogUtil, CustomColoursFromTheSettingsFile)
 {
     TempEnv env;
     const std::string ini = env.prog + "Kvs.ini";
@@ -281,7 +281,7 @@ TEST(VCLUtils, CustomColoursFromTheSettingsFile)
     EXPECT_EQ(TempEnv::Read(ini), before);
 }
 
-TEST(VCLUtils, ColourDialogOkStoresAllSixteen)
+TEST(DialogUtil, ColourDialogOkStoresAllSixteen)
 {
     TempEnv env;
     const std::string ini = env.prog + "Kvs.ini";

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/Basic.h"
-#include "core/textgen.h"
+#include "core/TextImage.h"
 #include "image/ImgBasic.h"
 #include "platform/TextRender.h"
 
@@ -54,7 +54,7 @@ struct Img {
 
 }  // namespace
 
-TEST(TextGen, DefaultsAndEmptyText)
+TEST(TextImage, DefaultsAndEmptyText)
 {
     TextParams p;
     p.ImageWidth = 5;
@@ -82,7 +82,7 @@ TEST(TextGen, DefaultsAndEmptyText)
     EXPECT_EQ(Extent(target.img, 7).count, 200);
 }
 
-TEST(TextGen, TransparentBackgroundTakesFirstFreeIndex)
+TEST(TextImage, TransparentBackgroundTakesFirstFreeIndex)
 {
     TextParams p = Params();
     p.TextIndex = 0;
@@ -97,7 +97,7 @@ TEST(TextGen, TransparentBackgroundTakesFirstFreeIndex)
     EXPECT_EQ(t.img.Pal[1][2], 128);
 }
 
-TEST(TextGen, CreateTextImgExpandsPaddedBitRows)
+TEST(TextImage, CreateTextImgExpandsPaddedBitRows)
 {
     TextParams p = Params();
     p.BackIndex = 9;
@@ -114,7 +114,7 @@ TEST(TextGen, CreateTextImgExpandsPaddedBitRows)
     EXPECT_EQ(Extent(t.img, 9).count, 77);
 }
 
-TEST(TextGen, SpriteSizeFollowsMeasuredExtent)
+TEST(TextImage, SpriteSizeFollowsMeasuredExtent)
 {
     for (const char* s : {"i", "Hello", "Kelvane Studio says goodbye"}) {
         TextParams p = Params();
@@ -134,7 +134,7 @@ TEST(TextGen, SpriteSizeFollowsMeasuredExtent)
     }
 }
 
-TEST(TextGen, GlyphPixelsLieWhereTheTextIs)
+TEST(TextImage, GlyphPixelsLieWhereTheTextIs)
 {
     TextParams p = Params();
     Img dot, quote, left, right;
@@ -158,7 +158,7 @@ TEST(TextGen, GlyphPixelsLieWhereTheTextIs)
     EXPECT_GT(l.y1 - l.y0, 3 * (l.x1 - l.x0));
 }
 
-TEST(TextGen, StylesChangeThePixels)
+TEST(TextImage, StylesChangeThePixels)
 {
     TextParams p = Params();
     Img regular, bold, under;
@@ -180,7 +180,7 @@ TEST(TextGen, StylesChangeThePixels)
     EXPECT_TRUE(found);
 }
 
-TEST(TextGen, BorderSurroundsEveryGlyphPixel)
+TEST(TextImage, BorderSurroundsEveryGlyphPixel)
 {
     TextParams p = Params();
     Img glyphs, bordered;
@@ -203,7 +203,7 @@ TEST(TextGen, BorderSurroundsEveryGlyphPixel)
         }
 }
 
-TEST(TextGen, ShadowLiesBehindShifted)
+TEST(TextImage, ShadowLiesBehindShifted)
 {
     for (int sign : {1, -1}) {
         TextParams p = Params();
@@ -231,7 +231,7 @@ TEST(TextGen, ShadowLiesBehindShifted)
     }
 }
 
-TEST(TextGen, StampColorClipsToTarget)
+TEST(TextImage, StampColorClipsToTarget)
 {
     Img src, dst;
     ImgAlloc(src.img, 3, 3, 8);
@@ -253,7 +253,7 @@ TEST(TextGen, StampColorClipsToTarget)
     EXPECT_EQ(std::count(wide.img.Data, wide.img.Data + wide.img.Size, 9), 0);
 }
 
-TEST(TextGen, InsertIntoPalettedTargetLeavesBackgroundOut)
+TEST(TextImage, InsertIntoPalettedTargetLeavesBackgroundOut)
 {
     TextParams p = Params();
     p.TextIndex = 10;
@@ -287,7 +287,7 @@ TEST(TextGen, InsertIntoPalettedTargetLeavesBackgroundOut)
     EXPECT_EQ(At(target.img, 0, 0), 12);
 }
 
-TEST(TextGen, InsertIntoTrueColourTarget)
+TEST(TextImage, InsertIntoTrueColourTarget)
 {
     TextParams p = Params();
     p.TextRGB = 0x0000FF;    // red

@@ -1,5 +1,5 @@
 // Preferences over the profile files, registry reads.
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 
 #include "base/Mon.h"
 #include "platform/ProfileFile.h"

@@ -22,7 +22,7 @@ class QComboBox;
 class QPainter;
 class QMessageBox;
 
-std::string _GetAppTitle();
+std::string GetAppTitle();
 
 void ErrorBox(const std::string& text);
 void WarningBox(const std::string& text);
@@ -49,7 +49,7 @@ std::string FileSaveDlg(const std::string& title, std::string& folder, const std
                         int& filterIndex, const std::string& filter);
 // Dialogs may return a multiple selection as a rotated list (the last clicked first); puts the
 // first and last names back where an ascending or descending run says they belong.
-void _OrderProperly(std::vector<std::string>& names);
+void FileDlgOrderProperly(std::vector<std::string>& names);
 // The folder a file dialog opens in: the program folder for a blank folder, the home folder for
 // the root ("/", the default) or a folder that no longer exists, else folder.
 std::string FileDlgStartFolder(const std::string& folder);
@@ -82,7 +82,6 @@ void SetHint(QWidget* button, const std::string& text);
 void TEdit_Enable(QLineEdit* edit, bool on);
 void TMemo_Enable(QPlainTextEdit* memo, bool on);
 void TComboBox_Enable(QComboBox* combo, bool on);
-void _TControl_Enable(QWidget* control, bool on);
 // The container and, depth first, every control inside it.
 void TWinControl_Enable(QWidget* container, bool on);
 // True when the control shows the button-face background (a disabled input box).

@@ -1,4 +1,4 @@
-#include "ui/VCLUtils.h"
+#include "ui/DialogUtil.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,10 +18,10 @@
 #include <filesystem>
 
 #include "base/CharSet.h"
+#include "base/FileUtil.h"
 #include "base/Mon.h"
-#include "base/Prefs.h"
+#include "platform/Prefs.h"
 #include "base/StrUtil.h"
-#include "base/miscprocs.h"
 #include "core/Settings.h"
 #include "core/SettingsLock.h"
 
@@ -30,7 +30,7 @@ static QString Q_(const std::string& s)
     return QString::fromStdString(s);
 }
 
-std::string _GetAppTitle()
+std::string GetAppTitle()
 {
     TRACE("VCLUtils._GetAppTitle");
     return APP_TITLE;
@@ -226,7 +226,7 @@ std::vector<std::string> MultiFileOpenDlg(const std::string& title, std::string&
     if (dlg.exec() != QDialog::Accepted) return names;
     for (const QString& f : dlg.selectedFiles()) names.push_back(f.toStdString());
     if (names.empty()) return names;
-    _OrderProperly(names);
+    FileDlgOrderProperly(names);
     folder = FolderOf_(names.front());
     filterIndex = ChosenIndex_(dlg, filters);
     return names;
@@ -247,7 +247,7 @@ std::string FileSaveDlg(const std::string& title, std::string& folder, const std
                          filterIndex);
 }
 
-void _OrderProperly(std::vector<std::string>& names)
+void FileDlgOrderProperly(std::vector<std::string>& names)
 {
     TRACE("VCLUtils._OrderProperly");
     const size_t n = names.size();
@@ -405,7 +405,7 @@ void TComboBox_Enable(QComboBox* combo, bool on)
     SetBackground_(combo, on);
 }
 
-void _TControl_Enable(QWidget* control, bool on)
+static void ControlEnable_(QWidget* control, bool on)
 {
     TRACE("VCLUtils._TControl_Enable");
     if (!control) return;
@@ -426,7 +426,7 @@ void TWinControl_Enable(QWidget* container, bool on)
 {
     TRACE("VCLUtils.TWinControl_Enable");
     if (!container) return;
-    _TControl_Enable(container, on);
+    ControlEnable_(container, on);
     if (!IsContainer_(container)) return;
     for (QWidget* child : container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (!child->isWindow()) TWinControl_Enable(child, on);
