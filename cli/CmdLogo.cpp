@@ -1,5 +1,6 @@
 // kvs set, shuffle and paths: building logos from the store and where the files are.
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,13 +67,11 @@ int CmdSet(const std::vector<std::string>& argsIn)
 
     return KvsRunStatus([&]() -> int {
         KvsStartUp();
-        const std::string name = StoreResolveName(typedName);
-        // As the set-logo dialog: every position's message is picked (each counter moves once),
-        // then the typed ones replace the picks.
-        std::array<std::string, 3> messages = LogoProposedMessages();
+        // As the set-logo dialog: the messages not typed are picked.
+        std::array<std::optional<std::string>, 3> messages;
         for (int i = 0; i < 3; ++i)
             if (given[i]) messages[i] = MessageFromArg_(typed[i]);
-        const Outcome o = LogoSet(name.empty() ? typedName : name, mask, messages);
+        const Outcome o = LogoSet(typedName, mask, messages);
         KvsShutDown();
         return KvsReport(o);
     });
