@@ -3,6 +3,7 @@
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -165,6 +166,20 @@ DriveChoice DriveUseChoose()
     return DriveChoice{std::string(), 0, "demo"};
 }
 
+// mtools reads and writes the image; without it no image opens, whatever the image holds.
+static bool MtoolsInstalled_()
+{
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "/usr/bin:/bin";
+    for (;;) {
+        const size_t colon = rest.find(':');
+        const std::string dir(rest.substr(0, colon));
+        if (!dir.empty() && access((dir + "/mdir").c_str(), X_OK) == 0) return true;
+        if (colon == std::string_view::npos) return false;
+        rest.remove_prefix(colon + 1);
+    }
+}
+
 void DriveUseOpen(const DriveChoice& choice)
 {
     TRACE("DriveUse.DriveUseOpen");
@@ -175,6 +190,9 @@ void DriveUseOpen(const DriveChoice& choice)
         } else if (isFolder_(choice.path)) {
             openFolder_(choice.path);
         } else if (DiskIsImageFile(choice.path)) {
+            if (!MtoolsInstalled_())
+                fail_("Disk images are read and written through mtools, which is not installed here "
+                      "(on Debian: apt-get install mtools).");
             StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Stage_);  // the image lock keeps programs apart
             SysSetWindowsDir(StageWindowsDir(Stage_));
         } else {

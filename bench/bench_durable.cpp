@@ -14,6 +14,7 @@
 #include "image/ImgBasic.h"
 
 #include <array>
+#include <optional>
 #include <filesystem>
 #include <string>
 
@@ -40,7 +41,7 @@ void MakeStore()
 void BM_Set(benchmark::State& state)
 {
     SafeSetSync(state.range(0) != 0);
-    const std::array<std::string, 3> messages = {"Good morning", "", "Good night"};
+    const std::array<std::optional<std::string>, 3> messages = {"Good morning", "", "Good night"};
     int k = 0;
     for (auto _ : state) LogoSet("Bench--Image" + std::to_string(k++ % 4) + ".png", POS_ALL, messages);
     SafeSetSync(true);

@@ -43,7 +43,9 @@ int Add_(const KvsCommand& self, const KvsArgs& args)
         for (const std::string& n : o.Written) text += n + "\n";
         if (!text.empty()) KvsOut(text);
         for (const std::string& e : o.Errors) KvsFail(e);
-        return OutcomeOk(o) ? static_cast<int>(KVS_EXIT_OK) : static_cast<int>(KVS_EXIT_FAILED);
+        // An abort leaves files out: a script must not take the batch as done.
+        for (const std::string& t : o.Skipped) KvsFail(t);
+        return OutcomeOk(o) && !o.Declined ? static_cast<int>(KVS_EXIT_OK) : static_cast<int>(KVS_EXIT_FAILED);
     });
 }
 

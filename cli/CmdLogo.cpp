@@ -1,5 +1,6 @@
 // kvs set, shuffle and paths: building logos from the store and where the files are.
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,19 +54,16 @@ int Set_(const KvsCommand& self, const KvsArgs& args)
 
     return KvsRunStatus([&]() -> int {
         KvsStartUp();
-        // Nothing moves for a name that is not there: not even the message counters.
-        const std::string name = StoreResolveName(typedName);
-        if (name.empty()) return KvsFail("No image named \"" + typedName + "\" in the store.");
-        // As the set-logo dialog: every position's message is picked (each counter moves once),
-        // then the typed ones replace the picks.
-        std::array<std::string, 3> messages = LogoProposedMessages();
+        // As the set-logo dialog: the messages not typed are picked, once the image is found.
+        std::array<std::optional<std::string>, 3> messages;
         for (int i = 0; i < 3; ++i) {
             const std::string option = std::string("--message-") + kPositionWords[i];
             if (KvsHas(args, option)) messages[i] = MessageFromArg_(KvsValue(args, option));
         }
-        Outcome o = LogoSet(name, mask, messages);
+        Outcome o = LogoSet(typedName, mask, messages);
         for (int i = 0; i < 3; ++i)
-            if (mask & kPositions[i]) KvsWarnPastEdge(o, "The " + LogoPositionName(kPositions[i]) + " message", messages[i]);
+            if ((mask & kPositions[i]) && messages[i])
+                KvsWarnPastEdge(o, "The " + LogoPositionName(kPositions[i]) + " message", *messages[i]);
         KvsShutDown();
         return KvsReport(o);
     });

@@ -24,6 +24,16 @@ namespace fs = std::filesystem;
 int32_t OverwriteChoice = OC_NONE;
 
 static int LoadFailures_ = 0;     // files of the running batch that could not be loaded or stored
+// Set while AddFiles runs: a file's failure becomes an error of its outcome, shown once by the
+// front-end, instead of a box of its own.
+static std::vector<std::string>* FileErrors_ = nullptr;
+
+static void FileFailed_(const std::string& text)
+{
+    ++LoadFailures_;
+    if (FileErrors_) FileErrors_->push_back(text);
+    else Ui().ErrorBox(text);
+}
 static int FilterIndex_ = 1;      // the "Add New Image" dialog's filter, kept while the program runs
 static const Answers* Ask_ = nullptr;  // the answers of the running batch; none: ask through Ui()
 
@@ -127,8 +137,7 @@ bool AddOneImage(const std::string& source, std::string& target, ImageEntry& ent
     MonClearError();
     if (!loaded) {
         ImgFree(img);
-        ++LoadFailures_;
-        Ui().ErrorBox("Error loading \"" + source + "\"\n" + reason);
+        FileFailed_("Error loading \"" + source + "\"\n" + reason);
         return false;
     }
     bool stored = false;
@@ -150,8 +159,7 @@ bool AddOneImage(const std::string& source, std::string& target, ImageEntry& ent
         if (!SaveStoredImage(target, img)) {
             // Never enter an image whose file was not written.
             ImgFree(img);
-            ++LoadFailures_;
-            Ui().ErrorBox("Error saving \"" + target + "\"");
+            FileFailed_("Error saving \"" + target + "\"");
             target.clear();
             return;
         }
@@ -221,14 +229,21 @@ Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const st
     AddResult r;
     Outcome o;
     Ask_ = &ask;
+    std::vector<std::string> fileErrors;
+    FileErrors_ = &fileErrors;
     OutcomeRun(o, [&] { AddImages(files, &r); });
+    FileErrors_ = nullptr;
     Ask_ = nullptr;
     o.Written = r.Stored;
     o.StoreChanged = !r.Stored.empty();
     if (!r.Stored.empty()) o.Select = r.Stored.back();
+    // One error per file that failed; stopping on the user's own Abort or Esc is no error.
+    for (const std::string& e : fileErrors) OutcomeFail(o, e);
     if (!r.Error.empty()) OutcomeFail(o, r.Error);
-    if (r.Aborted) OutcomeFail(o, "Adding aborted.");
-    if (r.Failed > 0) OutcomeFail(o, "Files that couldn't be added: " + std::to_string(r.Failed));
+    if (r.Aborted) {
+        o.Declined = true;
+        o.Skipped.push_back("Adding aborted.");
+    }
     return o;
 }
 

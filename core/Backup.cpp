@@ -9,6 +9,7 @@
 #include "core/Settings.h"
 #include "platform/DrivePath.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -34,6 +35,41 @@ static std::string Trim_(const std::string& s)
 static bool StartsWith_(const std::string& s, const char* prefix)
 {
     return s.rfind(prefix, 0) == 0;
+}
+
+// A line of the restore file as the command word (upper case) and its paths: each either quoted,
+// as this program writes them, or a plain DOS word, as a person edits them. Switches such as /Y
+// are left out.
+struct BatLine_ {
+    std::string Command;
+    std::vector<std::string> Paths;
+};
+
+static BatLine_ ParseBatLine_(const std::string& line)
+{
+    TRACE("Backup.ParseBatLine_");
+    BatLine_ b;
+    size_t at = 0;
+    bool first = true;
+    for (;;) {
+        at = line.find_first_not_of(" \t", at);
+        if (at == std::string::npos) break;
+        std::string word;
+        bool quoted = line[at] == '"';
+        if (quoted) {
+            const size_t close = line.find('"', at + 1);
+            word = line.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
+            at = close == std::string::npos ? line.size() : close + 1;
+        } else {
+            const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+            word = line.substr(at, end - at);
+            at = end;
+        }
+        if (first) b.Command = StrUpper(word);
+        else if (quoted || word[0] != '/') b.Paths.push_back(Trim_(word));
+        first = false;
+    }
+    return b;
 }
 
 static std::vector<std::string> SplitLines_(const std::string& text)
@@ -93,21 +129,19 @@ static bool CopyFile_(const std::string& source, const std::string& dest)
     return ReadWhole_(source, data) > 0 && WriteWhole_(dest, data);
 }
 
-// Whether a line other than a remark names logoPath as a quoted path, in Windows form or as the
-// host path earlier versions wrote. Matching the quotes too keeps "/b/a/logo.sys" from counting
-// as "/a/logo.sys".
+// Whether a copy or del line names logoPath, in Windows form or as the host path earlier versions
+// wrote, quoted or not.
 static bool Recorded_(const std::string& text, const std::string& logoPath)
 {
     TRACE("Backup.Recorded_");
     const std::string host = Trim_(logoPath);
     const std::string win = DriveToWin(DriveResolve(host));
     for (const std::string& raw : SplitLines_(text)) {
-        const std::string line = StrUpper(Trim_(raw));
-        if (StartsWith_(line, "REM")) continue;
-        for (const std::string& path : {host, win}) {
-            size_t p = path.empty() ? std::string::npos : line.find("\"" + StrUpper(path) + "\"");
-            if (p != std::string::npos && p >= 1) return true;
-        }
+        const BatLine_ b = ParseBatLine_(raw);
+        if (b.Command != "COPY" && b.Command != "DEL") continue;
+        for (const std::string& field : b.Paths)
+            for (const std::string& path : {host, win})
+                if (!path.empty() && StrUpper(field) == StrUpper(path)) return true;
     }
     return false;
 }
@@ -173,8 +207,9 @@ bool BackupLogoFile(const std::string& logoPath)
     // restore.bat names files in Windows form, so it runs on DOS too; a file off the drive has none.
     const std::string winPath = DriveToWin(path);
     if (winPath.empty() || !DriveContains(path)) return false;
+    // Backups off the drive could not be restored from it: the logo is not replaced then.
     const std::string folder = GetBackupDir();
-    if (!MakeLongDir(folder)) return false;
+    if (DriveLeadsOff(folder) || !MakeLongDir(folder)) return false;
     const std::string bat = DriveResolve(folder + RESTORE_FILE);
     std::error_code ec;
     const bool existed = fs::exists(path, ec) && !fs::is_directory(path, ec);
@@ -205,6 +240,11 @@ std::vector<std::string> RestoreLogos()
     TRACE("Backup.RestoreLogos");
     std::vector<std::string> failed;
     const std::string bat = DriveResolve(GetBackupDir() + RESTORE_FILE);
+    if (DriveLeadsOff(GetBackupDir())) {
+        failed.push_back("Not carried out: the backup folder \"" + DriveToWin(GetBackupDir()) +
+                         "\" is a link to a folder off the drive.");
+        return failed;
+    }
     std::string text;
     const int r = ReadWhole_(bat, text);
     if (r < 0) failed.push_back("Couldn't read \"" + bat + "\".");
@@ -213,24 +253,32 @@ std::vector<std::string> RestoreLogos()
     if (r <= 0) return failed;
     for (const std::string& raw : SplitLines_(text)) {
         const std::string line = Trim_(raw);
-        const std::string up = StrUpper(line);
-        if (StartsWith_(up, "DEL")) {
-            const std::string field = Trim_(QuotedField(line, 1));
-            const std::string target = DriveFromStored(field);
-            std::error_code ec;
-            if (field.empty() || fs::is_directory(target, ec)) continue;
+        const BatLine_ b = ParseBatLine_(line);
+        // Remarks, blank lines and echo settings do nothing to carry out.
+        if (b.Command.empty() || b.Command == "REM" || StartsWith_(b.Command, "@") || b.Command == "ECHO") continue;
+        const bool del = b.Command == "DEL" && b.Paths.size() == 1;
+        const bool copy = b.Command == "COPY" && b.Paths.size() == 2;
+        if (!del && !copy) {
+            failed.push_back("Not carried out, it is not a copy or del line of one logo file: " + line);
+            continue;
+        }
+        if (del) {
+            const std::string target = DriveFromStored(b.Paths[0]);
             if (target.empty()) {
                 failed.push_back(leaves + line);
+                continue;
+            }
+            std::error_code ec;
+            if (fs::is_directory(target, ec)) {
+                failed.push_back("Not carried out, it names a folder: " + line);
                 continue;
             }
             MonBlockTransparent([&] { FDelete(target); });
             // Gone already is what the line asks for.
             if (!MonOK() && fs::exists(target, ec)) failed.push_back("Couldn't delete \"" + target + "\".");
             MonClearError();
-        } else if (StartsWith_(up, "COPY")) {
-            const std::string from = Trim_(QuotedField(line, 1)), to = Trim_(QuotedField(line, 2));
-            if (from.empty() || to.empty()) continue;
-            const std::string source = DriveFromStored(from), dest = DriveFromStored(to);
+        } else {
+            const std::string source = DriveFromStored(b.Paths[0]), dest = DriveFromStored(b.Paths[1]);
             if (source.empty() || dest.empty()) {
                 failed.push_back(leaves + line);
                 continue;

@@ -65,7 +65,7 @@ std::string GalDownloadTimes(double size)
 std::string GalSummaryText(const std::string& fileName, const std::string& prefix, int count, double size)
 {
     TRACE("Gallery.GalSummaryText");
-    return "Gallery \"" + fileName + "\" successfuly created.\r\n\r\n" + "Prefix: \"" + prefix + "\"\r\n" +
+    return "Gallery \"" + fileName + "\" successfully created.\r\n\r\n" + "Prefix: \"" + prefix + "\"\r\n" +
            "Number of pictures: " + std::to_string(count) + "\r\n" + "File size: " + GetFileSizeStr(size) +
            "\r\n\r\n" + "Download times (ideal case):\r\n" + GalDownloadTimes(size) + "\r\n";
 }
@@ -187,23 +187,25 @@ static void WriteStoredFile_(const std::string& path, const uint8_t* data, int64
 }
 
 // The prefix the images get: the override or the gallery's own, cleaned; settled with the user
-// when stored images already begin with it. Empty when the user cancelled.
-static std::string SettlePrefix_(const uint8_t* head, const std::string& prefixOverride, const Answers& ask)
+// when stored images already begin with it. False when the user cancelled; an empty prefix is a
+// prefix like any other.
+static bool SettlePrefix_(const uint8_t* head, const std::string& prefixOverride, const Answers& ask,
+                          std::string& prefix)
 {
     TRACE("Gallery.SettlePrefix_");
     // Names from the file or typed at the prompt never lead out of the storage folder.
-    std::string prefix = prefixOverride.empty()
-                             ? std::string(reinterpret_cast<const char*>(head + GAL_H_PREFIX + 1), head[GAL_H_PREFIX])
-                             : prefixOverride;
+    prefix = prefixOverride.empty()
+                 ? std::string(reinterpret_cast<const char*>(head + GAL_H_PREFIX + 1), head[GAL_H_PREFIX])
+                 : prefixOverride;
     prefix = SafeStoredName(prefix);
     while (StoreFindImageByPrefix(prefix) != Undef) {
         std::string typed = prefix;
         const int answer = AskPrefixClash(ask, typed);
         if (answer == PC_OVERWRITE) break;
-        if (answer != PC_RENAME) return std::string();
+        if (answer != PC_RENAME) return false;
         prefix = SafeStoredName(typed);
     }
-    return prefix;
+    return true;
 }
 
 // Unpacks the count records from offset p of the open file f into the store; the first stored
@@ -294,8 +296,8 @@ Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverri
         if (headerSize < GAL_HEADER_SIZE || headerSize > fileSize || head[GAL_H_PREFIX] > GAL_PREFIX_MAX)
             return refuse(GAL_DAMAGED);
         if (version > GAL_VERSION) o.Warnings.push_back(GAL_NEWER);
-        const std::string prefix = SettlePrefix_(head, prefixOverride, ask);
-        if (prefix.empty()) {
+        std::string prefix;
+        if (!SettlePrefix_(head, prefixOverride, ask, prefix)) {
             FClose(f);
             o.Declined = true;
             o.Skipped.push_back("Nothing was extracted from \"" + fileName + "\".");
@@ -315,13 +317,18 @@ Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverri
 
 // ---------------------------------------------------------------- the commands
 
-Outcome GalCreate(const std::string& fileIn, const std::string& prefixIn, const std::vector<std::string>& names,
+Outcome GalCreate(const std::string& fileIn, const std::string& prefixIn, const std::vector<std::string>& given,
                   const Answers& ask)
 {
     TRACE("Gallery.GalCreate");
     const StoreLockScope lock(LOCK_STORE, false);
     if (!lock.Held) return StoreLockBusy();
     Outcome o;
+    // A picture named twice is packed once, so it counts once towards the two a gallery needs.
+    std::vector<std::string> names;
+    for (const std::string& n : given)
+        if (std::none_of(names.begin(), names.end(), [&](const std::string& m) { return SameImageName(n, m); }))
+            names.push_back(n);
     if (names.size() < 2) {
         OutcomeFail(o, GAL_TOO_FEW);
         return o;

@@ -161,30 +161,78 @@ int FindLogoColor(int32_t color, const uint8_t palette[256][3], int count)
     return PalNearest(r, g, b, count, palette);
 }
 
+LogoMessageFont LogoMessageFontSet()
+{
+    LogoMessageFont f;
+    f.Name = FontName;
+    f.Size = FontSize;
+    f.Bold = FontBold;
+    f.Italic = FontItalic;
+    f.Underline = FontUnderline;
+    f.Strikeout = FontStrikeout;
+    f.CharSet = FontCharSet;
+    return f;
+}
+
+// The point size a message is rendered at: the font's size is meant for a 96-ppi screen.
+static int MessagePointSize_(const LogoMessageFont& font)
+{
+    const int ppi = TextScreenPPI();
+    return Clamp_(ppi > 0 ? TextMulDiv(font.Size, 96, ppi) : font.Size, 4, 128);
+}
+
+// Everything of a message line's text parameters but its colours.
+static void MessageParams_(const LogoMessageFont& font, TextParams& params)
+{
+    InitTextParams(params);
+    params.FontName = font.Name.substr(0, 32);
+    params.PointSize = MessagePointSize_(font);
+    params.Style = (font.Bold ? 1 : 0) | (font.Italic ? 2 : 0) | (font.Underline ? 4 : 0) | (font.Strikeout ? 8 : 0);
+    params.CharSet = font.CharSet;
+    params.Effect = 2;
+    params.OffsetX = 1;
+    params.OffsetY = 1;
+    params.Transparent = true;
+}
+
 int DrawMessageLine(Image& img, const std::string& line, int x, int y, int32_t textColor, int32_t borderColor)
 {
     TRACE("LogoBuilder.DrawMessageLine");
-    int ppi = TextScreenPPI();
-    int size = ppi > 0 ? TextMulDiv(FontSize, 96, ppi) : FontSize;
-    size = Clamp_(size, 4, 128);
-    if (line.empty()) return size;
+    const LogoMessageFont font = LogoMessageFontSet();
+    if (line.empty()) return MessagePointSize_(font);
     TextParams params;
-    InitTextParams(params);
-    params.FontName = FontName.substr(0, 32);
-    params.PointSize = size;
-    params.Style = (FontBold ? 1 : 0) | (FontItalic ? 2 : 0) | (FontUnderline ? 4 : 0) | (FontStrikeout ? 8 : 0);
-    params.CharSet = FontCharSet;
+    MessageParams_(font, params);
     params.TextIndex = FindLogoColor(textColor, img.Pal, LOGO_BAND_START);
     params.BorderIndex = FindLogoColor(borderColor, img.Pal, LOGO_BAND_START);
     int t = 0;
     while (t == params.TextIndex || t == params.BorderIndex) ++t;
     params.BackIndex = t;
-    params.Effect = 2;
-    params.OffsetX = 1;
-    params.OffsetY = 1;
-    params.Transparent = true;
     InsertTextImage(img, line, x, params, y);
     return params.TextHeight;
+}
+
+std::vector<std::string> LogoMessageLinesPastEdge(const std::string& message, const LogoMessageFont& font)
+{
+    TRACE("LogoBuilder.LogoMessageLinesPastEdge");
+    std::vector<std::string> past;
+    size_t start = 0;
+    while (start <= message.size()) {
+        const size_t end = std::min(message.find("\r\n", start), message.size());
+        const std::string line = message.substr(start, end - start);
+        start = end + 2;
+        if (Trim_(line).empty()) continue;
+        TextParams params;
+        MessageParams_(font, params);
+        params.TextIndex = 1;
+        params.BorderIndex = 2;
+        Image text;
+        MonBlockTransparent([&] { MakeTextImage(text, line, params); });
+        const bool measured = MonOK();
+        MonClearError();
+        ImgFree(text);
+        if (measured && LOGO_MESSAGE_LEFT + params.ImageWidth > LOGO_WIDTH) past.push_back(line);
+    }
+    return past;
 }
 
 void DrawMessage(Image& img, const std::string& message)
@@ -196,7 +244,7 @@ void DrawMessage(Image& img, const std::string& message)
     while (y < LOGO_HEIGHT) {
         size_t end = message.find("\r\n", start);
         std::string line = message.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        int h = DrawMessageLine(img, line, 8, y, TextColor, TextBorderColor);
+        int h = DrawMessageLine(img, line, LOGO_MESSAGE_LEFT, y, TextColor, TextBorderColor);
         // A zero height would never reach the bottom; treat it as one row.
         y += h > 0 ? h : 1;
         if (end == std::string::npos) break;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/LogoFit.h"
 #include "image/ImgBasic.h"
@@ -36,6 +37,21 @@ void MakeBandPalette(uint8_t palette[256][3], int start, int32_t color1, int32_t
 void DrawBand(Image& img, int start, int shape, int move);
 int FindLogoColor(int32_t color, const uint8_t palette[256][3], int count);
 void DrawMessage(Image& img, const std::string& message);
+
+// Message lines start this far from the logo's left edge.
+constexpr int LOGO_MESSAGE_LEFT = 8;
+// The font message lines are drawn in.
+struct LogoMessageFont {
+    std::string Name;
+    int32_t Size = 0;
+    bool Bold = false, Italic = false, Underline = false, Strikeout = false;
+    int32_t CharSet = 0;
+};
+// The font of the settings (FontName, FontSize, the style and character set).
+LogoMessageFont LogoMessageFontSet();
+// The lines of message (CR LF between them) that, drawn in font, run off the logo's right edge;
+// empty when every line fits. For a warning before the logo is built: the logo just cuts them.
+std::vector<std::string> LogoMessageLinesPastEdge(const std::string& message, const LogoMessageFont& font);
 int DrawMessageLine(Image& img, const std::string& line, int x, int y, int32_t textColor, int32_t borderColor);
 
 // Writes the bitmap (temporary file, byte 50 patched when animStart is not Undef, renamed over path).

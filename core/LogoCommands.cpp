@@ -9,6 +9,7 @@
 #include "core/Options.h"
 #include "core/Settings.h"
 #include "core/Shuffle.h"
+#include "core/StoreCommands.h"
 #include "core/StoreLock.h"
 
 static const int Positions_[3] = {POS_STARTUP, POS_WAIT, POS_TURNOFF};
@@ -36,27 +37,34 @@ std::array<std::string, 3> LogoProposedMessages()
     return messages;
 }
 
-Outcome LogoSet(const std::string& name, int positions, const std::array<std::string, 3>& messages)
+Outcome LogoSet(const std::string& typedName, int positions, const std::array<std::optional<std::string>, 3>& messages)
 {
     TRACE("LogoCommands.LogoSet");
     const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
     if (!lock.Held) return StoreLockBusy();
     Outcome o;
-    const int32_t index = ImageListFind(Images, name);
+    const std::string name = StoreResolveName(typedName);
+    const int32_t index = name.empty() ? Undef : ImageListFind(Images, name);
     if (index == Undef) {
-        OutcomeFail(o, "No image named \"" + name + "\" in the store.");
+        OutcomeFail(o, "No image named \"" + typedName + "\" in the store.");
         return o;
     }
     if ((positions & POS_ALL) == 0) {
         o.Skipped.push_back(NOTHING_SET);
         return o;
     }
+    // Picked only now: a set that fails on its name or its positions moves no counter.
+    std::array<std::string, 3> chosen;
+    const bool pick = !messages[0] || !messages[1] || !messages[2];
+    if (pick) chosen = LogoProposedMessages();
+    for (int i = 0; i < 3; ++i)
+        if (messages[i]) chosen[i] = *messages[i];
     const ImageEntry entry = *ImageListGet(Images, index);
     std::string done;
     for (int i = 0; i < 3; ++i) {
         if (!(positions & Positions_[i])) continue;
         const size_t errors = o.Errors.size();
-        OutcomeRun(o, [&] { BuildLogo(entry, Positions_[i], messages[i]); });
+        OutcomeRun(o, [&] { BuildLogo(entry, Positions_[i], chosen[i]); });
         if (o.Errors.size() != errors) continue;
         o.Written.push_back(GetLogoFileName(Positions_[i]));
         done += (done.empty() ? "" : ", ") + LogoPositionName(Positions_[i]) + " (" + o.Written.back() + ")";

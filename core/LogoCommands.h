@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "core/Outcome.h"
@@ -21,8 +22,10 @@ constexpr const char* NOTHING_RESTORED = "There are no previous logos to restore
 // every position's message counter moves once.
 std::array<std::string, 3> LogoProposedMessages();
 // Set as Logo: builds the logo of every position in positions (1 Startup, 2 Wait, 4 Turn Off)
-// from the stored image name with messages[0..2]. Result names what was set.
-Outcome LogoSet(const std::string& name, int positions, const std::array<std::string, 3>& messages);
+// from the stored image typedName (with or without ".png") with messages[0..2]. When a message
+// is not given, the proposed messages are picked (every counter moving once) after the image was
+// found, so a failed set moves nothing. Result names what was set.
+Outcome LogoSet(const std::string& typedName, int positions, const std::array<std::optional<std::string>, 3>& messages);
 // Shuffle: random images (messages by MsgPickMethod) for the three positions.
 Outcome LogoShuffle();
 // "/change": the next images and messages by the pick methods; a position without an eligible

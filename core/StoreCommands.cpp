@@ -7,6 +7,10 @@
 #include "core/Settings.h"
 #include "core/StoreLock.h"
 
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
 static void Add_(StoreResult& r, int kind, const std::string& text)
 {
     TRACE("StoreCommands.Add_");
@@ -69,6 +73,11 @@ StoreResult StoreRenameImage(const std::string& currentName, const std::string& 
     }
     const std::string oldBase = StoreRenameProposal(currentName);
     const std::string newBase = SanitizeChars(typed);
+    if (SanitizeChars(RemoveAll(newBase, NAME_SEPARATOR)).empty()) {
+        ++r.Failed;
+        Add_(r, SM_ERROR, RENAME_EMPTY);
+        return r;
+    }
     if (SameImageName(newBase, oldBase)) return r;
     const std::string newName = newBase + ".png";
     if (ImageListFind(Images, newName) != Undef) {
@@ -106,20 +115,26 @@ StoreResult StoreChangePrefix(const std::vector<std::string>& names, const std::
         return r;
     }
     const std::string prefix = SanitizeName(typed, true);
+    std::string why;
     for (const std::string& name : names) {
         const std::string newName = prefix + NameAfterSeparator(name, true);
-        if (RenameImage(name, newName)) {
+        std::error_code ec;
+        const bool taken = fs::exists(GetStorageDir() + newName, ec) && !SameImageName(name, newName);
+        if (!taken && RenameImage(name, newName)) {
             ++r.Succeeded;
             if (r.SelectName.empty()) r.SelectName = newName;
         } else {
             ++r.Failed;
+            why += "\r\n" + name + ": " +
+                   (taken ? "an image named " + newName + " exists already" : std::string("the file could not be renamed"));
         }
     }
     ImageListSort(Images);
     r.Changed = true;
+    // Both counts and every name that failed in one message: one box in the window.
     std::string text = "Images renamed: " + std::to_string(r.Succeeded);
-    if (r.Failed > 0) text += "\r\nImages that couldn't be renamed: " + std::to_string(r.Failed);
-    Add_(r, SM_INFO, text);
+    if (r.Failed > 0) text += "\r\nImages that couldn't be renamed: " + std::to_string(r.Failed) + why;
+    Add_(r, r.Failed > 0 ? SM_ERROR : SM_INFO, text);
     return r;
 }
 
@@ -195,7 +210,19 @@ Outcome StoreRename(const std::string& currentName, const std::string& typed)
     TRACE("StoreCommands.StoreRename");
     const StoreLockScope lock(LOCK_STORE, true);
     if (!lock.Held) return StoreLockBusy();
-    return Finish_(StoreRenameImage(currentName, typed));
+    const StoreResult r = StoreRenameImage(currentName, typed);
+    Outcome o = Finish_(r);
+    if (OutcomeOk(o) || !r.Changed) return o;
+    // The index keeps the image's positions: a file renamed without it would lose them, so the
+    // file goes back to its old name.
+    const std::string why = o.Errors.front();
+    const bool back = RenameImage(r.SelectName, currentName);
+    ImageListSort(Images);
+    o = Outcome();
+    o.StoreChanged = !back;
+    OutcomeFail(o, "Couldn't rename \"" + currentName + "\" to \"" + r.SelectName + "\": the image list " +
+                       IMAGE_INDEX_FILE + " could not be written: " + why + (back ? " Nothing was renamed." : ""));
+    return o;
 }
 
 Outcome StorePrefix(const std::vector<std::string>& names, const std::string& typed)
@@ -203,14 +230,7 @@ Outcome StorePrefix(const std::vector<std::string>& names, const std::string& ty
     TRACE("StoreCommands.StorePrefix");
     const StoreLockScope lock(LOCK_STORE, true);
     if (!lock.Held) return StoreLockBusy();
-    const StoreResult r = StoreChangePrefix(names, typed);
-    Outcome o = Finish_(r);
-    if (r.Failed > 0) {
-        // The count of failures is an error, not part of the report of what was done.
-        o.Result = "Images renamed: " + std::to_string(r.Succeeded);
-        OutcomeFail(o, "Images that couldn't be renamed: " + std::to_string(r.Failed));
-    }
-    return o;
+    return Finish_(StoreChangePrefix(names, typed));
 }
 
 Outcome StorePositions(const std::vector<std::string>& names, int mask)

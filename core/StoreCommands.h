@@ -10,6 +10,7 @@
 
 constexpr const char* RENAME_CAPTION = "Rename";
 constexpr const char* RENAME_LABEL = "Enter new name";
+constexpr const char* RENAME_EMPTY = "The new name is empty. Please type a name for the image.";
 constexpr const char* PREFIX_CAPTION = "Change Prefix";
 constexpr const char* PREFIX_LABEL = "New prefix for selected images";
 constexpr const char* POSITIONS_TEXT =

@@ -11,7 +11,6 @@
 #include "platform/SysInfo.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -20,13 +19,8 @@
 
 namespace {
 
-struct Held_ {
-    int fd = -1;
-    int depth = 0;
-    bool exclusive = false;
-};
-
-Held_ held_[2];  // the store, the Windows folder
+FileLock held_[2];  // the store, the Windows folder
+std::string failText_ = STORE_LOCK_BUSY;  // why the last take failed
 int waitMs_ = 5000;
 
 // The store's lock file (made with its folder for a change); the Windows folder is locked itself,
@@ -40,12 +34,6 @@ int openLock_(int which, bool exclusive)
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     return fd;
-}
-
-// A file system without locks cannot keep two programs apart; it must not stop this one.
-FileLockResult flockWaiting_(int fd, int op)
-{
-    return FileLockWait(fd, op, waitMs_, [] { Ui().ShowStatus("Waiting for another Kelvane Studio to finish...", false); });
 }
 
 // Removes the temporary files in folder whose target passes left. Called while this program
@@ -75,50 +63,37 @@ void dropLeftTempsOf_(int which)
         dropLeftTemps_(logo.parent_path().string(), named(logo.filename().string()));
     }
     dropLeftTemps_(SysDriveRoot(), named("MSDOS.SYS"));
-    dropLeftTemps_(GetBackupDir(), [](const std::string&) { return true; });
+    if (!DriveLeadsOff(GetBackupDir())) dropLeftTemps_(GetBackupDir(), [](const std::string&) { return true; });
 }
 
+// A file system without locks cannot keep two programs apart; it must not stop this one.
 bool take_(int which, bool exclusive)
 {
-    Held_& h = held_[which];
-    FileLockResult got = FILE_LOCK_UNAVAILABLE;  // stays so when nothing new is taken
-    if (h.depth > 0) {
-        if (exclusive && !h.exclusive) {
-            if (h.fd >= 0) got = flockWaiting_(h.fd, LOCK_EX);
-            if (got == FILE_LOCK_BUSY) return false;
-            h.exclusive = true;
-        }
-        ++h.depth;
-    } else {
-        h.fd = openLock_(which, exclusive);
-        if (h.fd >= 0) got = flockWaiting_(h.fd, exclusive ? LOCK_EX : LOCK_SH);
-        if (got == FILE_LOCK_BUSY) {
-            close(h.fd);
-            h.fd = -1;
-            return false;
-        }
-        h.depth = 1;
-        h.exclusive = exclusive;
+    // Neither locked nor changed: a store folder that a link takes off the drive is not the
+    // drive's, and "/uninst" would delete pictures there.
+    if (which == 0 && held_[0].Depth == 0 && DriveLeadsOff(GetStorageDir())) {
+        failText_ = "The storage folder \"" + DriveToWin(GetStorageDir()) + "\" is a link to a folder off the drive; "
+                    "Kelvane Studio keeps its images only on the drive.";
+        return false;
     }
+    const FileLockResult got = FileLockTake(
+        held_[which], exclusive, [&] { return openLock_(which, exclusive); }, waitMs_,
+        [] { Ui().ShowStatus("Waiting for another Kelvane Studio to finish...", false); });
+    if (got == FILE_LOCK_REFUSED) failText_ = STORE_LOCK_UPGRADE;
+    if (got == FILE_LOCK_BUSY) failText_ = STORE_LOCK_BUSY;
+    if (!FileLockTaken(got)) return false;
     if (exclusive && got == FILE_LOCK_HELD) dropLeftTempsOf_(which);
     return true;
 }
 
-void release_(int which)
-{
-    Held_& h = held_[which];
-    if (h.depth == 0 || --h.depth > 0) return;
-    if (h.fd >= 0) close(h.fd);  // closing drops the lock
-    h.fd = -1;
-    h.exclusive = false;
-}
+void release_(int which) { FileLockRelease(held_[which]); }
 
 }  // namespace
 
 bool StoreLockTake(int what, bool exclusive)
 {
     TRACE("StoreLock.StoreLockTake");
-    const bool first = held_[0].depth == 0;
+    const bool first = held_[0].Depth == 0;
     if ((what & LOCK_STORE) && !take_(0, exclusive)) return false;
     if ((what & LOCK_WINDOWS) && !take_(1, exclusive)) {
         if (what & LOCK_STORE) release_(0);
@@ -142,6 +117,6 @@ Outcome StoreLockBusy()
 {
     TRACE("StoreLock.StoreLockBusy");
     Outcome o;
-    OutcomeFail(o, STORE_LOCK_BUSY);
+    OutcomeFail(o, failText_);
     return o;
 }

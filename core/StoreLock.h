@@ -5,7 +5,9 @@
 // few seconds, telling so in the status line, then the command fails with STORE_LOCK_BUSY and
 // changes nothing.
 // Taking a lock exclusively removes the temporary files a killed program left among the files it
-// covers. Nested takes within one program count: only the outermost release unlocks.
+// covers. Nested takes within one program count: only the outermost release unlocks. A command
+// that writes takes the lock exclusively from the start: an exclusive take inside a shared one is
+// refused (the shared hold stays) rather than let go of the lock while it waits.
 #pragma once
 
 #include "core/Outcome.h"
@@ -13,13 +15,15 @@
 #include <string>
 
 constexpr const char* STORE_LOCK_BUSY = "The image store is in use by another Kelvane Studio.";
+constexpr const char* STORE_LOCK_UPGRADE =
+    "A change of the image store was started while it was only being read; nothing was changed.";
 constexpr const char* STORE_LOCK_FILE = "kvs.lock";
 constexpr int STORE_LOCK_ERROR_CLASS = 2;  // a monitor error whose text is STORE_LOCK_BUSY
 
 enum { LOCK_STORE = 1, LOCK_WINDOWS = 2 };
 
 // Takes the locks named by what (LOCK_STORE, LOCK_WINDOWS); false when another program holds them
-// past the wait (nothing is then held). Taking the store lock reads the store list again when
+// past the wait or an exclusive take is nested in a shared one (nothing more is then held). Taking the store lock reads the store list again when
 // another program changed headers.dat since this one read it.
 bool StoreLockTake(int what, bool exclusive);
 void StoreLockRelease(int what);

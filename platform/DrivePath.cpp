@@ -325,6 +325,13 @@ bool DriveContains(const std::string& path)
     return containsIn_(DriveRoot(), path);
 }
 
+bool DriveLeadsOff(const std::string& path)
+{
+    TRACE("DrivePath.DriveLeadsOff");
+    const std::string root = DriveRoot();
+    return !toWinIn_(root, path).empty() && !containsIn_(root, path);
+}
+
 bool DriveIsWinPath(const std::string& text)
 {
     TRACE("DrivePath.DriveIsWinPath");

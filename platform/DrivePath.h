@@ -18,6 +18,9 @@ std::string DriveResolve(const std::string& path);
 // Whether path lies inside the drive, both as written (after "." and "..") and where it really
 // leads (symbolic links followed as far as they exist).
 bool DriveContains(const std::string& path);
+// Whether path names a place of the drive that a symbolic link takes off it. Such a folder is
+// not used, whether the program found it by its default name or a setting named it.
+bool DriveLeadsOff(const std::string& path);
 // Whether text starts with a drive letter, a colon and a separator ("C:\", "d:/").
 bool DriveIsWinPath(const std::string& text);
 // A host path in the drive in Windows form: "C:\" and the parts below the root joined with '\'

@@ -7,6 +7,7 @@
 
 #include "app/DriveUse.h"
 #include "app/StartUp.h"
+#include "app/StudioHelp.h"
 #include "platform/SysInfo.h"
 
 #ifdef KVS_GUI
@@ -71,6 +72,10 @@ static std::string TakeScreenshotOption_(int& argc, char** argv, std::vector<std
 int main(int argc, char** argv)
 {
     std::vector<std::string> params = ProgramParams_(argc, argv);
+    if (const std::string info = StudioInfoText(params); !info.empty()) {
+        std::fputs(info.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     std::string driveProblem;
     if (!DriveUseTakeOptions(params, false, driveProblem)) {
         std::fprintf(stderr, "%s: %s\n", APP_TITLE, driveProblem.c_str());
@@ -93,9 +98,7 @@ int main(int argc, char** argv)
     const char* qpa = std::getenv("QT_QPA_PLATFORM");
     if ((!qpa || !*qpa) && !HaveDisplay_()) {
         // Qt would abort without a word a user can act on.
-        std::fprintf(stderr, "%s: cannot open the main window, no display is available (DISPLAY is not set).\n"
-                             "Run it in a desktop session or with scripts/run gui, or use the kvs tool.\n",
-                     APP_TITLE);
+        std::fputs(StudioNoDisplayText().c_str(), stderr);
         return 1;
     }
     QApplication app(argc, argv);

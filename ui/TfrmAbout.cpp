@@ -21,8 +21,8 @@ constexpr const char* PURPOSE =
     "Manages the pictures Windows 95 and 98 show while they start, while they shut down and when the "
     "computer may be switched off, and a collection of logo images to build them from.";
 constexpr const char* LICENCE =
-    "Free to use, copy and pass on. It comes without any warranty: keep a copy of your original logo files "
-    "if they matter to you.";
+    "Free software under the MIT licence: free to use, change and pass on. It comes without any warranty: "
+    "keep a copy of your original logo files if they matter to you.";
 
 // Sentences wrap within TEXT_WIDTH, with the height that takes; folders stay on one line.
 constexpr int TEXT_WIDTH = 420;

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -318,12 +319,14 @@ void TfrmMain::setupUi_()
     auto* tools = new QHBoxLayout(panTools);
     tools->setContentsMargins(4, 3, 4, 3);
     tools->setSpacing(0);
+    // The glyphs grow with the captions' font, as at 144 dpi, drawn sharp up to twice their size.
+    const int iconSide = qMax(22, qRound(22 * QFontInfo(font()).pixelSize() / 12.0));
     for (const ButtonDef& d : defs) {
         auto* b = new QToolButton(panTools);
         b->setObjectName(QString::fromLatin1(d.name));
         b->setText(QString::fromLatin1(d.caption));
         b->setIcon(Glyph_(d.glyph));
-        b->setIconSize(QSize(22, 22));
+        b->setIconSize(QSize(iconSide, iconSide));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
@@ -346,19 +349,20 @@ void TfrmMain::setupUi_()
     Panel2->setLineWidth(1);
     Panel2->setAutoFillBackground(true);
 
-    panStatus = new QLabel(client);
+    // The drive has its own section at the right end, so a long status text is cut at its own
+    // edge instead of running under the drive.
+    panStatusBar = new QWidget(client);
+    panStatusBar->setObjectName(QStringLiteral("panStatusBar"));
+    panStatus = new QLabel(panStatusBar);
     panStatus->setObjectName(QStringLiteral("panStatus"));
-    panStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panStatus->setTextFormat(Qt::PlainText);
-    panStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The drive worked on stands at the right end of the status line.
-    auto* panDrive = new QLabel(panStatus);
+    panDrive = new QLabel(panStatusBar);
     panDrive->setObjectName(QStringLiteral("panDrive"));
-    panDrive->setTextFormat(Qt::PlainText);
-    auto* statusRow = new QHBoxLayout(panStatus);
-    statusRow->setContentsMargins(0, 0, 6, 0);
-    statusRow->addStretch();
-    statusRow->addWidget(panDrive);
+    for (QLabel* l : {panStatus, panDrive}) {
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
 
     animTimer_ = new QTimer(this);
     animTimer_->setObjectName(QStringLiteral("animTimer"));
@@ -394,11 +398,12 @@ void TfrmMain::createMenu_()
     Set1->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
     item(mnuImage, Shuffle1, "Shuffle1", "Shuffle");
     mnuImage->addSeparator();
-    item(mnuImage, Exit1, "Exit1", "Exit");
+    // The desktop's usual Quit and Open keys as well: the described keys name neither command.
+    item(mnuImage, Exit1, "Exit1", "Exit", QKeySequence(QKeySequence::Quit));
 
     mnuGallery = bar->addMenu(QStringLiteral("&Gallery"));
     mnuGallery->setObjectName(QStringLiteral("mnuGallery"));
-    item(mnuGallery, mnuGalAdd, "mnuGalAdd", "&Open...");
+    item(mnuGallery, mnuGalAdd, "mnuGalAdd", "&Open...", QKeySequence(QKeySequence::Open));
     mnuGallery->addSeparator();
     item(mnuGallery, mnuGalCreate, "mnuGalCreate", "&Create...");
 
@@ -481,11 +486,26 @@ void TfrmMain::layoutControls_()
     const int w = client->width(), h = client->height();
     const int toolsHeight = ToolsHeight_(panTools), statusHeight = StatusHeight_(panStatus);
     panTools->setGeometry(0, 0, w, toolsHeight);
-    panStatus->setGeometry(0, h - statusHeight, w, statusHeight);
+    panStatusBar->setGeometry(0, h - statusHeight, w, statusHeight);
+    fitDriveSection_();
     const int listHeight = qMax(0, h - toolsHeight - statusHeight);
     lstFiles->setGeometry(0, toolsHeight, LIST_WIDTH, listHeight);
     // The picture area fills the rest right of the list.
     Panel2->setGeometry(LIST_WIDTH + 2, toolsHeight, qMax(0, w - LIST_WIDTH - 3), listHeight);
+}
+
+// The drive section takes what its text needs, at most two fifths of the line, and elides the
+// middle of a long path; the status text keeps the rest, cut at its own edge.
+void TfrmMain::fitDriveSection_()
+{
+    const QString full = panDrive->toolTip();
+    const int pad = 2 * panDrive->frameWidth() + 2 * panDrive->margin() + 8;
+    const QFontMetrics fm = panDrive->fontMetrics();
+    const int w = panStatusBar->width(), h = panStatusBar->height();
+    const int driveWidth = qMax(0, qMin(fm.horizontalAdvance(full) + pad, w * 2 / 5));
+    panDrive->setGeometry(w - driveWidth, 0, driveWidth, h);
+    panStatus->setGeometry(0, 0, qMax(0, w - driveWidth - 2), h);
+    panDrive->setText(fm.elidedText(full, Qt::ElideMiddle, qMax(0, driveWidth - pad)));
 }
 
 void TfrmMain::FormResize()
@@ -579,11 +599,14 @@ void TfrmMain::ShowImageCount()
 {
     TRACE("wMain.TfrmMain.ShowImageCount");
     const int n = ImageListCount(Images);
+    const double mb = ImageListTotalSize(Images) / 1048576.0;
     char size[64];
-    std::snprintf(size, sizeof size, "%.1f", ImageListTotalSize(Images) / 1048576.0);
-    ShowStatus(std::to_string(n) + " image" + (n == 1 ? "" : "s") + " (total size: " + size + " MB)", false);
-    if (auto* drive = panStatus->findChild<QLabel*>(QStringLiteral("panDrive")))
-        drive->setText(QString::fromLocal8Bit("Drive: " + DriveUseText()));
+    std::snprintf(size, sizeof size, "%.1f", mb);
+    // A few small pictures are not nothing.
+    const std::string shown = mb > 0 && mb < 0.05 ? std::string("under 0.1") : std::string(size);
+    ShowStatus(std::to_string(n) + " image" + (n == 1 ? "" : "s") + " (total size: " + shown + " MB)", false);
+    panDrive->setToolTip(QString::fromLocal8Bit("Drive: " + DriveUseText()));
+    fitDriveSection_();
 }
 
 void TfrmMain::SetBusy(bool on)
@@ -660,6 +683,7 @@ void TfrmMain::ShowStoredImage(const std::string& name)
     const bool wasUpdating = Updating;
     Updating = true;
     StopAnimation_();
+    previewingLogo_ = false;
     Image img;
     bool shown = false;
     if (!name.empty()) {
@@ -1025,26 +1049,30 @@ void TfrmMain::mnuAnimateClick()
 void TfrmMain::mnuPreviewLogoClick()
 {
     TRACE("wMain.TfrmMain.mnuPreviewLogoClick");
-    Command_([this] {
-        const int32_t row = CurrentRow();
-        if (row == Undef || row >= ImageListCount(Images)) {
-            Ui().ErrorBox("No image selected.");
-            return;
-        }
-        const ImageEntry entry = *Images->Items[row];
-        const int position = PreviewPosition_(entry.Positions);
-        const bool wasUpdating = Updating;
-        Updating = true;
-        StopAnimation_();
-        Image img;
-        int32_t animStart = Undef;
-        MonBlockTransparent([&] {
-            LogoBuildImage(entry, position, NextMessage_(position), img, animStart);
-            ShowLogo_(img, animStart == Undef ? -1 : animStart);
-        });
-        ImgFree(img);
-        Updating = wasUpdating;
+    Command_([this] { previewAsLogo_(); });
+}
+
+void TfrmMain::previewAsLogo_()
+{
+    const int32_t row = CurrentRow();
+    if (row == Undef || row >= ImageListCount(Images)) {
+        Ui().ErrorBox("No image selected.");
+        return;
+    }
+    const ImageEntry entry = *Images->Items[row];
+    const int position = PreviewPosition_(entry.Positions);
+    const bool wasUpdating = Updating;
+    Updating = true;
+    StopAnimation_();
+    Image img;
+    int32_t animStart = Undef;
+    MonBlockTransparent([&] {
+        LogoBuildImage(entry, position, NextMessage_(position), img, animStart);
+        ShowLogo_(img, animStart == Undef ? -1 : animStart);
+        previewingLogo_ = true;
     });
+    ImgFree(img);
+    Updating = wasUpdating;
 }
 
 bool TfrmMain::SaveScreenshot(const QString& file)
@@ -1206,7 +1234,10 @@ void TfrmMain::RefreshList1Click()
 void TfrmMain::mnuOptionsClick()
 {
     TRACE("wMain.TfrmMain.mnuOptionsClick");
-    Command_([] { OptionsDialog(); });
+    Command_([this] {
+        // A logo preview shows the band, message and fit the options just changed.
+        if (OptionsDialog() && previewingLogo_) previewAsLogo_();
+    });
 }
 
 void TfrmMain::mnuSpecialFoldersClick()

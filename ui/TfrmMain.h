@@ -49,7 +49,9 @@ public:
                 *btnDelete = nullptr, *btnHelp = nullptr, *btnExit = nullptr;
     QListWidget* lstFiles = nullptr;
     QFrame* Panel2 = nullptr;
+    QWidget* panStatusBar = nullptr;  // the status line's two sections side by side
     QLabel* panStatus = nullptr;
+    QLabel* panDrive = nullptr;  // the drive worked on, elided to its section
     QMenu *mnuImage = nullptr, *mnuGallery = nullptr, *mnuView = nullptr, *mnuTools = nullptr, *mnuHelp = nullptr;
     QAction *Add1 = nullptr, *Delete1 = nullptr, *Rename1 = nullptr, *mnuProps = nullptr, *ChangePrefix1 = nullptr,
             *Set1 = nullptr, *Shuffle1 = nullptr, *Exit1 = nullptr;
@@ -160,6 +162,7 @@ private:
     void createMenu_();
     void wireSignals_();
     void layoutControls_();
+    void fitDriveSection_();
     void FormShow();
     void FormResize();
     // True when the key was one of the window's own (Escape, F6-F8).
@@ -169,8 +172,10 @@ private:
     void StartAnimation_(int band);
     // Shows img fitted as a logo; 8-bit pictures with a band stay 8-bit so it can cycle.
     void ShowLogo_(Image& img, int band);
+    void previewAsLogo_();
 
     bool runStartUp_ = true;
+    bool previewingLogo_ = false;  // the preview shows the current image built as a logo
     bool shown_ = false;
     bool busy_ = false;
     QTimer* animTimer_ = nullptr;

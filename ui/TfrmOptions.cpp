@@ -113,6 +113,27 @@ static QWidget* MessageTab_(const char* name, QCheckBox* chk, QPlainTextEdit* me
     return tab;
 }
 
+// A line that runs off the logo's right edge is cut there: the warning under its list says which.
+static void ShowFitWarning_(QPlainTextEdit* memo, const OptionsWorkCopy& work)
+{
+    auto* warn = memo->parentWidget()->findChild<QLabel*>(memo->objectName() + QStringLiteral("Fit"));
+    if (!warn) return;
+    LogoMessageFont font;
+    font.Name = work.fontName;
+    font.Size = work.fontSize;
+    font.Bold = work.fontBold;
+    font.Italic = work.fontItalic;
+    font.Underline = work.fontUnderline;
+    font.Strikeout = work.fontStrikeout;
+    font.CharSet = work.fontCharSet;
+    const std::vector<std::string> past = LogoMessageLinesPastEdge(MemoGetText(memo), font);
+    warn->setVisible(!past.empty());
+    if (past.empty()) return;
+    std::string text = "Runs off the logo's right edge: \"" + past.front() + "\"";
+    if (past.size() > 1) text += " and " + std::to_string(past.size() - 1) + " more";
+    warn->setText(WinToQ(text));
+}
+
 static QHBoxLayout* SwatchRow_(TColorSwatch* swatch, const QString& label)
 {
     auto* row = new QHBoxLayout;
@@ -191,6 +212,15 @@ void TfrmOptions::SetupUi_()
     TabSheet2 = MessageTab_("TabSheet2", chkMsg0, memo0);
     tabShutDown = MessageTab_("tabShutDown", chkMsg1, memo1);
     TabSheet4 = MessageTab_("TabSheet4", chkMsg2, memo2);
+    for (QPlainTextEdit* memo : {memo0, memo1, memo2}) {
+        auto* warn = new QLabel(memo->parentWidget());
+        warn->setObjectName(memo->objectName() + QStringLiteral("Fit"));
+        warn->setTextFormat(Qt::PlainText);
+        warn->setWordWrap(true);
+        warn->setVisible(false);
+        memo->parentWidget()->layout()->addWidget(warn);
+        connect(memo, &QPlainTextEdit::textChanged, this, [this, memo] { ShowFitWarning_(memo, Font); });
+    }
 
     // Animation
     tabAnim = NewControl<QWidget>("tabAnim");
@@ -356,6 +386,7 @@ void TfrmOptions::ShowFontText_(const std::string& text)
     edFont->setText(WinToQ(text));
     edFont->setCursorPosition(0);
     edFont->setToolTip(WinToQ(text));
+    for (QPlainTextEdit* memo : {memo0, memo1, memo2}) ShowFitWarning_(memo, Font);
 }
 
 void TfrmOptions::PanColorClick_(TColorSwatch* swatch)

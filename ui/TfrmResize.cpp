@@ -22,13 +22,13 @@
 
 static const char* const MODE_TEXT_[3] = {
     "SHOW ENTIRE IMAGE, proportional resizing\r\n(good for pictures of people, cars, houses, etc).\r\n\r\n"
-    "This mode is useful if you want to keep original proportions, but don't want to loose any part of the "
+    "This mode is useful if you want to keep original proportions, but don't want to lose any part of the "
     "image. Original proportions are kept by adding vertical or horizontal borders.",
     "FILL THE SCREEN, proportional resizing\r\n(good for landscapes).\r\n\r\n"
     "The image is resized to cover the entire screen and proportions are kept by cutting off margins either "
     "vertically or horizontally. In most cases that means only the central part of the picture remains visible.",
     "SIMPLE STRETCH\r\n(good for abstract textures).\r\n\r\n"
-    "The image is stretched (or shrinked) to fill the screen. Original proportions are NOT preserved meaning "
+    "The image is stretched (or shrunk) to fill the screen. Original proportions are NOT preserved meaning "
     "that objects on the picture may look distorted, but for abstract images that's not so important.",
 };
 

@@ -108,7 +108,7 @@ TEST_F(KvsAddGallery, GalleryCreateAndOpen)
     Result r;
     r = Kvs("gallery create '" + gal + "' --prefix Waves Sea--Dawn Sea--Dusk.png");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("successfuly created."), std::string::npos);
+    EXPECT_NE(r.out.find("successfully created."), std::string::npos);
     EXPECT_NE(r.out.find("Prefix: \"Waves\""), std::string::npos);
     EXPECT_NE(r.out.find("Number of pictures: 2"), std::string::npos);
     ASSERT_TRUE(fs::exists(gal + ".gal"));

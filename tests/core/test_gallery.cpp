@@ -189,7 +189,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     EXPECT_EQ(ui.statuses.back(), "Creating gallery, adding image 3 of 3");
     const std::string summary = ui.Last("info");
     EXPECT_EQ(summary.substr(0, summary.find("File size")),
-              "Gallery \"" + gal + "\" successfuly created.\r\n\r\nPrefix: \"Sea\"\r\nNumber of pictures: 3\r\n");
+              "Gallery \"" + gal + "\" successfully created.\r\n\r\nPrefix: \"Sea\"\r\nNumber of pictures: 3\r\n");
     EXPECT_EQ(summary.substr(summary.size() - 4), "\r\n\r\n");
     EXPECT_EQ(TempsIn_(fs::path(gal).parent_path()), 0);
 
@@ -268,6 +268,10 @@ TEST_F(GalleryTest, CreateFlowChecks)
     Shown(GalCreateCommand(two));
     EXPECT_EQ(ui.Last("save"), "Create New Gallery");
     EXPECT_EQ(ui.Count("prompt"), 0);
+    // One picture named twice is one picture.
+    const Outcome twice = GalCreate(out / "Twice.gal", "T", {"Plain.png", "plain.PNG"}, Answers());
+    ASSERT_EQ(twice.Errors, std::vector<std::string>{GAL_TOO_FEW});
+    EXPECT_FALSE(fs::exists(out / "Twice.gal"));
 
     // A 64-character prefix is refused, 63 accepted; ".gal" is added.
     ui.saveFiles = {out / "Mine", out / "Mine"};
@@ -441,6 +445,18 @@ TEST_F(GalleryTest, PrefixClashQuestion)
     // An override prefix is used instead of the gallery's.
     ASSERT_TRUE(Shown(ReadGallery(out / "c.gal", "Other")));
     EXPECT_EQ(ReadAll(store / "Other--Dawn.png"), Png("new dawn"));
+
+    // An empty prefix is a prefix: it begins every name, and "Yes" (also after an empty answer at
+    // the prompt) unpacks under it.
+    WriteAll(out / "e.gal", MakeGallery("", 2, {{"Dawn.png", Png("empty")}}));
+    ui.answers = {"Y"};
+    ASSERT_TRUE(Shown(ReadGallery(out / "e.gal")));
+    EXPECT_EQ(ReadAll(store / "--Dawn.png"), Png("empty"));
+    ui.answers = {"N", "Y"};
+    ui.prompts = {std::string()};
+    ASSERT_TRUE(Shown(ReadGallery(out / "c.gal")));
+    EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \"\".");
+    EXPECT_EQ(ReadAll(store / "--Dawn.png"), Png("new dawn"));
 
     // The open command's dialog.
     ui.openFiles = {""};

@@ -84,6 +84,15 @@ TEST_F(StoreCommandsTest, RenameRules)
     EXPECT_EQ(r.Messages[0].Text, "There already exists an image with that name, please select another one.");
     EXPECT_EQ(Read("Sea--Dusk.png"), "Sea--Dusk.png");
 
+    // Nothing left to name the file: no hidden ".png" appears.
+    for (const char* empty : {"", "   ", "--", " ---- "}) {
+        r = StoreRenameImage("Sea--Dawn.png", empty);
+        ASSERT_EQ(r.Messages.size(), 1u) << empty;
+        EXPECT_EQ(r.Messages[0].Text, RENAME_EMPTY);
+        EXPECT_FALSE(r.Changed);
+        EXPECT_TRUE(fs::exists(dir / "Sea--Dawn.png"));
+    }
+
     r = StoreRenameImage("", "x");
     ASSERT_EQ(r.Messages.size(), 1u);
     EXPECT_EQ(r.Messages[0].Kind, SM_WARNING);
@@ -110,8 +119,10 @@ TEST_F(StoreCommandsTest, ChangePrefixCountsAndNeverOverwrites)
     EXPECT_EQ(r.Succeeded, 2);
     EXPECT_EQ(r.Failed, 1);
     ASSERT_EQ(r.Messages.size(), 1u);
-    EXPECT_EQ(r.Messages[0].Kind, SM_INFO);
-    EXPECT_EQ(r.Messages[0].Text, "Images renamed: 2\r\nImages that couldn't be renamed: 1");
+    // One message with both counts and the name that failed, with the reason.
+    EXPECT_EQ(r.Messages[0].Kind, SM_ERROR);
+    EXPECT_EQ(r.Messages[0].Text, "Images renamed: 2\r\nImages that couldn't be renamed: 1\r\n"
+                                  "Sea--Dusk.png: an image named New--Dusk.png exists already");
     EXPECT_EQ(r.SelectName, "New--Dawn.png");
     EXPECT_EQ(Read("New--Plain.png"), "Plain.png");
     EXPECT_EQ(Read("New--Dusk.png"), "occupied");

@@ -226,6 +226,21 @@ TEST_F(FullDisk, FailedWritesLeaveEveryFileAsItWas)
     ProfileDropCache();
 }
 
+TEST_F(FullDisk, ARenameThatCannotWriteTheIndexRenamesNothing)
+{
+    Populate();
+    const std::string index = TempEnv::Read(Store() + "headers.dat");
+    Fill();
+    const KvsRunResult r = Kvs(out, {"--yes", "rename", "P--pica", "Renamed"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "") << "reported a rename that was undone";
+    // The text names the picture; the picture keeps its name and its positions in the index.
+    EXPECT_NE(r.err.find("\"P--pica.png\""), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(Store() + "P--pica.png"));
+    EXPECT_FALSE(fs::exists(Store() + "Renamed.png"));
+    EXPECT_EQ(TempEnv::Read(Store() + "headers.dat"), index);
+}
+
 // ---------------------------------------------------------------- two programs at once
 
 TEST_F(DriveTest, TemporaryFilesOfAKilledProgramGoWithTheNextChange)

@@ -191,6 +191,23 @@ TEST_P(FitTest, SmallestWindowKeepsEveryToolbarButton)
     }
     ExpectTextsFit(w.panTools, GetParam());
     EXPECT_LE(w.panStatus->fontMetrics().height(), w.panStatus->contentsRect().height());
+    // The glyphs grow with the captions, as 144 dpi makes them grow.
+    EXPECT_GE(w.btnAdd->iconSize().height(), qRound(22 * GetParam() / 9.0) - 1);
+
+    // A long confirmation and a long drive path each stay in their own section of the status line.
+    w.ShowImageCount();
+    w.ShowStatus(std::string(200, 'x') + " done", true);
+    for (int width : {w.minimumWidth(), 900}) {
+        w.resize(width, w.height());
+        QCoreApplication::processEvents();
+        const QRect status = w.panStatus->geometry(), drive = w.panDrive->geometry();
+        EXPECT_FALSE(status.intersects(drive)) << width;
+        EXPECT_TRUE(w.panStatusBar->rect().contains(drive)) << width;
+        EXPECT_GT(status.width(), drive.width()) << width;
+        EXPECT_LE(w.panDrive->fontMetrics().horizontalAdvance(w.panDrive->text()), w.panDrive->contentsRect().width())
+            << width;
+        EXPECT_TRUE(w.panDrive->toolTip().startsWith("Drive: ")) << width;
+    }
     w.close();
     StoreFree();
 }

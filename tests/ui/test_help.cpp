@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -80,6 +81,10 @@ TEST_F(HelpTest, F1HelpButtonAndFaqShowTheManualInOneWindow)
     EXPECT_EQ(help->windowTitle(), ManualTitle_());
     EXPECT_EQ(help->txtManual->source().toLocalFile().toStdString(), env.prog + "manual.html");
     EXPECT_TRUE(help->txtManual->toPlainText().contains("Where the files go"));
+    // The title stands alone on its line, and the page fits the window's width.
+    EXPECT_FALSE(help->txtManual->toPlainText().section(QLatin1Char('\n'), 0, 0).contains("What it does"));
+    QApplication::processEvents();
+    EXPECT_EQ(help->txtManual->horizontalScrollBar()->maximum(), 0);
 
     // A link inside the manual is followed in the same window.
     emit help->txtManual->anchorClicked(QUrl(QStringLiteral("#faq")));
@@ -101,17 +106,19 @@ TEST(AboutBox, NamesTheBuiltVersionAndTheFolders)
     std::smatch m;
     const std::string cmake = SourceFile_("CMakeLists.txt");
     ASSERT_TRUE(std::regex_search(cmake, m, std::regex(R"(project\(\w+ VERSION ([0-9.]+))")));
-    QString version, program, storage;
+    QString version, program, storage, licence;
     WhenModal([&](QWidget* d) {
         version = d->findChild<QLabel*>("labVersion")->text();
         program = d->findChild<QLabel*>("labProgramDir")->text();
         storage = d->findChild<QLabel*>("labStorageDir")->text();
+        licence = d->findChild<QLabel*>("labLicence")->text();
         d->findChild<QPushButton*>("btnOK")->click();
     });
     AboutDialog();
     EXPECT_EQ(version.toStdString(), "Version " + m[1].str());
     EXPECT_EQ(program.toStdString(), env.prog);
     EXPECT_EQ(storage.toStdString(), GetStorageDir());
+    EXPECT_TRUE(licence.contains("MIT licence")) << licence.toStdString();
 }
 
 // Run by XServer.F1ShowsTheManualWithoutADesktopHandler in a child under Xvfb, never alone.

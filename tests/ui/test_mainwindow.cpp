@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,7 @@
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
+#include "core/StoreCommands.h"
 #include "formats/FFDispatch.h"
 #include "image/ImgBasic.h"
 #include "support/RunProgram.h"
@@ -42,6 +44,7 @@
 #include "ui/TfrmMain.h"
 #include "ui/TfrmOptions.h"
 #include "ui/TfrmSetLogo.h"
+#include "ui_dialog_driver.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -237,6 +240,22 @@ TEST_F(MainWindowTest, PreviewAsLogoShowsTheBuiltLogoAndWritesNothing)
     EXPECT_FALSE(fs::exists(GetLogoFileName(POS_STARTUP)));
     EXPECT_FALSE(fs::exists(GetLogoFileName(POS_WAIT)));
 
+    // Another band shape chosen in Options shows at once.
+    const Image& shown = w->preview.display->image;
+    const std::string before(reinterpret_cast<const char*>(shown.Data), static_cast<size_t>(shown.Width) * shown.Height);
+    const int shape = AnimShape;
+    WhenModal([](QWidget* d) {
+        auto* box = d->findChild<QComboBox*>("lstAnimShape");
+        box->setCurrentIndex((box->currentIndex() + 1) % box->count());
+        d->findChild<QPushButton*>("btnOK")->click();
+    });
+    w->mnuOptions->trigger();
+    ASSERT_NE(AnimShape, shape);
+    const Image& after = w->preview.display->image;
+    EXPECT_NE(std::string(reinterpret_cast<const char*>(after.Data), static_cast<size_t>(after.Width) * after.Height),
+              before);
+    EXPECT_TRUE(w->Animating());
+
     w->lstFiles->clearSelection();
     w->lstFiles->setCurrentRow(-1);
     w->mnuPreviewLogo->trigger();
@@ -295,6 +314,12 @@ TEST_F(MainWindowTest, StatusLineCountsImagesAndSize)
     w->ShowStatus("Working...", true);
     EXPECT_EQ(w->panStatus->text(), " Working...");
     EXPECT_TRUE(w->panStatus->font().bold());
+
+    // A few small pictures are not "0.0 MB".
+    fs::remove(storage + "Second.png");
+    std::ofstream(storage + "Only.png", std::ios::binary | std::ios::trunc) << std::string(20000, 'x');
+    w->ReloadStore();
+    EXPECT_EQ(w->panStatus->text(), " 1 image (total size: under 0.1 MB)");
 }
 
 TEST_F(MainWindowTest, PreviewShowsTheCurrentImageFittedToThePanel)
@@ -377,6 +402,26 @@ TEST_F(MainWindowTest, RenameToACaseChangeDoesNothing)
     EXPECT_EQ(Files(), (std::vector<std::string>{"Dawn.png", "Other.png"}));
     EXPECT_EQ(w->CurrentName(), "Dawn.png");
     EXPECT_EQ(w->lstFiles->item(0)->text(), "Dawn.png");
+}
+
+TEST_F(MainWindowTest, FailedRenamesSayWhyInOneBox)
+{
+    WriteStored(storage + "Dawn.png", 40);
+    WriteStored(storage + "New--Dawn.png", 50);
+    Open();
+    w->SelectImageByName("Dawn.png");
+    ui.prompts.push_back(std::string(" -- "));
+    w->Rename1Click();
+    EXPECT_EQ(ui.Last("error"), RENAME_EMPTY);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"Dawn.png", "New--Dawn.png"}));
+
+    const size_t boxes = ui.log.size();
+    ui.prompts.push_back(std::string("New"));
+    w->ChangePrefix1Click();
+    ASSERT_EQ(ui.log.size(), boxes + 2) << ui.log.back().text;  // the prompt, then one box
+    EXPECT_EQ(ui.Last("error"), "Images renamed: 0\r\nImages that couldn't be renamed: 1\r\n"
+                                "Dawn.png: an image named New--Dawn.png exists already");
+    EXPECT_EQ(ui.Count("info"), 0);
 }
 
 TEST_F(MainWindowTest, BusyStateDisablesEveryCommandAndBlocksClosing)
@@ -490,8 +535,8 @@ TEST_F(MainWindowTest, MenuBarHasEveryItemAndShortcut)
         {"ChangePrefix1", "Change Prefix...", QKeySequence()},
         {"Set1", "Set as Logo...", QKeySequence(Qt::Key_Return)},
         {"Shuffle1", "Shuffle", QKeySequence()},
-        {"Exit1", "Exit", QKeySequence()},
-        {"mnuGalAdd", "&Open...", QKeySequence()},
+        {"Exit1", "Exit", QKeySequence(QKeySequence::Quit)},
+        {"mnuGalAdd", "&Open...", QKeySequence(QKeySequence::Open)},
         {"mnuGalCreate", "&Create...", QKeySequence()},
         {"mnuViewStartup", "Current \"Startup\" Logo", QKeySequence()},
         {"mnuViewWait", "Current \"Wait\" Logo", QKeySequence()},
@@ -521,6 +566,12 @@ TEST_F(MainWindowTest, MenuBarHasEveryItemAndShortcut)
     w->activateWindow();
     w->RefreshList1->trigger();
     EXPECT_EQ(w->lstFiles->count(), 1);
+
+    // The desktop's Open key opens a gallery.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    ui.openFiles = {""};
+    QTest::keyClick(w->lstFiles, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(ui.Last("open"), "Open a Gallery");
 }
 
 // The free memory changes between two reads of the report: its figure is blanked out.
@@ -614,23 +665,26 @@ TEST_F(MainWindowTest, AddingABatchReportsEachFileAndEscStopsIt)
         files.push_back(env.root.string() + "/pic" + std::to_string(i) + ".bmp");
         WriteBmp(files.back(), static_cast<uint8_t>(i * 5));
     }
+    TempEnv::Write(files[1], "not a picture");
     EscUi qui;
     qui.SetMainWindow(w.get());
     UiServices* previous = SetUi(&qui);
-    DefPrefix = "Batch";
-    OverwriteChoice = OC_NONE;
-    AddImages(files);
+    const Outcome added = AddFiles(files, RM_BORDER, "Batch", Answers());
+    const size_t reports = qui.statuses.size();
+    w->ShowOutcome(added, true);
     SetUi(previous);
 
-    ASSERT_EQ(qui.statuses.size(), 3u) << "the batch went on after Esc";
+    ASSERT_EQ(reports, 3u) << "the batch went on after Esc";
     EXPECT_EQ(qui.statuses[0], " Adding image \"pic0.bmp\" (file 1 of 50), press ESC to abort...");
     EXPECT_EQ(qui.statuses[2], " Adding image \"pic2.bmp\" (file 3 of 50), press ESC to abort...");
-    for (bool enabled : qui.buttonsEnabled) EXPECT_FALSE(enabled);
+    for (size_t i = 0; i < reports; ++i) EXPECT_FALSE(qui.buttonsEnabled[i]);
     EXPECT_EQ(OverwriteChoice, OC_ABORT);
-    EXPECT_TRUE(qui.boxes.empty());
+    // One box for the file that failed; none for the user's own Esc, and no summary.
+    ASSERT_EQ(qui.boxes.size(), 1u);
+    EXPECT_EQ(qui.boxes[0].rfind("Error loading \"" + files[1] + "\"", 0), 0u) << qui.boxes[0];
     // The files before the one Esc interrupted are in, the list shows them and the window is free again.
-    EXPECT_EQ(Files(), (std::vector<std::string>{"Batch--pic0.png", "Batch--pic1.png"}));
-    EXPECT_EQ(w->lstFiles->count(), 2);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"Batch--pic0.png"}));
+    EXPECT_EQ(w->lstFiles->count(), 1);
     EXPECT_TRUE(w->btnAdd->isEnabled());
     EXPECT_FALSE(w->IsBusy());
 }

@@ -1,0 +1,47 @@
+// The store lock against another program that locks the same file (another open file stands in
+// for it: flock locks belong to the open file).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "core/Settings.h"
+#include "core/StoreLock.h"
+#include "support/TempDir.h"
+
+TEST(StoreLock, AWriteInsideAReadIsRefusedAndTheReadStaysLocked)
+{
+    TempDir dir;
+    SetStorageDir(dir.str());
+    StoreLockSetWait(50);
+    ASSERT_TRUE(StoreLockTake(LOCK_STORE, false));
+    const int other = open((dir / STORE_LOCK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);
+
+    EXPECT_FALSE(StoreLockTake(LOCK_STORE, true));
+    const Outcome refused = StoreLockBusy();
+    ASSERT_EQ(refused.Errors.size(), 1u);
+    EXPECT_EQ(refused.Errors[0], STORE_LOCK_UPGRADE);
+    // The other reader leaves; this program's read must still keep a writer out.
+    flock(other, LOCK_UN);
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    StoreLockRelease(LOCK_STORE);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+
+    // Busy while another program writes; then a write nests reads and writes until its own release.
+    EXPECT_FALSE(StoreLockTake(LOCK_STORE, true));
+    EXPECT_EQ(StoreLockBusy().Errors[0], STORE_LOCK_BUSY);
+    flock(other, LOCK_UN);
+    ASSERT_TRUE(StoreLockTake(LOCK_STORE, true));
+    ASSERT_TRUE(StoreLockTake(LOCK_STORE, false));
+    ASSERT_TRUE(StoreLockTake(LOCK_STORE, true));
+    StoreLockRelease(LOCK_STORE);
+    StoreLockRelease(LOCK_STORE);
+    EXPECT_NE(flock(other, LOCK_SH | LOCK_NB), 0);
+    StoreLockRelease(LOCK_STORE);
+    EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);
+    close(other);
+    StoreLockSetWait(5000);
+}
