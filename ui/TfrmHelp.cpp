@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -56,6 +57,8 @@ void TfrmHelp::SetupUi_()
     txtManual->setObjectName(QStringLiteral("txtManual"));
     // Every link comes to anchorClicked: the manual's own are followed here, the rest go out.
     txtManual->setOpenLinks(false);
+    // Long command examples wrap instead of widening the page past the window.
+    txtManual->document()->setDefaultStyleSheet(QStringLiteral("pre { white-space: pre-wrap; }"));
     btnClose = new QPushButton(tr("Close"));
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setAutoDefault(false);
