@@ -29,6 +29,7 @@ DriveChoice Option_;
 DriveChoice Current_;
 bool Open_ = false;
 DriveStage Stage_;
+void (*Reload_)() = nullptr;
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -218,13 +219,63 @@ bool DriveUseIsImage()
 int DriveUseCommit()
 {
     TRACE("DriveUse.DriveUseCommit");
-    return StageIsOpen(Stage_) ? StageWriteBack(Stage_) : 0;
+    if (!StageIsOpen(Stage_)) return 0;
+    int written = 0;
+    MonBlock([&] {
+        // Changed under a window that let it go: what the image holds now wins.
+        if (StageAcquire(Stage_)) {
+            if (Reload_) Reload_();
+            return;
+        }
+        written = StageWriteBack(Stage_);
+    });
+    return written;
+}
+
+void DriveUseBegin()
+{
+    TRACE("DriveUse.DriveUseBegin");
+    if (StageIsOpen(Stage_) && StageAcquire(Stage_) && Reload_) Reload_();
+}
+
+void DriveUseEnd()
+{
+    TRACE("DriveUse.DriveUseEnd");
+    if (!StageIsOpen(Stage_)) return;
+    std::string problem;
+    try {
+        MonBlock([] { DriveUseCommit(); });
+    } catch (const std::exception& e) {
+        problem = e.what();
+        MonClearError();
+    }
+    if (!problem.empty()) {
+        // The working folder no longer tells what the image holds: read it again.
+        Stage_.released = FileStamp();
+        try {
+            MonBlock([] {
+                StageAcquire(Stage_);
+                if (Reload_) Reload_();
+            });
+        } catch (const std::exception& e) {
+            MonClearError();
+            problem += std::string("\n") + e.what();
+        }
+    }
+    StageRelease(Stage_);
+    if (!problem.empty()) fail_(problem);
+}
+
+void DriveUseSetReloadHook(void (*hook)())
+{
+    TRACE("DriveUse.DriveUseSetReloadHook");
+    Reload_ = hook;
 }
 
 void DriveUseClose()
 {
     TRACE("DriveUse.DriveUseClose");
-    if (StageIsOpen(Stage_) || !Stage_.work.empty()) {
+    if (StageIsOpen(Stage_)) {
         StageClose(Stage_);
         SysSetWindowsDir(std::string());
     }

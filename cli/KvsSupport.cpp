@@ -218,8 +218,9 @@ std::string KvsCommandHelpText(const std::string& command)
     return s;
 }
 
-// Runs the command on the chosen drive. On a disk image its output is held back until what it
-// changed is written into the image, so a failed write-back never follows a success text.
+// Runs the command on the chosen drive. On a disk image whatever the command wrote is written
+// back when it ends, also when it failed for some of its arguments, and its output is held back
+// until then, so a failed write-back never follows a success text.
 static int RunOnDrive_(const KvsCommand* cmd, const std::vector<std::string>& rest)
 {
     TRACE("KvsSupport.RunOnDrive_");
@@ -228,15 +229,23 @@ static int RunOnDrive_(const KvsCommand* cmd, const std::vector<std::string>& re
     std::ostringstream held;
     std::streambuf* out = std::cout.rdbuf(held.rdbuf());
     int status = KVS_EXIT_FAILED;
+    std::string failure;
     try {
         status = cmd->proc(rest);
-        if (status == KVS_EXIT_OK) MonBlock([] { DriveUseCommit(); });
+    } catch (const std::exception& e) {
+        failure = e.what();
+        MonClearError();
+    }
+    try {
+        MonBlock([] { DriveUseCommit(); });
     } catch (...) {
         std::cout.rdbuf(out);
+        if (!failure.empty()) KvsFail(failure);
         throw;
     }
     std::cout.rdbuf(out);
     std::cout << held.str();
+    if (!failure.empty()) throw EMon(failure);
     return status;
 }
 

@@ -251,14 +251,32 @@ std::string NextMessage_(int position)
 
 // Runs a command as the outermost monitor block: a failure ends up in an error box rather than
 // escaping into Qt's event loop.
+// The disk image changed while the window had let it go: show what it holds now.
+void ReloadFromDrive_()
+{
+    LoadSettings();
+    StoreLoad();
+    StoreViewGet().RefreshList(true);
+}
+
 void Command_(const std::function<void()>& body)
 {
-    MonBlockTransparent(body);
+    // A disk image is held, and re-read when it changed, only while the command runs.
+    MonBlockTransparent([&] {
+        DriveUseBegin();
+        body();
+    });
+    std::string text;
     if (!MonOK()) {
-        const std::string text = MonErrorText();
+        text = MonErrorText();
         MonClearError();
-        Ui().ErrorBox(text);
     }
+    MonBlockTransparent([] { DriveUseEnd(); });
+    if (!MonOK()) {
+        text += (text.empty() ? "" : "\n") + MonErrorText();
+        MonClearError();
+    }
+    if (!text.empty()) Ui().ErrorBox(text);
 }
 
 }  // namespace
@@ -280,6 +298,7 @@ TfrmMain::TfrmMain(bool runStartUp, QWidget* parent) : QMainWindow(parent), runS
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     previousView_ = SetStoreView(this);
+    DriveUseSetReloadHook(&ReloadFromDrive_);
 }
 
 TfrmMain::~TfrmMain()
