@@ -30,6 +30,7 @@ DriveChoice Current_;
 bool Open_ = false;
 DriveStage Stage_;
 void (*Reload_)() = nullptr;
+bool Lazy_ = false;
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -99,6 +100,11 @@ size_t pathEnd_(const std::string& text, size_t start, const std::string& root)
     size_t end = limit;
     while (end > from && stops.find(text[end - 1]) != std::string_view::npos) --end;
     return end;
+}
+
+void fetch_(const std::string& path)
+{
+    if (StageIsOpen(Stage_)) StageFetch(Stage_, path);
 }
 
 }  // namespace
@@ -176,8 +182,9 @@ void DriveUseOpen(const DriveChoice& choice)
         } else if (isFolder_(choice.path)) {
             openFolder_(choice.path);
         } else if (DiskIsImageFile(choice.path)) {
-            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Stage_);  // the image lock keeps programs apart
+            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Lazy_, Stage_);  // the image lock keeps programs apart
             SysSetWindowsDir(StageWindowsDir(Stage_));
+            DriveSetFetcher(Lazy_ ? &fetch_ : nullptr);
         } else {
             fail_("The drive " + choice.path + " does not exist.");
         }
@@ -266,6 +273,12 @@ void DriveUseEnd()
     if (!problem.empty()) fail_(problem);
 }
 
+void DriveUseStageLazily(bool lazy)
+{
+    TRACE("DriveUse.DriveUseStageLazily");
+    Lazy_ = lazy;
+}
+
 void DriveUseSetReloadHook(void (*hook)())
 {
     TRACE("DriveUse.DriveUseSetReloadHook");
@@ -276,6 +289,7 @@ void DriveUseClose()
 {
     TRACE("DriveUse.DriveUseClose");
     if (StageIsOpen(Stage_)) {
+        DriveSetFetcher(nullptr);
         StageClose(Stage_);
         SysSetWindowsDir(std::string());
     }

@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "app/DriveUse.h"
@@ -224,6 +225,11 @@ std::string KvsCommandHelpText(const std::string& command)
 static int RunOnDrive_(const KvsCommand* cmd, const std::vector<std::string>& rest)
 {
     TRACE("KvsSupport.RunOnDrive_");
+    // These read stored pictures only through the store, which copies each out when it is read;
+    // the gallery reads them on its own.
+    static const std::set<std::string> lazy = {"list", "positions", "rename", "prefix", "delete", "set", "change",
+                                               "shuffle", "add", "restore", "paths", "settings", "inst", "uninst"};
+    DriveUseStageLazily(lazy.count(cmd->name) != 0);
     DriveUseOpenChosen();
     if (!DriveUseIsImage()) return cmd->proc(rest);
     std::ostringstream held;

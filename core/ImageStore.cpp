@@ -412,6 +412,7 @@ bool LoadStoredImage(const std::string& path, Image& image)
     TRACE("ImageStore.LoadStoredImage");
     bool ok = false;
     MonBlockTransparent([&] {
+        DriveFetch(ForceFileExt(path, ".png"));
         PNGLoad(ForceFileExt(path, ".png"), image);
         ok = true;
     });

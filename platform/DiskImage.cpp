@@ -304,6 +304,12 @@ bool sameText_(const std::string& a, const std::string& b)
     return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
+std::string lastName_(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // Parses mdir's long listing of folder (long and short path) into out. A folder below it is
 // known by whichever of its names mdir shows in its heading.
 void parseListing_(const std::string& text, const std::string& folder, const std::string& folderShort,
@@ -354,9 +360,9 @@ bool windowsFolder_(DiskImage& d)
 {
     std::string out, err;
     if (!tool_(d, {"mdir", "-a", "k:/"}, out, err)) return false;
-    std::vector<DiskEntry> entries;
-    parseListing_(out, "", "", entries, nullptr);
-    for (const DiskEntry& e : entries)
+    d.rootEntries.clear();
+    parseListing_(out, "", "", d.rootEntries, nullptr);
+    for (const DiskEntry& e : d.rootEntries)
         if (e.folder && sameText_(e.path, "WINDOWS")) {
             d.windowsDir = e.path;
             d.windowsShort = e.shortPath;
@@ -638,35 +644,55 @@ void DiskList(const DiskImage& disk, const std::string& folder, const std::strin
     });
 }
 
-void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, const std::string& hostDir)
+void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, const std::string& hostRoot)
 {
     TRACE("DiskImage.DiskCopyOut");
-    if (entries.empty()) return;
     MonBlock([&] {
-        // mcopy names what it was given by the name it was given: the short one. Each goes to a
-        // scratch folder first and then to its long name.
+        // mcopy names what it was given by the name it was given (the short one): each goes to a
+        // scratch folder first and from there to its place. One run takes entries whose last
+        // names differ.
         const std::string scratch = disk.toolConfig.substr(0, disk.toolConfig.rfind('/') + 1) + "copy/";
-        std::error_code ec;
-        std::filesystem::remove_all(scratch, ec);
-        if (mkdir(scratch.c_str(), 0700) != 0) fail_("Couldn't create the folder " + scratch + ".");
-        std::vector<std::string> args = {"mcopy", "-s", "-n", "-m", "-p"};
-        for (const DiskEntry& e : entries) args.push_back(target_(e.shortPath));
-        args.push_back(scratch);
-        must_(disk, args, "read " + entries[0].path);
-        for (const DiskEntry& e : entries) {
-            const size_t slash = e.shortPath.rfind('/'), lslash = e.path.rfind('/');
-            const std::string from = scratch + e.shortPath.substr(slash == std::string::npos ? 0 : slash + 1);
-            const std::string to = hostDir + e.path.substr(lslash == std::string::npos ? 0 : lslash + 1);
-            if (rename(from.c_str(), to.c_str()) != 0) fail_("Couldn't read " + e.path + " from the disk image " + disk.path + ".");
+        size_t done = 0;
+        while (done < entries.size()) {
+            std::vector<const DiskEntry*> batch;
+            std::vector<std::string> names;
+            for (size_t i = done; i < entries.size(); i++) {
+                const std::string name = lastName_(entries[i].shortPath);
+                bool clash = false;
+                for (const std::string& n : names) clash = clash || sameText_(n, name);
+                if (clash) break;
+                names.push_back(name);
+                batch.push_back(&entries[i]);
+            }
+            std::error_code ec;
+            std::filesystem::remove_all(scratch, ec);
+            if (mkdir(scratch.c_str(), 0700) != 0) fail_("Couldn't create the folder " + scratch + ".");
+            std::vector<std::string> args = {"mcopy", "-s", "-n", "-m", "-p"};
+            for (const DiskEntry* e : batch) args.push_back(target_(e->shortPath));
+            args.push_back(scratch);
+            must_(disk, args, "read " + batch[0]->path);
+            for (size_t i = 0; i < batch.size(); i++) {
+                const std::string to = hostRoot + batch[i]->path;
+                std::filesystem::create_directories(std::filesystem::path(to).parent_path(), ec);
+                if (rename((scratch + names[i]).c_str(), to.c_str()) != 0)
+                    fail_("Couldn't read " + batch[i]->path + " from the disk image " + disk.path + ".");
+            }
+            done += batch.size();
         }
+        std::error_code ec;
         std::filesystem::remove_all(scratch, ec);
     });
 }
 
-void DiskCopyIn(const DiskImage& disk, const std::string& hostFile, const std::string& folderShort, const std::string& name)
+void DiskCopyIn(const DiskImage& disk, const std::string& hostFile, const std::string& folderShort, const std::string& name,
+                bool replace)
 {
     TRACE("DiskImage.DiskCopyIn");
-    MonBlock([&] { must_(disk, {"mcopy", "-m", hostFile, target_(join_(folderShort, name))}, "write " + name); });
+    MonBlock([&] {
+        std::vector<std::string> args = {"mcopy", "-m", hostFile, target_(join_(folderShort, name))};
+        if (replace) args.insert(args.begin() + 1, "-o");
+        must_(disk, args, "write " + name);
+    });
 }
 
 void DiskRename(const DiskImage& disk, const std::string& fromShort, const std::string& name)

@@ -23,6 +23,13 @@ constexpr int32_t DISK_ERROR_CLASS = 2;
 constexpr const char* DISK_IN_USE_TEXT =
     "The disk image is in use by another program. Shut the emulator down first.";
 
+struct DiskEntry {
+    std::string path;       // inside the image, as stored (long names)
+    std::string shortPath;  // the same entry by short names
+    bool folder = false;
+    int64_t size = 0;
+};
+
 struct DiskImage {
     std::string path;       // absolute path of the image file
     int kind = 0;           // DISK_RAW_MBR, DISK_BARE_FAT or DISK_VHD_FIXED
@@ -34,13 +41,7 @@ struct DiskImage {
     int fd = -1;             // open image, holding the flock and the emulator's byte-range locks
     bool readOnly = false;   // opened without write access
     std::string toolConfig;  // the mtools configuration file naming the image
-};
-
-struct DiskEntry {
-    std::string path;       // inside the image, as stored (long names)
-    std::string shortPath;  // the same entry by short names
-    bool folder = false;
-    int64_t size = 0;
+    std::vector<DiskEntry> rootEntries;  // the root folder as DiskOpen found it
 };
 
 // Whether path names an existing regular file (an image) rather than a folder.
@@ -68,11 +69,11 @@ void DiskReserve(const DiskImage& disk);
 // folder below it. freeBytes, when given, gets the free space of the file system.
 void DiskList(const DiskImage& disk, const std::string& folder, const std::string& folderShort, bool recursive,
               std::vector<DiskEntry>& out, int64_t* freeBytes = nullptr);
-// Copies the entries (files, or with their content folders) into the host folder hostDir, each
-// under its long name.
-void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, const std::string& hostDir);
-// Writes hostFile as a new file name in the folder folderShort.
-void DiskCopyIn(const DiskImage& disk, const std::string& hostFile, const std::string& folderShort, const std::string& name);
+// Copies the entries (files, or folders with their content) to hostRoot + their path.
+void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, const std::string& hostRoot);
+// Writes hostFile as the file name in the folder folderShort; with replace over a file of that name.
+void DiskCopyIn(const DiskImage& disk, const std::string& hostFile, const std::string& folderShort, const std::string& name,
+                bool replace = false);
 // Renames the file fromShort to name in its folder, replacing a file of that name.
 void DiskRename(const DiskImage& disk, const std::string& fromShort, const std::string& name);
 void DiskDelete(const DiskImage& disk, const std::string& shortPath);

@@ -4,7 +4,9 @@
 #include "base/Mon.h"
 #include "platform/ProfileFile.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -89,20 +91,36 @@ void remember_(DriveStage& st, const std::vector<DiskEntry>& entries)
     for (const DiskEntry& e : entries) st.shortOf[e.path] = e.shortPath;
 }
 
-// The short path of an entry of the image, listing its folder when it is not known yet.
-std::string shortFor_(DriveStage& st, const std::string& rel)
+// Whether mtools takes path as it is: printable ASCII without a pattern character.
+bool plainAddress_(const std::string& path)
+{
+    for (char c : path)
+        if (c < 0x20 || c > 0x7e || c == '[' || c == ']' || c == '*' || c == '?' || c == '\\' || c == '"') return false;
+    return true;
+}
+
+std::string address_(DriveStage& st, const std::string& rel);
+
+// The short path of an entry of the image, listing its folder when it is not known yet; raises
+// when the image holds no such entry.
+std::string lookup_(DriveStage& st, const std::string& rel)
 {
     if (rel.empty()) return std::string();
     auto it = st.shortOf.find(rel);
     if (it != st.shortOf.end()) return it->second;
     const std::string parent = parentOf_(rel);
-    const std::string parentShort = shortFor_(st, parent);
     std::vector<DiskEntry> entries;
-    DiskList(st.disk, parent, parentShort, false, entries);
+    DiskList(st.disk, parent, address_(st, parent), false, entries);
     remember_(st, entries);
     it = st.shortOf.find(rel);
     if (it == st.shortOf.end()) fail_("The disk image " + st.disk.path + " holds no " + rel + ".");
     return it->second;
+}
+
+// How mtools is told an existing entry: its path itself when that is plain, else its short path.
+std::string address_(DriveStage& st, const std::string& rel)
+{
+    return plainAddress_(rel) ? rel : lookup_(st, rel);
 }
 
 // The entry of entries directly in folder named name ignoring case; nullptr for none.
@@ -113,12 +131,11 @@ const DiskEntry* find_(const std::vector<DiskEntry>& entries, const std::string&
     return nullptr;
 }
 
-std::vector<DiskEntry> list_(DriveStage& st, const std::string& folder, bool recursive, int64_t* freeBytes = nullptr)
+// Removes the temporary files a write-back cut short left (the file each was to replace is
+// intact) and drops them from entries.
+void tidy_(DriveStage& st, std::vector<DiskEntry>& entries)
 {
-    std::vector<DiskEntry> entries;
-    DiskList(st.disk, folder, shortFor_(st, folder), recursive, entries, freeBytes);
     remember_(st, entries);
-    // A write-back cut short left its temporary file; the file it was to replace is intact.
     if (!st.disk.readOnly)
         for (const DiskEntry& e : entries)
             if (!e.folder && isImageTemp_(e.path)) {
@@ -126,16 +143,20 @@ std::vector<DiskEntry> list_(DriveStage& st, const std::string& folder, bool rec
                 st.shortOf.erase(e.path);
             }
     std::erase_if(entries, [](const DiskEntry& e) { return !e.folder && isImageTemp_(e.path); });
+}
+
+std::vector<DiskEntry> list_(DriveStage& st, const std::string& folder, bool recursive, int64_t* freeBytes = nullptr)
+{
+    std::vector<DiskEntry> entries;
+    DiskList(st.disk, folder, address_(st, folder), recursive, entries, freeBytes);
+    tidy_(st, entries);
     return entries;
 }
 
-// Copies the entries into the same folder of the working copy.
-void copyOut_(const DriveStage& st, const std::vector<DiskEntry>& entries, const std::string& folder)
+// Copies the entries into the working copy, each to its path.
+void copyOut_(const DriveStage& st, const std::vector<DiskEntry>& entries)
 {
-    std::error_code ec;
-    fs::create_directories(st.root + folder, ec);
-    if (ec) fail_("Couldn't create the folder " + st.root + folder + ".");
-    DiskCopyOut(st.disk, entries, st.root + (folder.empty() ? std::string() : folder + "/"));
+    if (!entries.empty()) DiskCopyOut(st.disk, entries, st.root);
 }
 
 // The storage folder as a path below the root, from win.ini's "C:\..." text; the default for
@@ -177,19 +198,63 @@ bool findFolder_(DriveStage& st, const std::string& rel, std::vector<DiskEntry> 
     return !cur.empty();
 }
 
+bool isPicture_(const std::string& name)
+{
+    return endsWith_(name, ".png");
+}
+
+// An empty file of the picture's size in its place: the store sees its name and size, and
+// StageFetch puts the picture there when it is read.
+void placeholder_(DriveStage& st, const DiskEntry& e)
+{
+    const std::string path = st.root + e.path;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    struct stat sb;
+    const bool ok = fd >= 0 && ftruncate(fd, e.size) == 0 && fstat(fd, &sb) == 0;
+    if (fd >= 0) close(fd);
+    if (!ok) fail_("Couldn't create the file " + path + ".");
+    st.placeholders[sb.st_ino] = e.path;
+}
+
 void stageStorage_(DriveStage& st, const std::string& winIni, const std::vector<DiskEntry>& rootEntries)
 {
     DiskEntry stored;
-    if (!findFolder_(st, storageRelative_(winIni), rootEntries, stored)) return;
-    list_(st, stored.path, true);
-    copyOut_(st, {stored}, parentOf_(stored.path));
+    stored.path = storageRelative_(winIni);
+    stored.folder = true;
+    std::vector<DiskEntry> inside;
+    try {
+        MonBlock([&] { inside = list_(st, stored.path, true); });
+    } catch (const EMon&) {
+        MonClearError();
+        // Not there (no store made yet), or another spelling of a name with a pattern in it.
+        if (!findFolder_(st, stored.path, rootEntries, stored)) return;
+        inside = list_(st, stored.path, true);
+    }
+    stored.shortPath = address_(st, stored.path);
+    if (!st.lazy) {
+        copyOut_(st, {stored});
+        return;
+    }
+    std::error_code ec;
+    fs::create_directories(st.root + stored.path, ec);
+    std::vector<DiskEntry> eager;
+    for (const DiskEntry& e : inside) {
+        if (e.folder) fs::create_directories(st.root + e.path, ec);
+        else if (parentOf_(e.path) == stored.path && isPicture_(e.path)) placeholder_(st, e);
+        else eager.push_back(e);
+    }
+    if (ec) fail_("Couldn't create the folder " + st.root + stored.path + ".");
+    copyOut_(st, eager);
 }
 
 void stageFiles_(DriveStage& st)
 {
     const std::string win = st.disk.windowsDir;
     st.shortOf[win] = st.disk.windowsShort;
-    const std::vector<DiskEntry> rootEntries = list_(st, "", false);
+    std::vector<DiskEntry> rootEntries = st.disk.rootEntries;
+    st.disk.rootEntries.clear();  // only good while nothing was written
+    if (rootEntries.empty()) rootEntries = list_(st, "", false);
+    else tidy_(st, rootEntries);
     const std::vector<DiskEntry> winEntries = list_(st, win, false);
     std::vector<DiskEntry> rootFiles, winFiles;
     for (const char* name : ROOT_FILES)
@@ -204,8 +269,8 @@ void stageFiles_(DriveStage& st)
         list_(st, backup->path, true);
         winFiles.push_back(*backup);
     }
-    copyOut_(st, rootFiles, "");
-    copyOut_(st, winFiles, win);
+    rootFiles.insert(rootFiles.end(), winFiles.begin(), winFiles.end());
+    copyOut_(st, rootFiles);
     stageStorage_(st, winIni, rootEntries);
 }
 
@@ -235,16 +300,29 @@ bool kept_(const DriveStage& st, const std::string& name)
     return endsWith_(name, SAFE_TEMP_END);
 }
 
-// What the working folder holds now.
-void scan_(const DriveStage& st, std::map<std::string, StageDigest>& files, std::set<std::string>& folders)
+// What the working folder holds now. A picture not copied out yet counts as unchanged by its
+// size alone; moved gets those the command renamed (new path -> path in the image).
+void scan_(const DriveStage& st, std::map<std::string, StageDigest>& files, std::set<std::string>& folders,
+           std::map<std::string, std::string>* moved = nullptr)
 {
     std::error_code ec;
     const fs::path root(st.root);
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string rel = it->path().lexically_relative(root).string();
         if (it->is_symlink(ec) || kept_(st, it->path().filename().string())) continue;
-        if (it->is_directory(ec)) folders.insert(rel);
-        else if (it->is_regular_file(ec)) files[rel] = digest_(it->path().string());
+        if (it->is_directory(ec)) {
+            folders.insert(rel);
+            continue;
+        }
+        if (!it->is_regular_file(ec)) continue;
+        struct stat sb;
+        auto held = lstat(it->path().c_str(), &sb) == 0 ? st.placeholders.find(sb.st_ino) : st.placeholders.end();
+        if (held != st.placeholders.end()) {
+            files[rel] = StageDigest{sb.st_size, 0};
+            if (held->second != rel && moved) (*moved)[rel] = held->second;
+        } else {
+            files[rel] = digest_(it->path().string());
+        }
     }
     if (ec) fail_("Couldn't read the folder " + st.root + ".");
 }
@@ -295,8 +373,9 @@ void readEvents_(DriveStage& st)
 
 // A change of the write-back: one file or folder made, written or removed.
 struct Change_ {
-    enum Kind { MAKE_DIR, WRITE, REMOVE, REMOVE_DIR } kind;
+    enum Kind { MAKE_DIR, WRITE, RENAME, REMOVE, REMOVE_DIR } kind;
     std::string rel;
+    std::string from = {};  // RENAME: the path in the image
     int64_t key = 0;
 };
 
@@ -336,7 +415,7 @@ std::vector<Change_> ordered_(const DriveStage& st, std::vector<Change_> changes
         if ((a.kind == Change_::MAKE_DIR) != (b.kind == Change_::MAKE_DIR)) return a.kind == Change_::MAKE_DIR;
         if ((a.kind == Change_::REMOVE_DIR) != (b.kind == Change_::REMOVE_DIR)) return b.kind == Change_::REMOVE_DIR;
         if (fixedRank(a.rel) != fixedRank(b.rel)) return fixedRank(a.rel) < fixedRank(b.rel);
-        if (a.kind == Change_::MAKE_DIR || a.kind == Change_::WRITE) return a.rel.size() < b.rel.size() || (a.rel.size() == b.rel.size() && a.rel < b.rel);
+        if (a.kind == Change_::MAKE_DIR || a.kind == Change_::WRITE || a.kind == Change_::RENAME) return a.rel.size() < b.rel.size() || (a.rel.size() == b.rel.size() && a.rel < b.rel);
         return a.rel.size() > b.rel.size() || (a.rel.size() == b.rel.size() && a.rel > b.rel);
     });
     return changes;
@@ -344,21 +423,68 @@ std::vector<Change_> ordered_(const DriveStage& st, std::vector<Change_> changes
 
 // ---- writing ----
 
+// mren (mtools 4.0.32) stops on an assertion, before it changes anything, when it gives a long
+// name in a folder whose free entries lie in a certain way. Then the file is copied to its name
+// straight from hostFile (the old one replaced) and the temporary entry removed.
+void renameOrCopy_(DriveStage& st, const std::string& fromAddress, const std::string& rel, bool existed)
+{
+    try {
+        MonBlock([&] { DiskRename(st.disk, fromAddress, nameOf_(rel)); });
+        return;
+    } catch (const EMon&) {
+        MonClearError();
+    }
+    int attr = DISK_ATTR_ARCHIVE;
+    if (existed) {
+        const std::string old = address_(st, rel);
+        attr |= DiskGetAttr(st.disk, old);
+        if (attr & DISK_ATTR_READONLY) DiskSetAttr(st.disk, old, DISK_ATTR_ARCHIVE);
+    }
+    DiskCopyIn(st.disk, st.root + rel, address_(st, parentOf_(rel)), nameOf_(rel), true);
+    st.shortOf.erase(rel);
+    if (attr != DISK_ATTR_ARCHIVE) DiskSetAttr(st.disk, address_(st, rel), attr);
+    DiskDelete(st.disk, fromAddress);
+}
+
 // Writes one file under a temporary name in its folder, gives it the old file's attributes and
 // renames it over the old one, so the image never holds a half-written file under the real name.
 void writeFile_(DriveStage& st, const std::string& rel, bool existed)
 {
     const std::string folder = parentOf_(rel), name = nameOf_(rel);
-    const std::string folderShort = shortFor_(st, folder);
+    const std::string folderShort = address_(st, folder);
     const std::string temp = tempName_(name);
     DiskCopyIn(st.disk, st.root + rel, folderShort, temp);
     if (existed) {
-        const std::string oldShort = shortFor_(st, rel);
+        const std::string oldShort = address_(st, rel);
         const int attr = DiskGetAttr(st.disk, oldShort) | DISK_ATTR_ARCHIVE;
         if (attr != DISK_ATTR_ARCHIVE) DiskSetAttr(st.disk, join_(folderShort, temp), attr);
     }
-    DiskRename(st.disk, join_(folderShort, temp), name);
+    renameOrCopy_(st, join_(folderShort, temp), rel, existed);
     st.shortOf.erase(rel);  // the new entry's short name is mtools' choice
+}
+
+// A picture renamed before it was read is renamed in the image.
+void renamePicture_(DriveStage& st, const std::string& from, const std::string& to)
+{
+    if (parentOf_(from) != parentOf_(to))
+        fail_("Couldn't move " + from + " to another folder in the disk image " + st.disk.path + ".");
+    try {
+        MonBlock([&] { DiskRename(st.disk, address_(st, from), nameOf_(to)); });
+    } catch (const EMon&) {
+        MonClearError();
+        // As in renameOrCopy_: the picture is fetched and written under its new name.
+        DiskEntry e;
+        e.path = to;
+        e.shortPath = address_(st, from);
+        DiskCopyOut(st.disk, {e}, st.root);
+        DiskCopyIn(st.disk, st.root + to, address_(st, parentOf_(to)), nameOf_(to), true);
+        DiskDelete(st.disk, address_(st, from));
+        std::erase_if(st.placeholders, [&](const auto& p) { return p.second == from; });
+    }
+    st.shortOf.erase(from);
+    st.shortOf.erase(to);
+    for (auto& [ino, rel] : st.placeholders)
+        if (rel == from) rel = to;
 }
 
 // The bytes the written files and made folders take on the image, whole clusters, plus one
@@ -371,7 +497,7 @@ int64_t need_(const DriveStage& st, const std::vector<Change_>& changes, const s
     for (const Change_& c : changes) {
         if (c.kind == Change_::WRITE) need += (files.at(c.rel).size + cluster - 1) / cluster * cluster;
         if (c.kind == Change_::MAKE_DIR) need += cluster;
-        if (c.kind == Change_::WRITE || c.kind == Change_::MAKE_DIR) grown.insert(parentOf_(c.rel));
+        if (c.kind != Change_::REMOVE && c.kind != Change_::REMOVE_DIR) grown.insert(parentOf_(c.rel));
     }
     return need + static_cast<int64_t>(grown.size()) * cluster;
 }
@@ -381,13 +507,15 @@ std::string kib_(int64_t bytes)
     return std::to_string((bytes + 1023) / 1024) + " KB";
 }
 
+// Where working folders go: a folder in memory where there is one, as what they hold is thrown
+// away after the command and a disk's journal would only slow each file down.
 std::string tempBase_()
 {
     for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
         const char* v = getenv(var);
         if (v && v[0] == '/' && access(v, W_OK | X_OK) == 0) return v;
     }
-    return "/tmp";
+    return access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : "/tmp";
 }
 
 // A process's start time (field 22 of /proc/PID/stat), which tells it from a later one of that id.
@@ -432,6 +560,7 @@ void dropOrphans_(const std::string& base)
 
 void stageAll_(DriveStage& st)
 {
+    st.placeholders.clear();
     stageFiles_(st);
     st.files.clear();
     st.folders.clear();
@@ -448,11 +577,12 @@ bool StageIsOpen(const DriveStage& stage)
     return !stage.work.empty();
 }
 
-void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, DriveStage& stage)
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, DriveStage& stage)
 {
     TRACE("DriveStage.StageOpen");
     stage = DriveStage();
     stage.keep = keep;
+    stage.lazy = lazy;
     stage.keep.insert(OWNER_FILE);
     dropOrphans_(tempBase_());
     std::string pattern = tempBase_() + "/" + WORK_PREFIX + "XXXXXX";
@@ -491,6 +621,26 @@ std::string StageShownName(const DriveStage& stage, const std::string& rel)
     return fs::path(stage.disk.path).filename().string() + ":" + win;
 }
 
+void StageFetch(DriveStage& stage, const std::string& hostPath)
+{
+    TRACE("DriveStage.StageFetch");
+    if (stage.placeholders.empty() || hostPath.compare(0, stage.root.size(), stage.root) != 0) return;
+    struct stat sb;
+    if (lstat(hostPath.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) return;
+    auto held = stage.placeholders.find(sb.st_ino);
+    if (held == stage.placeholders.end()) return;
+    MonBlock([&] {
+        const std::string inImage = held->second, rel = hostPath.substr(stage.root.size());
+        DiskEntry e;
+        e.path = rel;
+        e.shortPath = address_(stage, inImage);
+        DiskCopyOut(stage.disk, {e}, stage.root);
+        stage.placeholders.erase(held);
+        // What the image holds under that name is what the file now holds.
+        if (inImage == rel) stage.files[rel] = digest_(hostPath);
+    });
+}
+
 int StageWriteBack(DriveStage& stage)
 {
     TRACE("DriveStage.StageWriteBack");
@@ -499,14 +649,21 @@ int StageWriteBack(DriveStage& stage)
         readEvents_(stage);
         std::map<std::string, StageDigest> files;
         std::set<std::string> folders;
-        scan_(stage, files, folders);
+        std::map<std::string, std::string> moved;
+        scan_(stage, files, folders, &moved);
+        std::set<std::string> movedFrom;
         std::vector<Change_> changes;
+        for (const auto& [rel, from] : moved) {
+            changes.push_back({Change_::RENAME, rel, from});
+            movedFrom.insert(from);
+        }
         for (const auto& [rel, d] : files) {
             auto old = stage.files.find(rel);
+            if (moved.count(rel)) continue;
             if (old == stage.files.end() || !(old->second == d)) changes.push_back({Change_::WRITE, rel});
         }
         for (const auto& [rel, d] : stage.files)
-            if (!files.count(rel)) changes.push_back({Change_::REMOVE, rel});
+            if (!files.count(rel) && !movedFrom.count(rel)) changes.push_back({Change_::REMOVE, rel});
         for (const std::string& f : folders)
             if (!stage.folders.count(f)) changes.push_back({Change_::MAKE_DIR, f});
         for (const std::string& f : stage.folders)
@@ -533,10 +690,10 @@ int StageWriteBack(DriveStage& stage)
                     case Change_::MAKE_DIR:
                         // A folder the image holds already (say, one that was not staged) is used as it is.
                         try {
-                            MonBlock([&] { shortFor_(stage, c.rel); });
+                            MonBlock([&] { lookup_(stage, c.rel); });
                         } catch (const EMon&) {
                             MonClearError();
-                            DiskMakeDir(stage.disk, shortFor_(stage, parentOf_(c.rel)), nameOf_(c.rel));
+                            DiskMakeDir(stage.disk, address_(stage, parentOf_(c.rel)), nameOf_(c.rel));
                         }
                         stage.folders.insert(c.rel);
                         break;
@@ -544,13 +701,19 @@ int StageWriteBack(DriveStage& stage)
                         writeFile_(stage, c.rel, stage.files.count(c.rel) != 0);
                         stage.files[c.rel] = files.at(c.rel);
                         break;
+                    case Change_::RENAME:
+                        renamePicture_(stage, c.from, c.rel);
+                        stage.files.erase(c.from);
+                        stage.files[c.rel] = files.at(c.rel);
+                        break;
                     case Change_::REMOVE:
-                        DiskDelete(stage.disk, shortFor_(stage, c.rel));
+                        DiskDelete(stage.disk, address_(stage, c.rel));
                         stage.shortOf.erase(c.rel);
                         stage.files.erase(c.rel);
+                        std::erase_if(stage.placeholders, [&](const auto& p) { return p.second == c.rel; });
                         break;
                     case Change_::REMOVE_DIR:
-                        DiskRemoveDir(stage.disk, shortFor_(stage, c.rel));
+                        DiskRemoveDir(stage.disk, address_(stage, c.rel));
                         stage.shortOf.erase(c.rel);
                         stage.folders.erase(c.rel);
                         break;

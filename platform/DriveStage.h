@@ -4,8 +4,9 @@
 // image only ever holds what a folder drive would hold after the command stopped somewhere.
 //
 // Staged: LOGO.SYS and MSDOS.SYS of the root; WIN.INI, registry.ini, LOGOW.SYS, LOGOS.SYS and the
-// whole logos.bak folder of the Windows folder; the whole storage folder that win.ini names
-// ([Trelmark] Kvs-StorageDir, "Program Files/KvsLogos" without it).
+// whole logos.bak folder of the Windows folder; the storage folder that win.ini names
+// ([Trelmark] Kvs-StorageDir, "Program Files/KvsLogos" without it), its pictures whole or (lazy)
+// as they are read.
 #pragma once
 
 #include <cstdint>
@@ -36,12 +37,18 @@ struct DriveStage {
     std::map<std::string, int64_t> order;  // path -> number of its last write event
     int64_t events = 0;
     FileStamp released;  // the image as this program left it when it let it go
+    bool lazy = false;   // stored pictures are copied out only when read
+    std::map<uint64_t, std::string> placeholders;  // inode -> path of a stored picture not copied out yet
 };
 
 // Opens the image (see DiskOpen), removes what killed programs left behind, and stages the
-// drive's files. Files named as one of keep (a lock file, say) stay in the working folder.
-// Raises through the error monitor; nothing is left open after an error.
-void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, DriveStage& stage);
+// drive's files. Files named as one of keep (a lock file, say) stay in the working folder. With
+// lazy the stored pictures are empty files of their size until StageFetch copies them out; a
+// renamed or deleted one is renamed or deleted in the image. Raises through the error monitor;
+// nothing is left open after an error.
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, DriveStage& stage);
+// Copies a stored picture out of the image before it is read (nothing when it is there).
+void StageFetch(DriveStage& stage, const std::string& hostPath);
 // The staged Windows folder, trailing '/'.
 std::string StageWindowsDir(const DriveStage& stage);
 // Writes every new, changed and deleted file and folder of the working folder into the image in
