@@ -724,17 +724,71 @@ void DiskRemoveDir(const DiskImage& disk, const std::string& shortPath)
 int DiskGetAttr(const DiskImage& disk, const std::string& shortPath)
 {
     TRACE("DiskImage.DiskGetAttr");
+    return DiskGetAttrs(disk, {shortPath})[0];
+}
+
+std::vector<int> DiskGetAttrs(const DiskImage& disk, const std::vector<std::string>& shortPaths)
+{
+    TRACE("DiskImage.DiskGetAttrs");
+    std::vector<int> attrs;
+    if (shortPaths.empty()) return attrs;
     std::string out;
-    MonBlock([&] { must_(disk, {"mattrib", target_(shortPath)}, "read the attributes of " + shortPath, &out); });
-    // "  A  SHR     K:/MSDOS.SYS": the letters stand before the name.
-    const size_t name = out.find("K:/") != std::string::npos ? out.find("K:/") : out.find("k:/");
-    const std::string flags = out.substr(0, name == std::string::npos ? 0 : name);
-    int attr = 0;
-    if (flags.find('A') != std::string::npos) attr |= DISK_ATTR_ARCHIVE;
-    if (flags.find('S') != std::string::npos) attr |= DISK_ATTR_SYSTEM;
-    if (flags.find('H') != std::string::npos) attr |= DISK_ATTR_HIDDEN;
-    if (flags.find('R') != std::string::npos) attr |= DISK_ATTR_READONLY;
-    return attr;
+    MonBlock([&] {
+        std::vector<std::string> args = {"mattrib"};
+        for (const std::string& p : shortPaths) args.push_back(target_(p));
+        must_(disk, args, "read the attributes of " + shortPaths[0], &out);
+    });
+    // One line a file, "  A  SHR     K:/MSDOS.SYS": the letters stand before the name.
+    size_t pos = 0;
+    while (pos < out.size() && attrs.size() < shortPaths.size()) {
+        size_t end = out.find('\n', pos);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t name = std::min(line.find("K:/"), line.find("k:/"));
+        if (name == std::string::npos) continue;
+        const std::string flags = line.substr(0, name);
+        int attr = 0;
+        if (flags.find('A') != std::string::npos) attr |= DISK_ATTR_ARCHIVE;
+        if (flags.find('S') != std::string::npos) attr |= DISK_ATTR_SYSTEM;
+        if (flags.find('H') != std::string::npos) attr |= DISK_ATTR_HIDDEN;
+        if (flags.find('R') != std::string::npos) attr |= DISK_ATTR_READONLY;
+        attrs.push_back(attr);
+    }
+    if (attrs.size() != shortPaths.size()) fail_("Couldn't read the attributes of " + shortPaths[0] + " in the disk image " + disk.path + ".");
+    return attrs;
+}
+
+int64_t DiskFreeBytes(const DiskImage& disk)
+{
+    TRACE("DiskImage.DiskFreeBytes");
+    unsigned char b[SECTOR];
+    if (disk.fd < 0 || !readAt_(disk.fd, disk.offset, b, SECTOR) || !isFatBoot_(b)) return -1;
+    const int64_t bps = BytesGetLE16(b + 11), spc = b[13], reserved = BytesGetLE16(b + 14), fats = b[16];
+    const int64_t rootSectors = (static_cast<int64_t>(BytesGetLE16(b + 17)) * 32 + bps - 1) / bps;
+    const int64_t total = BytesGetLE16(b + 19) ? BytesGetLE16(b + 19) : BytesGetLE32(b + 32);
+    const int64_t fatSectors = BytesGetLE16(b + 22) ? BytesGetLE16(b + 22) : BytesGetLE32(b + 36);
+    const int64_t dataStart = reserved + fats * fatSectors + rootSectors;
+    if (total <= dataStart || fatSectors <= 0) return -1;
+    const int64_t clusters = (total - dataStart) / spc;
+    const int bits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
+    const int64_t fatBytes = fatSectors * bps, needed = (clusters + 2) * bits / 8 + 2;
+    // A FAT this large belongs to a disk far beyond Windows 9x's; mdir counts it then.
+    if (needed > fatBytes || fatBytes > (64 << 20)) return -1;
+    std::vector<unsigned char> fat(static_cast<size_t>(needed));
+    if (!readAt_(disk.fd, disk.offset + reserved * bps, fat.data(), fat.size())) return -1;
+    int64_t free = 0;
+    for (int64_t c = 2; c < clusters + 2; c++) {
+        uint32_t v;
+        if (bits == 32) v = BytesGetLE32(&fat[static_cast<size_t>(c * 4)]) & 0x0FFFFFFF;
+        else if (bits == 16) v = BytesGetLE16(&fat[static_cast<size_t>(c * 2)]);
+        else {
+            const uint32_t pair = BytesGetLE16(&fat[static_cast<size_t>(c * 3 / 2)]);
+            v = (c & 1) ? pair >> 4 : pair & 0xFFF;
+        }
+        if (v == 0) free++;
+    }
+    return free * spc * bps;
 }
 
 void DiskSetAttr(const DiskImage& disk, const std::string& shortPath, int attr)

@@ -61,6 +61,10 @@ void DiskClose(DiskImage& disk);
 // Raises the in-use text when another program holds a lock on the image or has it open (its
 // name and process id), or an error when it was opened read-only.
 void DiskCheckWritable(const DiskImage& disk);
+// The free bytes of the file system, counted in its first FAT; -1 when that cannot be read.
+int64_t DiskFreeBytes(const DiskImage& disk);
+// The DISK_ATTR_* bits of several files at once (one mattrib run), in their order.
+std::vector<int> DiskGetAttrs(const DiskImage& disk, const std::vector<std::string>& shortPaths);
 // Makes sure every byte of the image file has its place on the host disk, so that a write into
 // a hole cannot fail half-way for want of space. Raises when the host disk cannot hold it.
 void DiskReserve(const DiskImage& disk);

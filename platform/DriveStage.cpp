@@ -446,19 +446,18 @@ void renameOrCopy_(DriveStage& st, const std::string& fromAddress, const std::st
     DiskDelete(st.disk, fromAddress);
 }
 
-// Writes one file under a temporary name in its folder, gives it the old file's attributes and
-// renames it over the old one, so the image never holds a half-written file under the real name.
-void writeFile_(DriveStage& st, const std::string& rel, bool existed)
+// Writes one file under a temporary name in its folder, gives it the old file's attributes
+// (oldAttr, -1 for a new file) and renames it over the old one, so the image never holds a
+// half-written file under the real name.
+void writeFile_(DriveStage& st, const std::string& rel, int oldAttr)
 {
+    const bool existed = oldAttr >= 0;
     const std::string folder = parentOf_(rel), name = nameOf_(rel);
     const std::string folderShort = address_(st, folder);
     const std::string temp = tempName_(name);
     DiskCopyIn(st.disk, st.root + rel, folderShort, temp);
-    if (existed) {
-        const std::string oldShort = address_(st, rel);
-        const int attr = DiskGetAttr(st.disk, oldShort) | DISK_ATTR_ARCHIVE;
-        if (attr != DISK_ATTR_ARCHIVE) DiskSetAttr(st.disk, join_(folderShort, temp), attr);
-    }
+    if (existed && (oldAttr | DISK_ATTR_ARCHIVE) != DISK_ATTR_ARCHIVE)
+        DiskSetAttr(st.disk, join_(folderShort, temp), oldAttr | DISK_ATTR_ARCHIVE);
     renameOrCopy_(st, join_(folderShort, temp), rel, existed);
     st.shortOf.erase(rel);  // the new entry's short name is mtools' choice
 }
@@ -674,13 +673,23 @@ int StageWriteBack(DriveStage& stage)
         if (changes.empty()) return;
         DiskCheckWritable(stage.disk);
         // Room first: a full image or host disk stops the command before it touched the image.
-        int64_t freeBytes = -1;
-        list_(stage, "", false, &freeBytes);
+        int64_t freeBytes = DiskFreeBytes(stage.disk);
+        if (freeBytes < 0) list_(stage, "", false, &freeBytes);
         const int64_t need = need_(stage, changes, files);
         if (freeBytes >= 0 && need > freeBytes)
             fail_("The disk image " + stage.disk.path + " is full: the change needs " + kib_(need) + ", " + kib_(freeBytes) +
                   " are free. Nothing was written.");
         DiskReserve(stage.disk);
+        // The attributes of every file to be replaced, in one run.
+        std::vector<std::string> replaced, addresses;
+        for (const Change_& c : changes)
+            if (c.kind == Change_::WRITE && stage.files.count(c.rel)) {
+                replaced.push_back(c.rel);
+                addresses.push_back(address_(stage, c.rel));
+            }
+        const std::vector<int> attrs = DiskGetAttrs(stage.disk, addresses);
+        std::map<std::string, int> attrOf;
+        for (size_t i = 0; i < replaced.size(); i++) attrOf[replaced[i]] = attrs[i];
         size_t done = 0;
         try {
             MonBlock([&] {
@@ -698,7 +707,7 @@ int StageWriteBack(DriveStage& stage)
                         stage.folders.insert(c.rel);
                         break;
                     case Change_::WRITE:
-                        writeFile_(stage, c.rel, stage.files.count(c.rel) != 0);
+                        writeFile_(stage, c.rel, attrOf.count(c.rel) ? attrOf[c.rel] : -1);
                         stage.files[c.rel] = files.at(c.rel);
                         break;
                     case Change_::RENAME:

@@ -405,8 +405,10 @@ TEST_F(DiskImageTest, OwnFilesAreFoundInAnyLetterCase)
 // An empty folder is a folder; a change the image has no room for leaves every logo as it was.
 TEST_F(DiskImageTest, EmptyFoldersAndAFullImage)
 {
-    const Drive_ image = Image("fat16", "full.img");
-    const std::string at = Q_(image.path + "@@0");
+  for (const std::string kind : {"fat16", "mbr-fat32"}) {
+    SCOPED_TRACE(kind);
+    const Drive_ image = Image(kind, kind + "-full.img");
+    const std::string at = Q_(image.path + "@@" + std::to_string(image.offset()));
     ASSERT_EQ(Sh_("MTOOLS_SKIP_CHECK=1 mmd -i " + at + " ::/WINDOWS/logos.bak"), 0);
     for (const char* cmd : {"list", "paths"}) {
         const Run_ r = Kvs(image, cmd);
@@ -425,7 +427,7 @@ TEST_F(DiskImageTest, EmptyFoldersAndAFullImage)
     int64_t freeBytes = 0;
     for (size_t i = text.rfind('\n', freeAt) + 1; i < freeAt; i++)
         if (isdigit(static_cast<unsigned char>(text[i]))) freeBytes = freeBytes * 10 + (text[i] - '0');
-    ASSERT_EQ(Sh_("head -c " + std::to_string(freeBytes - 8 * 2048) + " /dev/zero >" + Q_(tmp / "filler")), 0);
+    ASSERT_EQ(Sh_("head -c " + std::to_string(freeBytes - 8 * 4096) + " /dev/zero >" + Q_(tmp / "filler")), 0);
     ASSERT_EQ(Sh_("MTOOLS_SKIP_CHECK=1 mcopy -i " + at + " " + Q_(tmp / "filler") + " ::/FILLER.BIN"), 0);
     const std::map<std::string, std::string> before = Tree(image);
     const Run_ r = Kvs(image, "set " + Q_(second) + " --startup --wait --off");
@@ -434,6 +436,7 @@ TEST_F(DiskImageTest, EmptyFoldersAndAFullImage)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Tree(image), before);
     EXPECT_TRUE(Clean(image));
+  }
 }
 
 // A sparse image on a host disk that fills up: the command stops before it touched the image.
