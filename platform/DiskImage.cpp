@@ -356,10 +356,12 @@ void parseListing_(const std::string& text, const std::string& folder, const std
 }
 
 // The Windows folder of the root at the configured offset, with its short name; false for none.
+// rootEntries gets the root's entries and the Windows folder's.
 bool windowsFolder_(DiskImage& d)
 {
     std::string out, err;
-    if (!tool_(d, {"mdir", "-a", "k:/"}, out, err)) return false;
+    // The Windows folder is listed in the same run when there is one: every mtools run counts.
+    if (!tool_(d, {"mdir", "-a", "k:/", "k:/WINDOWS"}, out, err) && !tool_(d, {"mdir", "-a", "k:/"}, out, err)) return false;
     d.rootEntries.clear();
     parseListing_(out, "", "", d.rootEntries, nullptr);
     for (const DiskEntry& e : d.rootEntries)

@@ -41,7 +41,7 @@ struct DiskImage {
     int fd = -1;             // open image, holding the flock and the emulator's byte-range locks
     bool readOnly = false;   // opened without write access
     std::string toolConfig;  // the mtools configuration file naming the image
-    std::vector<DiskEntry> rootEntries;  // the root folder as DiskOpen found it
+    std::vector<DiskEntry> rootEntries;  // the root and the Windows folder as DiskOpen found them
 };
 
 // Whether path names an existing regular file (an image) rather than a folder.

@@ -145,6 +145,19 @@ void tidy_(DriveStage& st, std::vector<DiskEntry>& entries)
     std::erase_if(entries, [](const DiskEntry& e) { return !e.folder && isImageTemp_(e.path); });
 }
 
+// The backup folder comes out whole without a listing of its own: temporary files a write-back
+// cut short there are found in the copy.
+void dropCopiedTemps_(DriveStage& st, const std::string& folder)
+{
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(st.root + folder, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string rel = it->path().lexically_relative(st.root).string();
+        if (!it->is_regular_file(ec) || !isImageTemp_(rel)) continue;
+        if (!st.disk.readOnly) DiskDelete(st.disk, address_(st, rel));
+        fs::remove(it->path(), ec);
+    }
+}
+
 std::vector<DiskEntry> list_(DriveStage& st, const std::string& folder, bool recursive, int64_t* freeBytes = nullptr)
 {
     std::vector<DiskEntry> entries;
@@ -251,11 +264,13 @@ void stageFiles_(DriveStage& st)
 {
     const std::string win = st.disk.windowsDir;
     st.shortOf[win] = st.disk.windowsShort;
-    std::vector<DiskEntry> rootEntries = st.disk.rootEntries;
+    std::vector<DiskEntry> rootEntries = st.disk.rootEntries, winEntries;
     st.disk.rootEntries.clear();  // only good while nothing was written
     if (rootEntries.empty()) rootEntries = list_(st, "", false);
     else tidy_(st, rootEntries);
-    const std::vector<DiskEntry> winEntries = list_(st, win, false);
+    for (const DiskEntry& e : rootEntries)
+        if (parentOf_(e.path) == win) winEntries.push_back(e);
+    if (winEntries.empty()) winEntries = list_(st, win, false);
     std::vector<DiskEntry> rootFiles, winFiles;
     for (const char* name : ROOT_FILES)
         if (const DiskEntry* f = find_(rootEntries, "", name, false)) rootFiles.push_back(*f);
@@ -265,12 +280,10 @@ void stageFiles_(DriveStage& st)
             winFiles.push_back(*f);
             if (strcasecmp(name, "WIN.INI") == 0) winIni = st.root + f->path;
         }
-    if (const DiskEntry* backup = find_(winEntries, win, "logos.bak", true)) {
-        list_(st, backup->path, true);
-        winFiles.push_back(*backup);
-    }
+    if (const DiskEntry* backup = find_(winEntries, win, "logos.bak", true)) winFiles.push_back(*backup);
     rootFiles.insert(rootFiles.end(), winFiles.begin(), winFiles.end());
     copyOut_(st, rootFiles);
+    dropCopiedTemps_(st, win);
     stageStorage_(st, winIni, rootEntries);
 }
 
