@@ -547,6 +547,25 @@ TEST_F(DiskImageTest, QemuAndKvsKeepEachOtherOut)
     EXPECT_EQ(Kvs(image, "list").out.find("Waves"), std::string::npos);
 }
 
+// The fixed VHD footer describes the whole disk: qemu-img sizes it by its geometry too.
+TEST_F(DiskImageTest, VhdGeometryCoversTheWholeDisk)
+{
+    if (Sh_("command -v qemu-img >/dev/null") != 0) GTEST_SKIP() << "qemu-img is not installed";
+    const Drive_ image = Image("vhd", "geometry.vhd");
+    const std::string out = tmp / "info.json";
+    ASSERT_EQ(Sh_("qemu-img info -f vpc --output=json " + Q_(image.path) + " >" + Q_(out)), 0);
+    const std::string info = ReadWholeFile(out);
+    const size_t at = info.find("\"virtual-size\":");
+    ASSERT_NE(at, std::string::npos) << info;
+    const int64_t virtualSize = std::stoll(info.substr(at + 15));
+    EXPECT_EQ(virtualSize, static_cast<int64_t>(fs::file_size(image.path)) - 512);
+    EXPECT_GE(virtualSize, 16 * 1024 * 1024);  // the file system inside
+    const std::string footer = ReadWholeFile(image.path).substr(fs::file_size(image.path) - 512);
+    const int64_t chs = (static_cast<unsigned char>(footer[56]) * 256 + static_cast<unsigned char>(footer[57])) *
+                        static_cast<unsigned char>(footer[58]) * static_cast<unsigned char>(footer[59]) * int64_t{512};
+    EXPECT_EQ(chs, virtualSize);
+}
+
 TEST_F(DiskImageTest, DriveChoiceGoesOptionThenEnvironmentThenRememberedDrive)
 {
     const std::string program = tmp / "program";
