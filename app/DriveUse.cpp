@@ -31,6 +31,7 @@ bool Open_ = false;
 DriveStage Stage_;
 void (*Reload_)() = nullptr;
 bool Lazy_ = false;
+int Depth_ = 0;  // commands of the window running inside one another
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -242,13 +243,15 @@ int DriveUseCommit()
 void DriveUseBegin()
 {
     TRACE("DriveUse.DriveUseBegin");
-    if (StageIsOpen(Stage_) && StageAcquire(Stage_) && Reload_) Reload_();
+    if (Depth_ == 0 && StageIsOpen(Stage_) && StageAcquire(Stage_) && Reload_) Reload_();
+    Depth_++;
 }
 
 void DriveUseEnd()
 {
     TRACE("DriveUse.DriveUseEnd");
-    if (!StageIsOpen(Stage_)) return;
+    if (Depth_ > 0) Depth_--;
+    if (Depth_ > 0 || !StageIsOpen(Stage_)) return;
     std::string problem;
     try {
         MonBlock([] { DriveUseCommit(); });
@@ -258,6 +261,7 @@ void DriveUseEnd()
     }
     if (!problem.empty()) {
         // The working folder no longer tells what the image holds: read it again.
+        StageRelease(Stage_);
         Stage_.released = FileStamp();
         try {
             MonBlock([] {

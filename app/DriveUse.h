@@ -31,6 +31,7 @@ bool DriveUseIsImage();
 int DriveUseCommit();
 // The window works on a disk image only while a command runs. Begin takes the image again and,
 // when it changed meanwhile (an emulator ran Windows), re-reads it and calls the reload hook.
+// Begin and End pair up; a command run inside another is part of it.
 void DriveUseBegin();
 // Writes the command's changes back and lets the image go. When that fails the drive is re-read
 // from the image (reload hook) and the error raised.

@@ -552,20 +552,27 @@ std::string ownerText_(pid_t pid)
 }
 
 // Working folders whose owner process is gone (killed before it could remove them) are removed.
+// The name holds the owner's process id, the owner file also its start time, which tells it from a
+// later process of that id; a folder without the file yet belongs to a process that still lives.
 void dropOrphans_(const std::string& base)
 {
     std::error_code ec;
+    const std::string prefix = WORK_PREFIX;
     for (const auto& e : fs::directory_iterator(base, ec)) {
         const std::string name = e.path().filename().string();
-        if (name.rfind(WORK_PREFIX, 0) != 0 || !e.is_directory(ec) || e.is_symlink(ec)) continue;
+        if (name.rfind(prefix, 0) != 0 || !e.is_directory(ec) || e.is_symlink(ec)) continue;
+        const pid_t pid = static_cast<pid_t>(atol(name.c_str() + prefix.size()));
+        if (pid <= 0) continue;
+        const bool alive = kill(pid, 0) == 0 || errno == EPERM;
         FILE* f = fopen((e.path() / OWNER_FILE).c_str(), "re");
-        if (!f) continue;  // being made, or not ours
-        char buf[128];
-        const size_t n = fread(buf, 1, sizeof buf - 1, f);
-        fclose(f);
-        const std::string text(buf, n);
-        const pid_t pid = static_cast<pid_t>(atol(text.c_str()));
-        if (pid <= 0 || ((kill(pid, 0) == 0 || errno == EPERM) && ownerText_(pid) == text)) continue;
+        if (f) {
+            char buf[128];
+            const size_t n = fread(buf, 1, sizeof buf - 1, f);
+            fclose(f);
+            if (alive && ownerText_(pid) == std::string(buf, n)) continue;
+        } else if (alive) {
+            continue;
+        }
         fs::remove_all(e.path(), ec);
     }
 }
@@ -597,7 +604,7 @@ void StageOpen(const std::string& image, int partition, const std::set<std::stri
     stage.lazy = lazy;
     stage.keep.insert(OWNER_FILE);
     dropOrphans_(tempBase_());
-    std::string pattern = tempBase_() + "/" + WORK_PREFIX + "XXXXXX";
+    std::string pattern = tempBase_() + "/" + WORK_PREFIX + std::to_string(getpid()) + "-XXXXXX";
     if (!mkdtemp(pattern.data())) fail_("Couldn't create a working folder in " + tempBase_() + ".");
     stage.work = pattern + "/";
     stage.root = stage.work + "drive/";

@@ -262,8 +262,10 @@ void ReloadFromDrive_()
 void Command_(const std::function<void()>& body)
 {
     // A disk image is held, and re-read when it changed, only while the command runs.
+    bool held = false;
     MonBlockTransparent([&] {
         DriveUseBegin();
+        held = true;
         body();
     });
     std::string text;
@@ -271,7 +273,7 @@ void Command_(const std::function<void()>& body)
         text = MonErrorText();
         MonClearError();
     }
-    MonBlockTransparent([] { DriveUseEnd(); });
+    if (held) MonBlockTransparent([] { DriveUseEnd(); });
     if (!MonOK()) {
         text += (text.empty() ? "" : "\n") + MonErrorText();
         MonClearError();
@@ -731,7 +733,7 @@ void TfrmMain::SetPositions(int mask)
     if (Updating) return;
     Updating = true;
     Outcome o;
-    if (SelectedCount() > 0) o = StorePositions(HighlightedNames(), mask);
+    if (SelectedCount() > 0) Command_([&] { o = StorePositions(HighlightedNames(), mask); });
     RefreshList(false);
     Updating = false;
     OutcomeShow(o);

@@ -2,6 +2,7 @@
 // files as on a folder drive, the file system stays clean, foreign containers and locked images
 // are refused, and a write-back killed at any moment leaves every file old or new.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +20,10 @@
 
 #include "app/DriveUse.h"
 #include "core/StoreLock.h"
+#include "base/Mon.h"
 #include "platform/DiskImage.h"
+#include "platform/DrivePath.h"
+#include "platform/SysInfo.h"
 #include "platform/ProfileFile.h"
 #include "support/TempDir.h"
 
@@ -564,6 +568,95 @@ TEST_F(DiskImageTest, VhdGeometryCoversTheWholeDisk)
     const int64_t chs = (static_cast<unsigned char>(footer[56]) * 256 + static_cast<unsigned char>(footer[57])) *
                         static_cast<unsigned char>(footer[58]) * static_cast<unsigned char>(footer[59]) * int64_t{512};
     EXPECT_EQ(chs, virtualSize);
+}
+
+int Reloads_ = 0;
+void CountReload_() { Reloads_++; }
+
+// The window's way with an image: it holds it only while a command runs. Between commands an
+// emulator can start on it (and a command then gives the in-use text); when the emulator changed
+// it, the next command sees the image as it is now.
+TEST_F(DiskImageTest, TheWindowLetsTheImageGoBetweenCommands)
+{
+    const Drive_ image = Image("fat16", "window.img");
+    const std::string at = Q_(image.path + "@@0");
+    std::map<std::string, std::string> saved;
+    for (const char* v : {"KVS_PROGRAM_DIR", "KVS_DRIVE", "KVS_WINDOWS_DIR", "TMPDIR", "XDG_RUNTIME_DIR"})
+        if (getenv(v)) saved[v] = getenv(v);
+    setenv("KVS_PROGRAM_DIR", image.program.c_str(), 1);
+    setenv("TMPDIR", tmp.path.c_str(), 1);
+    unsetenv("KVS_DRIVE");
+    unsetenv("KVS_WINDOWS_DIR");
+    unsetenv("XDG_RUNTIME_DIR");
+    DriveUseSetOption(image.path, 0);
+    DriveUseSetReloadHook(&CountReload_);
+    Reloads_ = 0;
+    DriveUseOpenChosen();
+    DriveUseEnd();  // as the window does once it shows the drive
+    const std::string winIni = DriveResolve(SysWindowsDir() + "WIN.INI");
+    ASSERT_TRUE(fs::exists(winIni)) << winIni;
+
+    // An emulator starts meanwhile: nothing keeps it out, and the window's next command is refused.
+    const bool qemu = Sh_("command -v qemu-system-x86_64 >/dev/null") == 0;
+    pid_t vm = -1;
+    int lockFd = -1;
+    if (qemu) {
+        vm = fork();
+        if (vm == 0) {
+            const int nul = open("/dev/null", O_RDWR);
+            dup2(nul, 1), dup2(nul, 2);
+            execlp("qemu-system-x86_64", "qemu-system-x86_64", "-S", "-display", "none", "-nodefaults", "-drive",
+                   ("file=" + image.path + ",format=raw,if=ide").c_str(), nullptr);
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ASSERT_EQ(waitpid(vm, nullptr, WNOHANG), 0) << "QEMU refused an image the window had let go";
+    } else {
+        lockFd = open(image.path.c_str(), O_RDWR);
+        struct flock fl = {};
+        fl.l_type = F_RDLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = 100;
+        fl.l_len = 2;
+        ASSERT_EQ(fcntl(lockFd, F_OFD_SETLK, &fl), 0);
+    }
+    std::string refused;
+    try {
+        MonBlock([] { DriveUseBegin(); });
+    } catch (const std::exception& e) {
+        refused = e.what();
+        MonClearError();
+    }
+    if (vm > 0) {
+        ::kill(vm, SIGKILL);
+        waitpid(vm, nullptr, 0);
+    }
+    if (lockFd >= 0) close(lockFd);
+    EXPECT_NE(refused.find("The disk image is in use by"), std::string::npos) << refused;
+
+    // Windows ran in the emulator and changed WIN.INI: the next command reads it anew.
+    WriteWholeFile(tmp / "WIN.INI", "[windows]\r\nrun=changed by Windows\r\n");
+    ASSERT_EQ(Sh_("MTOOLS_SKIP_CHECK=1 mcopy -o -i " + at + " " + Q_(tmp / "WIN.INI") + " ::/WINDOWS/WIN.INI"), 0);
+    MonBlock([] { DriveUseBegin(); });
+    EXPECT_EQ(Reloads_, 1);
+    EXPECT_NE(ReadWholeFile(DriveResolve(SysWindowsDir() + "WIN.INI")).find("changed by Windows"), std::string::npos);
+    // What the command writes reaches the image when it ends, and the image is free again.
+    const std::string note = "written by a command of the window";
+    WriteWholeFile(SysWindowsDir() + "note.txt", note);
+    MonBlock([] { DriveUseEnd(); });
+    const int probe = open(image.path.c_str(), O_RDWR);
+    EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), 0) << "the image is still held";
+    close(probe);
+    EXPECT_EQ(Tree(image)["windows/note.txt"], std::to_string(note.size()) + ":" + std::to_string(std::hash<std::string>()(note)));
+    EXPECT_TRUE(Clean(image));
+
+    DriveUseClose();
+    DriveUseSetReloadHook(nullptr);
+    DriveUseSetOption("", 0);
+    for (const char* v : {"KVS_PROGRAM_DIR", "KVS_DRIVE", "KVS_WINDOWS_DIR", "TMPDIR", "XDG_RUNTIME_DIR"}) {
+        if (saved.count(v)) setenv(v, saved[v].c_str(), 1);
+        else unsetenv(v);
+    }
 }
 
 TEST_F(DiskImageTest, DriveChoiceGoesOptionThenEnvironmentThenRememberedDrive)
