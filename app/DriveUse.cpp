@@ -30,6 +30,9 @@ DriveChoice Option_;
 DriveChoice Current_;
 bool Open_ = false;
 DriveStage Stage_;
+void (*Reload_)() = nullptr;
+bool Lazy_ = false;
+int Depth_ = 0;  // commands of the window running inside one another
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -99,6 +102,11 @@ size_t pathEnd_(const std::string& text, size_t start, const std::string& root)
     size_t end = limit;
     while (end > from && stops.find(text[end - 1]) != std::string_view::npos) --end;
     return end;
+}
+
+void fetch_(const std::string& path)
+{
+    if (StageIsOpen(Stage_)) StageFetch(Stage_, path);
 }
 
 }  // namespace
@@ -193,8 +201,9 @@ void DriveUseOpen(const DriveChoice& choice)
             if (!MtoolsInstalled_())
                 fail_("Disk images are read and written through mtools, which is not installed here "
                       "(on Debian: apt-get install mtools).");
-            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Stage_);  // the image lock keeps programs apart
+            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Lazy_, Stage_);  // the image lock keeps programs apart
             SysSetWindowsDir(StageWindowsDir(Stage_));
+            DriveSetFetcher(Lazy_ ? &fetch_ : nullptr);
         } else {
             fail_("The drive " + choice.path + " does not exist.");
         }
@@ -236,13 +245,73 @@ bool DriveUseIsImage()
 int DriveUseCommit()
 {
     TRACE("DriveUse.DriveUseCommit");
-    return StageIsOpen(Stage_) ? StageWriteBack(Stage_) : 0;
+    if (!StageIsOpen(Stage_)) return 0;
+    int written = 0;
+    MonBlock([&] {
+        // Changed under a window that let it go: what the image holds now wins.
+        if (StageAcquire(Stage_)) {
+            if (Reload_) Reload_();
+            return;
+        }
+        written = StageWriteBack(Stage_);
+    });
+    return written;
+}
+
+void DriveUseBegin()
+{
+    TRACE("DriveUse.DriveUseBegin");
+    if (Depth_ == 0 && StageIsOpen(Stage_) && StageAcquire(Stage_) && Reload_) Reload_();
+    Depth_++;
+}
+
+void DriveUseEnd()
+{
+    TRACE("DriveUse.DriveUseEnd");
+    if (Depth_ > 0) Depth_--;
+    if (Depth_ > 0 || !StageIsOpen(Stage_)) return;
+    std::string problem;
+    try {
+        MonBlock([] { DriveUseCommit(); });
+    } catch (const std::exception& e) {
+        problem = e.what();
+        MonClearError();
+    }
+    if (!problem.empty()) {
+        // The working folder no longer tells what the image holds: read it again.
+        StageRelease(Stage_);
+        Stage_.released = FileStamp();
+        try {
+            MonBlock([] {
+                StageAcquire(Stage_);
+                if (Reload_) Reload_();
+            });
+        } catch (const std::exception& e) {
+            MonClearError();
+            problem += std::string("\n") + e.what();
+        }
+    }
+    StageRelease(Stage_);
+    if (!problem.empty()) fail_(problem);
+}
+
+void DriveUseStageLazily(bool lazy)
+{
+    TRACE("DriveUse.DriveUseStageLazily");
+    Lazy_ = lazy;
+}
+
+void DriveUseSetReloadHook(void (*hook)())
+{
+    TRACE("DriveUse.DriveUseSetReloadHook");
+    Reload_ = hook;
 }
 
 void DriveUseClose()
 {
     TRACE("DriveUse.DriveUseClose");
-    if (StageIsOpen(Stage_) || !Stage_.work.empty()) {
+    if (StageIsOpen(Stage_)) {
+        DriveSetFetcher(nullptr);
         StageClose(Stage_);
         SysSetWindowsDir(std::string());
     }

@@ -27,7 +27,20 @@ void DriveUseOpenChosen();
 const DriveChoice& DriveUseCurrent();
 bool DriveUseIsImage();
 // Writes the changes of a disk image back (nothing for a folder drive); the number written.
+// Raises naming what could not be written.
 int DriveUseCommit();
+// The window works on a disk image only while a command runs. Begin takes the image again and,
+// when it changed meanwhile (an emulator ran Windows), re-reads it and calls the reload hook.
+// Begin and End pair up; a command run inside another is part of it.
+void DriveUseBegin();
+// Writes the command's changes back and lets the image go. When that fails the drive is re-read
+// from the image (reload hook) and the error raised.
+void DriveUseEnd();
+// Whether a disk image opened next copies a stored picture out only when it is read (for a
+// command whose every read of a picture goes through the store); off by default.
+void DriveUseStageLazily(bool lazy);
+// What the window does when the drive was re-read under it: load settings and store again.
+void DriveUseSetReloadHook(void (*hook)());
 // Closes the drive; changes of a disk image not committed are dropped.
 void DriveUseClose();
 // What the status line and "kvs paths" show: "/path/to/drive" or "/path/win98.img, partition 1".

@@ -116,6 +116,8 @@ bool StartUp(StartUpWindow* window, Outcome* outcome)
                 window->RefreshList();
                 window->SelectRow(0);
                 window->SetHints();
+                // Between commands the window leaves a disk image to the emulator.
+                DriveUseEnd();
             }
         });
     } catch (...) {
@@ -159,8 +161,8 @@ int RunWithoutWindow(const std::vector<std::string>& params)
                             "/uninst, or use the kvs tool.");
             ShutDown(nullptr);
         }
-        // A disk image gets what the run changed only when the run succeeded.
-        if (OutcomeOk(o)) MonBlock([] { DriveUseCommit(); });
+        // A disk image gets what the run wrote, also when part of it failed.
+        MonBlock([] { DriveUseCommit(); });
     } catch (const std::exception& e) {
         Ui().ErrorBox(e.what());
         ProgramEnd();

@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "app/DriveUse.h"
@@ -286,25 +287,39 @@ std::string KvsCompletionText(const std::vector<std::string>& words)
     return KvsCompletionLines(options) + "operands " + c->complete + "\n";
 }
 
-// Runs the command on the chosen drive. On a disk image its output is held back until what it
-// changed is written into the image, so a failed write-back never follows a success text.
+// Runs the command on the chosen drive. On a disk image whatever the command wrote is written
+// back when it ends, also when it failed for some of its arguments, and its output is held back
+// until then, so a failed write-back never follows a success text.
 static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
 {
     TRACE("KvsSupport.RunOnDrive_");
+    // These read stored pictures only through the store, which copies each out when it is read;
+    // the gallery reads them on its own.
+    static const std::set<std::string> lazy = {"list", "positions", "rename", "prefix", "delete", "set", "change",
+                                               "shuffle", "add", "restore", "paths", "settings", "inst", "uninst"};
+    DriveUseStageLazily(lazy.count(cmd.name) != 0);
     DriveUseOpenChosen();
     if (!DriveUseIsImage()) return cmd.proc(cmd, args);
     std::ostringstream held;
     std::streambuf* out = std::cout.rdbuf(held.rdbuf());
     int status = KVS_EXIT_FAILED;
+    std::string failure;
     try {
         status = cmd.proc(cmd, args);
-        if (status == KVS_EXIT_OK) MonBlock([] { DriveUseCommit(); });
+    } catch (const std::exception& e) {
+        failure = e.what();
+        MonClearError();
+    }
+    try {
+        MonBlock([] { DriveUseCommit(); });
     } catch (...) {
         std::cout.rdbuf(out);
+        if (!failure.empty()) KvsFail(failure);
         throw;
     }
     std::cout.rdbuf(out);
     std::cout << held.str();
+    if (!failure.empty()) throw EMon(failure);
     return status;
 }
 

@@ -232,7 +232,7 @@ bool RestoreFileExists()
 {
     TRACE("Backup.RestoreFileExists");
     std::error_code ec;
-    return fs::exists(GetBackupDir() + RESTORE_FILE, ec);
+    return fs::exists(DriveResolve(GetBackupDir() + RESTORE_FILE), ec);
 }
 
 std::vector<std::string> RestoreLogos()
@@ -313,7 +313,7 @@ bool UninstallDeleteStore()
         if (!ok) ++failures;
     }
     if (failures < 2) {
-        MonBlockTransparent([&] { FDelete(dir + IMAGE_INDEX_FILE); });
+        MonBlockTransparent([&] { FDelete(DriveResolve(dir + IMAGE_INDEX_FILE)); });
         MonClearError();
     }
     return failures == 0;

@@ -12,6 +12,7 @@
 #include "core/StoreLock.h"
 #include "formats/FF_PNG.h"
 #include "image/ImgBasic.h"
+#include "platform/DrivePath.h"
 
 #include <sys/stat.h>
 
@@ -233,10 +234,17 @@ struct IndexStamp_ {
 };
 static IndexStamp_ LastIndex_;
 
+// The index of a store folder in whatever letter case it is stored (mtools writes HEADERS.DAT).
+static std::string IndexFile_(const std::string& dir)
+{
+    const std::string found = DriveFindName(dir, IMAGE_INDEX_FILE);
+    return dir + (found.empty() ? std::string(IMAGE_INDEX_FILE) : found);
+}
+
 static IndexStamp_ IndexStampOf_(const std::string& dir)
 {
     IndexStamp_ s;
-    s.path = dir + IMAGE_INDEX_FILE;
+    s.path = IndexFile_(dir);
     struct stat st;
     if (stat(s.path.c_str(), &st) != 0) return s;
     s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -328,7 +336,7 @@ void RefreshImageList(ImageList* list, const std::string& folder)
     const std::string dir = Folder_(folder);
     // Stamped before the read: a change made meanwhile makes the next check read again.
     if (list == Images) IndexStampRemember_(dir);
-    ReadImageIndex(list, dir + IMAGE_INDEX_FILE);
+    ReadImageIndex(list, IndexFile_(dir));
     std::vector<std::pair<std::string, int64_t>> found;
     std::error_code ec;
     for (fs::directory_iterator it(dir.empty() ? "." : dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -393,7 +401,7 @@ void WriteImageIndex(ImageList* list, const std::string& folder)
         EntryToBytes_(*e, at);
         at += IMAGE_ENTRY_SIZE;
     }
-    SafeWrite(Folder_(folder) + IMAGE_INDEX_FILE, bytes);
+    SafeWrite(IndexFile_(Folder_(folder)), bytes);
     if (list == Images) IndexStampRemember_(Folder_(folder));
 }
 
@@ -404,6 +412,7 @@ bool LoadStoredImage(const std::string& path, Image& image)
     TRACE("ImageStore.LoadStoredImage");
     bool ok = false;
     MonBlockTransparent([&] {
+        DriveFetch(ForceFileExt(path, ".png"));
         PNGLoad(ForceFileExt(path, ".png"), image);
         ok = true;
     });

@@ -1,10 +1,12 @@
 // Disk image files that hold a Windows drive: what kind of container a file is, which FAT file
-// system inside it is the drive, the lock on it, and the mtools programs that read and write
+// system inside it is the drive, the locks on it, and the mtools programs that read and write
 // that file system at its byte offset as an ordinary user (no mounting, no root).
 //
 // Paths inside the image are written with '/' and without a leading one ("WINDOWS/WIN.INI");
-// the empty text is the root folder. Failures raise through the error monitor; the texts name the
-// image and, where it helps, what mtools said.
+// the empty text is the root folder. An existing entry is always addressed by its short (8.3)
+// path, which holds none of mtools' pattern characters; only a new name's last part is given
+// as it is, where mtools takes it literally. Failures raise through the error monitor; the
+// texts name the image and, where it helps, what mtools said.
 #pragma once
 
 #include <cstdint>
@@ -21,47 +23,66 @@ constexpr int32_t DISK_ERROR_CLASS = 2;
 constexpr const char* DISK_IN_USE_TEXT =
     "The disk image is in use by another program. Shut the emulator down first.";
 
+struct DiskEntry {
+    std::string path;       // inside the image, as stored (long names)
+    std::string shortPath;  // the same entry by short names
+    bool folder = false;
+    int64_t size = 0;
+};
+
 struct DiskImage {
     std::string path;       // absolute path of the image file
     int kind = 0;           // DISK_RAW_MBR, DISK_BARE_FAT or DISK_VHD_FIXED
     int partition = 0;      // 1..4 for a partition of the MBR, 0 for a bare file system
     int64_t offset = 0;     // byte offset of the FAT file system
-    std::string windowsDir;  // the root's Windows folder as stored ("WINDOWS", "Windows")
-    int fd = -1;             // open image, holding the flock
+    int64_t clusterBytes = 0;
+    std::string windowsDir;    // the root's Windows folder as stored ("WINDOWS", "Windows")
+    std::string windowsShort;  // its short name
+    int fd = -1;             // open image, holding the flock and the emulator's byte-range locks
     bool readOnly = false;   // opened without write access
     std::string toolConfig;  // the mtools configuration file naming the image
-};
-
-struct DiskEntry {
-    std::string path;  // inside the image, as stored (long name)
-    bool folder = false;
+    std::vector<DiskEntry> rootEntries;  // the root and the Windows folder as DiskOpen found them
 };
 
 // Whether path names an existing regular file (an image) rather than a folder.
 bool DiskIsImageFile(const std::string& path);
 // Opens the image: recognises the container, finds the file system (partition 0: the first FAT
-// partition whose root holds a WINDOWS folder), takes the lock (waiting a little for another
+// partition whose root holds a WINDOWS folder), takes the locks (waiting a little for another
 // instance of this program) and writes the mtools configuration into workDir. Raises the
 // conversion text for containers it cannot read, the in-use text when another program holds a
 // lock on the file.
-bool DiskOpen(const std::string& path, int partition, const std::string& workDir, DiskImage& disk);
-// Releases the lock and closes the file.
+void DiskOpen(const std::string& path, int partition, const std::string& workDir, DiskImage& disk);
+// Takes the locks of an image opened before and released by DiskUnlock.
+void DiskLock(DiskImage& disk);
+// Releases the locks and closes the file; the rest of disk stays valid for DiskLock.
+void DiskUnlock(DiskImage& disk);
+// Releases the locks and closes the file.
 void DiskClose(DiskImage& disk);
-// Raises the in-use text when another program holds a lock on the image (QEMU's byte-range
-// locks, POSIX or open-file-description), or an error when it was opened read-only.
-bool DiskCheckWritable(const DiskImage& disk);
+// Raises the in-use text when another program holds a lock on the image or has it open (its
+// name and process id), or an error when it was opened read-only.
+void DiskCheckWritable(const DiskImage& disk);
+// The free bytes of the file system, counted in its first FAT; -1 when that cannot be read.
+int64_t DiskFreeBytes(const DiskImage& disk);
+// The DISK_ATTR_* bits of several files at once (one mattrib run), in their order.
+std::vector<int> DiskGetAttrs(const DiskImage& disk, const std::vector<std::string>& shortPaths);
+// Makes sure every byte of the image file has its place on the host disk, so that a write into
+// a hole cannot fail half-way for want of space. Raises when the host disk cannot hold it.
+void DiskReserve(const DiskImage& disk);
 
-// Entries of a folder; with recursive also those of every folder below it.
-bool DiskList(const DiskImage& disk, const std::string& folder, bool recursive, std::vector<DiskEntry>& out);
-// Copies files (with recursive, whole folders) into the host folder hostDir.
-bool DiskCopyOut(const DiskImage& disk, const std::vector<std::string>& paths, const std::string& hostDir);
-// Writes hostFile as path (replacing a file of that name).
-bool DiskCopyIn(const DiskImage& disk, const std::string& hostFile, const std::string& path);
-// Renames from to the name of to in the same folder, replacing a file of that name.
-bool DiskRename(const DiskImage& disk, const std::string& from, const std::string& to);
-bool DiskDelete(const DiskImage& disk, const std::string& path);
-bool DiskMakeDir(const DiskImage& disk, const std::string& path);
-bool DiskRemoveDir(const DiskImage& disk, const std::string& path);
+// Entries of a folder (given by its long and short path); with recursive also those of every
+// folder below it. freeBytes, when given, gets the free space of the file system.
+void DiskList(const DiskImage& disk, const std::string& folder, const std::string& folderShort, bool recursive,
+              std::vector<DiskEntry>& out, int64_t* freeBytes = nullptr);
+// Copies the entries (files, or folders with their content) to hostRoot + their path.
+void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, const std::string& hostRoot);
+// Writes hostFile as the file name in the folder folderShort; with replace over a file of that name.
+void DiskCopyIn(const DiskImage& disk, const std::string& hostFile, const std::string& folderShort, const std::string& name,
+                bool replace = false);
+// Renames the file fromShort to name in its folder, replacing a file of that name.
+void DiskRename(const DiskImage& disk, const std::string& fromShort, const std::string& name);
+void DiskDelete(const DiskImage& disk, const std::string& shortPath);
+void DiskMakeDir(const DiskImage& disk, const std::string& folderShort, const std::string& name);
+void DiskRemoveDir(const DiskImage& disk, const std::string& shortPath);
 // The DISK_ATTR_* bits of a file.
-int DiskGetAttr(const DiskImage& disk, const std::string& path);
-bool DiskSetAttr(const DiskImage& disk, const std::string& path, int attr);
+int DiskGetAttr(const DiskImage& disk, const std::string& shortPath);
+void DiskSetAttr(const DiskImage& disk, const std::string& shortPath, int attr);

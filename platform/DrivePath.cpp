@@ -298,7 +298,21 @@ std::string fromWinIn_(const std::string& root, const std::string& text)
     return leadsInside_(root, path, plain) ? path : std::string();
 }
 
+void (*Fetcher_)(const std::string&) = nullptr;
+
 }  // namespace
+
+void DriveFetch(const std::string& path)
+{
+    TRACE("DrivePath.DriveFetch");
+    if (Fetcher_) Fetcher_(path);
+}
+
+void DriveSetFetcher(void (*fetch)(const std::string& path))
+{
+    TRACE("DrivePath.DriveSetFetcher");
+    Fetcher_ = fetch;
+}
 
 std::string DriveRoot()
 {

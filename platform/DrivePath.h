@@ -35,3 +35,8 @@ std::string DriveFromWin(const std::string& text);
 std::string DriveFromStored(const std::string& text);
 // The text a path is written down as: its Windows form when it is on the drive, else itself.
 std::string DriveStoredText(const std::string& path);
+// A file of a disk image's drive is copied out of the image only when it is read: a reader of a
+// stored picture calls this first. Nothing for a folder drive or a file that is there already.
+void DriveFetch(const std::string& path);
+// Installs what fetches a file (the open disk image); nullptr for none.
+void DriveSetFetcher(void (*fetch)(const std::string& path));

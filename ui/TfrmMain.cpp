@@ -252,14 +252,34 @@ std::string NextMessage_(int position)
 
 // Runs a command as the outermost monitor block: a failure ends up in an error box rather than
 // escaping into Qt's event loop.
+// The disk image changed while the window had let it go: show what it holds now.
+void ReloadFromDrive_()
+{
+    LoadSettings();
+    StoreLoad();
+    StoreViewGet().RefreshList(true);
+}
+
 void Command_(const std::function<void()>& body)
 {
-    MonBlockTransparent(body);
+    // A disk image is held, and re-read when it changed, only while the command runs.
+    bool held = false;
+    MonBlockTransparent([&] {
+        DriveUseBegin();
+        held = true;
+        body();
+    });
+    std::string text;
     if (!MonOK()) {
-        const std::string text = MonErrorText();
+        text = MonErrorText();
         MonClearError();
-        Ui().ErrorBox(text);
     }
+    if (held) MonBlockTransparent([] { DriveUseEnd(); });
+    if (!MonOK()) {
+        text += (text.empty() ? "" : "\n") + MonErrorText();
+        MonClearError();
+    }
+    if (!text.empty()) Ui().ErrorBox(text);
 }
 
 }  // namespace
@@ -281,6 +301,7 @@ TfrmMain::TfrmMain(bool runStartUp, QWidget* parent) : QMainWindow(parent), runS
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     previousView_ = SetStoreView(this);
+    DriveUseSetReloadHook(&ReloadFromDrive_);
 }
 
 TfrmMain::~TfrmMain()
@@ -736,7 +757,7 @@ void TfrmMain::SetPositions(int mask)
     if (Updating) return;
     Updating = true;
     Outcome o;
-    if (SelectedCount() > 0) o = StorePositions(HighlightedNames(), mask);
+    if (SelectedCount() > 0) Command_([&] { o = StorePositions(HighlightedNames(), mask); });
     RefreshList(false);
     Updating = false;
     OutcomeShow(o);

@@ -193,7 +193,7 @@ TEST_F(KvsOutcomes, SettingsAndPositionsFailWhenTheirFileCannotBeWritten)
     EXPECT_EQ(TempEnv::Read(store + "headers.dat"), index);
     r = Kvs("prefix Land Sea--Dawn");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "Images that couldn't be renamed: 1\n")) << r.err;
+    EXPECT_TRUE(Has(r.err, "Images that couldn't be renamed: 1: Sea--Dawn.png")) << r.err;
 }
 
 TEST_F(KvsOutcomes, QuestionsAnsweredNoSaySoOnStandardError)
