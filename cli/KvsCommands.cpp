@@ -8,20 +8,25 @@ const std::vector<KvsCommand>& KvsCommandTable()
     TRACE("KvsCommands.KvsCommandTable");
     static const std::vector<KvsCommand> table = {
         {"inst", CmdInst, "",
-         "the /inst action: new logos, Run entry, Logo=1 in MSDOS.SYS",
+         "the /inst action: new logos, the automatic change at every start, Logo=1 in MSDOS.SYS",
          "Runs the /inst action of kelvane-studio: the start-up sequence, new logos for all three\n"
          "positions, the registry Run entry (whatever AutoChange holds), the Logo option in\n"
-         "MSDOS.SYS and the closing message; then the settings are saved."},
+         "MSDOS.SYS (the value it replaces is kept for uninst), the automatic change at every\n"
+         "Windows start on the drive (see 'kvs settings --help': AUTOEXEC.BAT's line and the\n"
+         "prepared logo sets; AutoChange is turned on) and the closing message; then the settings\n"
+         "are saved."},
         {"change", CmdChange, "",
          "the /change action: new logos by the pick methods",
          "Runs the /change action of kelvane-studio: the start-up sequence, new logos for the\n"
          "three positions picked by LogoPickMethod and MsgPickMethod, and the settings saved\n"
          "(the advanced pick counters with them)."},
         {"uninst", CmdUninst, "",
-         "the /uninst action: Run entry off, previous logos back",
-         "Runs the /uninst action of kelvane-studio: removes the registry Run entry, restores the\n"
-         "logos that were there before, and asks whether to delete the stored images\n"
-         "(--yes or --no answers without asking)."},
+         "the /uninst action: automatic change off, previous logos back",
+         "Runs the /uninst action of kelvane-studio: removes the registry Run entry and the\n"
+         "automatic change on the drive (AUTOEXEC.BAT byte for byte as before, the logo sets gone)\n"
+         "and turns AutoChange off, restores the logos that were there before and the Logo value\n"
+         "of MSDOS.SYS that inst replaced, asks whether to delete the stored images (--yes or --no\n"
+         "answers without asking), and prints what it undid."},
         {"list", CmdList, "[--json]",
          "list the stored images",
          "Prints one line per stored image, in store order: name, positions (start, wait, off\n"
@@ -103,7 +108,20 @@ const std::vector<KvsCommand>& KvsCommandTable()
          "Without arguments prints every setting of Kvs.ini as KEY=VALUE, in the file's order.\n"
          "With KEY prints that setting. With KEY VALUE stores the value as the program reads it\n"
          "at start-up (booleans by their first character: 1/T/Y or 0/F/N; a malformed integer\n"
-         "gives the default) and saves the settings. Key names ignore case."},
+         "gives the default) and saves the settings. Key names ignore case.\n"
+         "AutoChange 1 installs the automatic change on the drive, AutoChange 0 removes it: a real\n"
+         "Windows 95/98 runs AUTOEXEC.BAT in DOS at every start, before it loads, so a line at the\n"
+         "end of the drive's AUTOEXEC.BAT (created when missing) calls a batch file in the folder\n"
+         "WINDOWS\\KVSROT that copies the next prepared logo set over the logo files. The Startup\n"
+         "logo shown at a start is the one put there at the start before (Windows shows LOGO.SYS\n"
+         "before AUTOEXEC.BAT runs); the Wait and Turn Off logos change within the same start.\n"
+         "Every command that changes the drive first counts the sets Windows used, moves the pick\n"
+         "counters on by exactly those picks, and prepares the sets anew; list, paths, info and\n"
+         "the other reading commands leave the drive alone. Removing it leaves AUTOEXEC.BAT byte\n"
+         "for byte as it was (or deletes it when the program created it).\n"
+         "AutoChangeSets (1-64, default 8) is how many sets are prepared ahead, so how many starts\n"
+         "they last before they go round; fewer are prepared, with a warning, when the drive lacks\n"
+         "room, and with no room for one set the command fails and AUTOEXEC.BAT stays as it is."},
         {"debug-info", CmdDebugInfo, "",
          "print the debug report",
          "Prints the debug report (memory, system, folders, logo files, pick methods, number of\n"

@@ -12,6 +12,8 @@
 #include "base/Prefs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
+#include "core/AutoChange.h"
+#include "core/StoreLock.h"
 #include "platform/SysInfo.h"
 
 static int Forced_ = CONSOLE_ASK;
@@ -218,18 +220,34 @@ std::string KvsCommandHelpText(const std::string& command)
     return s;
 }
 
+// Runs the command; one that changed the drive or the store (it took a lock exclusively) is
+// followed by the count of the sets the automatic change prepared and Windows used, and their
+// refill. A read-only command writes nothing.
+static int RunCommand_(const KvsCommand* cmd, const std::vector<std::string>& rest)
+{
+    TRACE("KvsSupport.RunCommand_");
+    const int writes = StoreLockExclusiveTakes();
+    const int status = cmd->proc(rest);
+    if (StoreLockExclusiveTakes() == writes) return status;
+    const int sets = KvsRunStatus([] {
+        const Outcome o = AutoChangeCatchUp();
+        return o.Errors.empty() && o.Warnings.empty() ? static_cast<int>(KVS_EXIT_OK) : KvsReport(o);
+    });
+    return status == KVS_EXIT_OK ? sets : status;
+}
+
 // Runs the command on the chosen drive. On a disk image its output is held back until what it
 // changed is written into the image, so a failed write-back never follows a success text.
 static int RunOnDrive_(const KvsCommand* cmd, const std::vector<std::string>& rest)
 {
     TRACE("KvsSupport.RunOnDrive_");
     DriveUseOpenChosen();
-    if (!DriveUseIsImage()) return cmd->proc(rest);
+    if (!DriveUseIsImage()) return RunCommand_(cmd, rest);
     std::ostringstream held;
     std::streambuf* out = std::cout.rdbuf(held.rdbuf());
     int status = KVS_EXIT_FAILED;
     try {
-        status = cmd->proc(rest);
+        status = RunCommand_(cmd, rest);
         if (status == KVS_EXIT_OK) MonBlock([] { DriveUseCommit(); });
     } catch (...) {
         std::cout.rdbuf(out);

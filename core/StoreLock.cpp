@@ -115,6 +115,8 @@ void release_(int which)
 
 }  // namespace
 
+static int ExclusiveTakes_ = 0;
+
 bool StoreLockTake(int what, bool exclusive)
 {
     TRACE("StoreLock.StoreLockTake");
@@ -126,8 +128,11 @@ bool StoreLockTake(int what, bool exclusive)
     }
     // Only the outermost take reads again: what it read is current while the lock is held.
     if ((what & LOCK_STORE) && first) StoreReloadIfChanged();
+    if (exclusive) ++ExclusiveTakes_;
     return true;
 }
+
+int StoreLockExclusiveTakes() { return ExclusiveTakes_; }
 
 void StoreLockRelease(int what)
 {

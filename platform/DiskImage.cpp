@@ -1,6 +1,9 @@
 // Disk images: containers, partitions, locks and the mtools programs.
 #include "platform/DiskImage.h"
 
+#include <cctype>
+#include <cstdint>
+
 #include "base/Bytes.h"
 #include "base/Mon.h"
 
@@ -378,6 +381,42 @@ bool DiskList(const DiskImage& disk, const std::string& folder, bool recursive, 
         e.path = line.substr(3, line.size() - 3 - (e.folder ? 1 : 0));
         if (!e.path.empty()) out.push_back(e);
     }
+    return true;
+}
+
+// The number that ends right before at in text, its digit groups separated by blanks as mdir
+// prints them; -1 for none.
+static int64_t NumberBefore_(const std::string& text, size_t at)
+{
+    int64_t value = 0, scale = 1;
+    bool any = false;
+    while (at > 0 && (std::isdigit(static_cast<unsigned char>(text[at - 1])) || text[at - 1] == ' ')) {
+        const char c = text[--at];
+        if (c == ' ') {
+            if (any && (at == 0 || !std::isdigit(static_cast<unsigned char>(text[at - 1])))) break;
+            continue;
+        }
+        if (scale > INT64_MAX / 10) return -1;
+        value += (c - '0') * scale;
+        scale *= 10;
+        any = true;
+    }
+    return any ? value : -1;
+}
+
+bool DiskSpace(const DiskImage& disk, int64_t& freeBytes, int64_t& clusterBytes)
+{
+    TRACE("DiskImage.DiskSpace");
+    freeBytes = clusterBytes = 0;
+    std::string out, info, err;
+    if (!tool_(disk, {"mdir", "-a", "k:/"}, out, err) || !tool_(disk, {"minfo", "k:"}, info, err)) return false;
+    const size_t freeAt = out.rfind(" bytes free");
+    const size_t sectorAt = info.find("sector size: "), clusterAt = info.find("cluster size: ");
+    if (freeAt == std::string::npos || sectorAt == std::string::npos || clusterAt == std::string::npos) return false;
+    const int64_t sector = std::atoll(info.c_str() + sectorAt + 13), sectors = std::atoll(info.c_str() + clusterAt + 14);
+    freeBytes = NumberBefore_(out, freeAt);
+    if (freeBytes < 0 || sector <= 0 || sectors <= 0 || sector > 65536 || sectors > 256) return false;
+    clusterBytes = sector * sectors;
     return true;
 }
 

@@ -62,6 +62,8 @@ bool DiskRename(const DiskImage& disk, const std::string& from, const std::strin
 bool DiskDelete(const DiskImage& disk, const std::string& path);
 bool DiskMakeDir(const DiskImage& disk, const std::string& path);
 bool DiskRemoveDir(const DiskImage& disk, const std::string& path);
+// Free bytes of the file system and the size of its clusters; false when mtools cannot tell.
+bool DiskSpace(const DiskImage& disk, int64_t& freeBytes, int64_t& clusterBytes);
 // The DISK_ATTR_* bits of a file.
 int DiskGetAttr(const DiskImage& disk, const std::string& path);
 bool DiskSetAttr(const DiskImage& disk, const std::string& path, int attr);

@@ -3,9 +3,11 @@
 // drive, and what changed is written back into the image. The image stays locked from opening
 // to closing.
 //
-// Staged: LOGO.SYS and MSDOS.SYS of the root; WIN.INI, registry.ini, LOGOW.SYS, LOGOS.SYS and the
-// whole logos.bak folder of the Windows folder; the whole storage folder that win.ini names
-// ([Trelmark] Kvs-StorageDir, "Program Files/KvsLogos" without it).
+// Staged: LOGO.SYS, MSDOS.SYS and AUTOEXEC.BAT of the root; WIN.INI, registry.ini, LOGOW.SYS,
+// LOGOS.SYS and the whole logos.bak and KVSROT (the automatic change's logo sets) folders of the
+// Windows folder; the whole storage folder that win.ini names ([Trelmark] Kvs-StorageDir,
+// "Program Files/KvsLogos" without it). While a stage is open, the free space of paths in it is
+// the image's, less what the working copy has grown by.
 #pragma once
 
 #include <cstdint>

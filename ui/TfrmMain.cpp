@@ -33,6 +33,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
+#include "core/AutoChange.h"
 #include "core/AddImages.h"
 #include "core/Gallery.h"
 #include "core/ImageStore.h"
@@ -716,6 +717,7 @@ void TfrmMain::SetPositions(int mask)
     RefreshList(false);
     Updating = false;
     OutcomeShow(o);
+    if (o.StoreChanged) OutcomeShow(AutoChangeCatchUp());
 }
 
 void TfrmMain::ShowOutcome(const Outcome& o, bool resultInStatus)
@@ -724,6 +726,8 @@ void TfrmMain::ShowOutcome(const Outcome& o, bool resultInStatus)
     if (o.StoreChanged) {
         RefreshList(false);
         if (!o.Select.empty()) SelectImageByName(o.Select);
+        // The sets the automatic change prepared follow the store.
+        OutcomeShow(AutoChangeCatchUp());
     }
     for (const std::string& e : o.Errors) Ui().ErrorBox(e);
     for (const std::string& w : o.Warnings) Ui().WarningBox(w);
