@@ -120,8 +120,9 @@ const std::vector<KvsCommand>& KvsCommandTable()
          "the other reading commands leave the drive alone. Removing it leaves AUTOEXEC.BAT byte\n"
          "for byte as it was (or deletes it when the program created it).\n"
          "AutoChangeSets (1-64, default 8) is how many sets are prepared ahead, so how many starts\n"
-         "they last before they go round; fewer are prepared, with a warning, when the drive lacks\n"
-         "room, and with no room for one set the command fails and AUTOEXEC.BAT stays as it is."},
+         "they last before they go round. The sets take at most half of the drive's free space:\n"
+         "fewer are prepared, with a warning, when more would not fit, and without room for one\n"
+         "set the command fails and AUTOEXEC.BAT stays as it is."},
         {"debug-info", CmdDebugInfo, "",
          "print the debug report",
          "Prints the debug report (memory, system, folders, logo files, pick methods, number of\n"

@@ -306,13 +306,15 @@ int64_t rotationBytes_()
     return total;
 }
 
-// How many of wanted sets of files logo files each fit on the drive; wanted when it cannot tell.
+// How many of wanted sets of files logo files each fit in half the drive's free room (the sets'
+// own files counted free); wanted when it cannot tell.
 int setsThatFit_(int wanted, int files)
 {
     if (files == 0) return wanted;
     int64_t freeBytes = 0, total = 0;
     if (!SysDiskSpace(SysWindowsDir(), freeBytes, total)) return wanted;
-    const int64_t room = freeBytes + rotationBytes_() - ROTATION_OVERHEAD;
+    // Half of the room at the most: the sets never crowd out what the user and Windows store.
+    const int64_t room = (freeBytes + rotationBytes_()) / 2 - ROTATION_OVERHEAD;
     return static_cast<int>(std::clamp<int64_t>(room / (files * SET_FILE_BYTES), 0, wanted));
 }
 
@@ -336,7 +338,9 @@ void writeState_(int sets, const std::string& basis, const std::vector<Counters>
     ProfileForget(stateFile_());
 }
 
-void prepare_(Outcome& o)
+// Fills the rotation folder. Without room for one set, installing fails; a refill empties the
+// folder instead (the batch then changes nothing) and says so, as the command itself went well.
+void prepare_(Outcome& o, bool install)
 {
     const std::string rot = rotationDir_(), rotWin = rotationWin_();
     if (rot.empty() || !dosPath_(rotWin + "\\" + AUTOCHANGE_BATCH))
@@ -356,10 +360,11 @@ void prepare_(Outcome& o)
     }
     const int wanted = std::clamp<int32_t>(AutoChangeSets, AUTOCHANGE_SETS_MIN, AUTOCHANGE_SETS_MAX);
     const int sets = setsThatFit_(wanted, files);
-    if (sets == 0)
-        fail_("There is no room on the drive for one set of logos of the automatic change (" +
-              std::to_string((files * SET_FILE_BYTES + ROTATION_OVERHEAD) / 1024) + " KB).");
-    if (sets < wanted)
+    const std::string noRoom = "There is no room on the drive for one set of logos of the automatic change (" +
+                               std::to_string(2 * (files * SET_FILE_BYTES + ROTATION_OVERHEAD) / 1024) + " KB free needed)";
+    if (sets == 0 && install) fail_(noRoom + ".");
+    if (sets == 0) o.Warnings.push_back(noRoom + "; Windows keeps its logos at its starts until there is room.");
+    else if (sets < wanted)
         o.Warnings.push_back("Only " + std::to_string(sets) + " of " + std::to_string(wanted) +
                              " logo sets of the automatic change fit on the drive; Windows goes round these.");
     if (!SysMakeDirs(rot)) fail_("Couldn't create the folder \"" + rot + "\".");
@@ -412,7 +417,7 @@ void prepare_(Outcome& o)
     if (!firstError.empty()) o.Warnings.push_back("A logo set of the automatic change is incomplete: " + firstError);
     writeState_(sets, basis, after);
     SafeWrite(rot + AUTOCHANGE_BATCH, batchText_(sets, targets, rotWin + "\\"));
-    SafeWrite(rot + "M01", std::string());
+    if (sets > 0) SafeWrite(rot + "M01", std::string());
 }
 
 // The sets draw on the store and the messages. A command that loaded only the settings (kvs
@@ -437,8 +442,9 @@ bool fresh_()
 {
     const int sets = recordedSets_();
     const Marker m = marker_(sets);
-    return sets > 0 && m.kind == 'M' && m.set == 1 && readState_("Rotation", "Basis") == basis_() &&
-           exists_(rotationDir_() + AUTOCHANGE_BATCH);
+    // An empty rotation (no room) waits for the next change of what the sets are made of.
+    return (sets == 0 ? readState_("Rotation", "Sets") == "0" : m.kind == 'M' && m.set == 1) &&
+           readState_("Rotation", "Basis") == basis_() && exists_(rotationDir_() + AUTOCHANGE_BATCH);
 }
 
 // ---- AUTOEXEC.BAT ----
@@ -513,7 +519,7 @@ Outcome AutoChangeRefill()
     const StoreForSets_ store;
     ProfileForget(stateFile_());
     if (fresh_()) return o;
-    OutcomeRun(o, [&] { prepare_(o); });
+    OutcomeRun(o, [&] { prepare_(o, false); });
     return o;
 }
 
@@ -548,7 +554,7 @@ Outcome AutoChangeInstall()
     const StoreForSets_ store;
     Outcome o;
     OutcomeRun(o, [&] {
-        prepare_(o);
+        prepare_(o, true);
         addLine_();
     });
     return o;
