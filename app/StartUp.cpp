@@ -10,6 +10,7 @@
 #include "base/StrUtil.h"
 #include "base/UiServices.h"
 #include "platform/WinUtils.h"
+#include "core/AutoChange.h"
 #include "core/Backup.h"
 #include "core/ImageStore.h"
 #include "core/LogoCommands.h"
@@ -113,6 +114,8 @@ bool StartUp(StartUpWindow* window, Outcome* outcome)
                 if (outcome) OutcomeMerge(*outcome, saved);
                 if (window) window->RequestTerminate();
             } else if (window) {
+                // Windows may have used prepared logo sets since the drive was last opened.
+                OutcomeShow(AutoChangeCatchUp());
                 window->RefreshList();
                 window->SelectRow(0);
                 window->SetHints();

@@ -44,7 +44,7 @@ void MakeStore()
 
 void BM_ChangeLogos(benchmark::State& state)
 {
-    for (auto _ : state) ChangeLogos();
+    for (auto _ : state) ChangeLogos(LogoPickMethod);
 }
 BENCHMARK(BM_ChangeLogos)->Unit(benchmark::kMillisecond);
 

@@ -27,8 +27,11 @@ static int Inst_(const KvsCommand& self, const KvsArgs& args)
 const KvsCommand KVS_INST = {
     .name = "inst",
     .proc = Inst_,
-    .summary = "the /inst action: new logos, Run entry, Logo=1 in MSDOS.SYS",
+    .summary = "the /inst action: new logos, the automatic change at every start, Logo=1 in MSDOS.SYS",
     .help = "Runs the /inst action of kelvane-studio: the start-up sequence, new logos for all three\n"
             "positions, the registry Run entry (whatever AutoChange holds), the Logo option in\n"
-            "MSDOS.SYS and the closing message; then the settings are saved.",
+            "MSDOS.SYS (the value it replaces is kept for uninst), the automatic change at every\n"
+            "Windows start on the drive (see 'kvs settings --help': AUTOEXEC.BAT's line and the\n"
+            "prepared logo sets; AutoChange is turned on) and the closing message; then the settings\n"
+            "are saved.",
 };

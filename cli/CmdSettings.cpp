@@ -35,6 +35,7 @@ const std::vector<KvsOption> kRanges = {
     {.name = "Logo0Index", .kind = KVS_INT, .value = "N", .low = 0, .high = INT_MAX},
     {.name = "Logo1Index", .kind = KVS_INT, .value = "N", .low = 0, .high = INT_MAX},
     {.name = "Logo2Index", .kind = KVS_INT, .value = "N", .low = 0, .high = INT_MAX},
+    {.name = "AutoChangeSets", .kind = KVS_INT, .value = "N", .low = 1, .high = 64, .help = "logo sets prepared ahead"},
 };
 
 // The font is looked up by a name in the Windows character set, like the drawn texts.
@@ -95,7 +96,24 @@ std::string Help_()
         "at start-up and saves the settings. Key names ignore case. A boolean is read by its\n"
         "first character: 1/T/Y or 0/F/N. A value the program would not read as one of its\n"
         "type (a malformed number, another boolean) or a number outside its range is refused\n"
-        "(exit 2) and nothing is stored. The ranges:\n"
+        "(exit 2) and nothing is stored.\n"
+        "\n"
+        "AutoChange 1 installs the automatic change on the drive, AutoChange 0 removes it: a real\n"
+        "Windows 95/98 runs AUTOEXEC.BAT in DOS at every start, before it loads, so a line at the\n"
+        "end of the drive's AUTOEXEC.BAT (created when missing) calls a batch file in the folder\n"
+        "WINDOWS\\KVSROT that copies the next prepared logo set over the logo files. The Startup\n"
+        "logo shown at a start is the one put there at the start before (Windows shows LOGO.SYS\n"
+        "before AUTOEXEC.BAT runs); the Wait and Turn Off logos change within the same start.\n"
+        "Every command that changes the drive first counts the sets Windows used, moves the pick\n"
+        "counters on by exactly those picks, and prepares the sets anew; list, paths, info and\n"
+        "the other reading commands leave the drive alone. Removing it leaves AUTOEXEC.BAT byte\n"
+        "for byte as it was (or deletes it when the program created it).\n"
+        "AutoChangeSets is how many sets are prepared ahead, so how many starts they last before\n"
+        "they go round. The sets take at most half of the drive's free space: fewer are prepared,\n"
+        "with a warning, when more would not fit, and without room for one set the command fails\n"
+        "and AUTOEXEC.BAT stays as it is.\n"
+        "\n"
+        "The ranges:\n"
         "\n" +
         KvsOptionLines(kRanges);
 }

@@ -21,8 +21,10 @@ static int Uninst_(const KvsCommand& self, const KvsArgs& args)
 const KvsCommand KVS_UNINST = {
     .name = "uninst",
     .proc = Uninst_,
-    .summary = "the /uninst action: Run entry off, previous logos back",
-    .help = "Runs the /uninst action of kelvane-studio: removes the registry Run entry, restores the\n"
-            "logos that were there before, and asks whether to delete the stored images\n"
-            "(--yes or --no answers without asking).",
+    .summary = "the /uninst action: automatic change off, previous logos back",
+    .help = "Runs the /uninst action of kelvane-studio: removes the registry Run entry and the\n"
+            "automatic change on the drive (AUTOEXEC.BAT byte for byte as before, the logo sets gone)\n"
+            "and turns AutoChange off, restores the logos that were there before and the Logo value\n"
+            "of MSDOS.SYS that inst replaced, asks whether to delete the stored images (--yes or --no\n"
+            "answers without asking), and prints what it undid.",
 };

@@ -14,8 +14,10 @@
 #include "platform/Prefs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
+#include "core/AutoChange.h"
 #include "core/MessageFit.h"
 #include "core/Settings.h"
+#include "core/StoreLock.h"
 #include "platform/SysInfo.h"
 
 static int Forced_ = CONSOLE_ASK;
@@ -287,6 +289,22 @@ std::string KvsCompletionText(const std::vector<std::string>& words)
     return KvsCompletionLines(options) + "operands " + c->complete + "\n";
 }
 
+// Runs the command; one that changed the drive or the store (it took a lock exclusively) is
+// followed by the count of the sets the automatic change prepared and Windows used, and their
+// refill. A read-only command writes nothing.
+static int RunCommand_(const KvsCommand& cmd, const KvsArgs& args)
+{
+    TRACE("KvsSupport.RunCommand_");
+    const int writes = StoreLockExclusiveTakes();
+    const int status = cmd.proc(cmd, args);
+    if (StoreLockExclusiveTakes() == writes) return status;
+    const int sets = KvsRunStatus([] {
+        const Outcome o = AutoChangeCatchUp();
+        return o.Errors.empty() && o.Warnings.empty() ? static_cast<int>(KVS_EXIT_OK) : KvsReport(o);
+    });
+    return status == KVS_EXIT_OK ? sets : status;
+}
+
 // Runs the command on the chosen drive. On a disk image whatever the command wrote is written
 // back when it ends, also when it failed for some of its arguments, and its output is held back
 // until then, so a failed write-back never follows a success text.
@@ -299,13 +317,13 @@ static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
                                                "shuffle", "add", "restore", "paths", "settings", "inst", "uninst"};
     DriveUseStageLazily(lazy.count(cmd.name) != 0);
     DriveUseOpenChosen();
-    if (!DriveUseIsImage()) return cmd.proc(cmd, args);
+    if (!DriveUseIsImage()) return RunCommand_(cmd, args);
     std::ostringstream held;
     std::streambuf* out = std::cout.rdbuf(held.rdbuf());
     int status = KVS_EXIT_FAILED;
     std::string failure;
     try {
-        status = cmd.proc(cmd, args);
+        status = RunCommand_(cmd, args);
     } catch (const std::exception& e) {
         failure = e.what();
         MonClearError();

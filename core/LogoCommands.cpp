@@ -3,6 +3,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
+#include "core/AutoChange.h"
 #include "core/Backup.h"
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
@@ -27,6 +28,8 @@ static void FailWhenNothingBuilt_(Outcome& o)
 std::array<std::string, 3> LogoProposedMessages()
 {
     TRACE("LogoCommands.LogoProposedMessages");
+    // The counters first move on by the sets Windows used; Set as Logo reports what went wrong.
+    AutoChangeCatchUp();
     std::array<std::string, 3> messages;
     const auto pick = [&] {
         for (int i = 0; i < 3; ++i) messages[i] = PickMessage(Positions_[i], GetMessageText(Positions_[i]));
@@ -53,6 +56,8 @@ Outcome LogoSet(const std::string& typedName, int positions, const std::array<st
         o.Skipped.push_back(NOTHING_SET);
         return o;
     }
+    // The starts Windows had since the last change move the counters before this pick does.
+    OutcomeMerge(o, AutoChangeCatchUp());
     // Picked only now: a set that fails on its name or its positions moves no counter.
     std::array<std::string, 3> chosen;
     const bool pick = !messages[0] || !messages[1] || !messages[2];
@@ -70,24 +75,35 @@ Outcome LogoSet(const std::string& typedName, int positions, const std::array<st
         done += (done.empty() ? "" : ", ") + LogoPositionName(Positions_[i]) + " (" + o.Written.back() + ")";
     }
     if (!done.empty()) o.Result = EntryName(entry) + " set as logo: " + done;
+    OutcomeMerge(o, AutoChangeRefill());
+    return o;
+}
+
+// A change of the logo files by logoMethod between counting the sets Windows used (the counters
+// move on by those picks first) and preparing the sets anew from where this change left them.
+static Outcome Change_(int32_t logoMethod)
+{
+    TRACE("LogoCommands.Change_");
+    const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
+    if (!lock.Held) return StoreLockBusy();
+    Outcome o = AutoChangeCatchUp();
+    OutcomeMerge(o, ChangeLogos(logoMethod));
+    OutcomeMerge(o, AutoChangeRefill());
     return o;
 }
 
 Outcome LogoChange()
 {
     TRACE("LogoCommands.LogoChange");
-    return ChangeLogos();
+    return Change_(LogoPickMethod);
 }
 
 Outcome LogoShuffle()
 {
     TRACE("LogoCommands.LogoShuffle");
     Ui().ShowStatus("Setting logos...", true);
-    const int32_t keep = LogoPickMethod;
-    LogoPickMethod = 1;
     Outcome o;
-    OutcomeRun(o, [&] { o = ChangeLogos(); });
-    LogoPickMethod = keep;
+    OutcomeRun(o, [&] { o = Change_(PICK_RANDOM); });
     FailWhenNothingBuilt_(o);
     if (OutcomeOk(o)) o.Result = SHUFFLE_DONE;
     return o;
@@ -98,10 +114,18 @@ Outcome LogoInstall()
     TRACE("LogoCommands.LogoInstall");
     const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
     if (!lock.Held) return StoreLockBusy();
-    Outcome o = ChangeLogos();
+    Outcome o = AutoChangeCatchUp();
+    OutcomeMerge(o, ChangeLogos(LogoPickMethod));
     FailWhenNothingBuilt_(o);
     OutcomeMerge(o, OptionsSetRunEntry(true));
     OutcomeMerge(o, OptionsEnsureLogoOption());
+    // Sets of nothing would be no change: the step comes with logos to show.
+    if (!o.Written.empty()) {
+        const Outcome step = AutoChangeInstall();
+        // On until the user turns it off, so later commands keep the sets filled.
+        if (OutcomeOk(step)) AutoChange = true;
+        OutcomeMerge(o, step);
+    }
     if (OutcomeOk(o)) o.Result = INST_MESSAGE;
     return o;
 }
@@ -118,7 +142,7 @@ Outcome LogoRestore(const Answers& ask)
     TRACE("LogoCommands.LogoRestore");
     const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
     if (!lock.Held) return StoreLockBusy();
-    Outcome o;
+    Outcome o = AutoChangeCatchUp();
     if (!AskConfirmRestore(ask)) {
         o.Declined = true;
         o.Skipped.push_back("Nothing was restored.");
@@ -138,11 +162,32 @@ Outcome LogoUninstall(const Answers& ask)
     TRACE("LogoCommands.LogoUninstall");
     const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
     if (!lock.Held) return StoreLockBusy();
-    Outcome o;
+    Outcome o = AutoChangeCatchUp();
+    std::vector<std::string> undone;
+    const bool step = AutoChangeInstalled();
+    const size_t errors = o.Errors.size();
     OutcomeMerge(o, OptionsSetRunEntry(false));
-    if (RestoreFileExists()) Restore_(o);
-    if (!AskDeleteStore(ask)) return o;
-    if (!UninstallDeleteStore()) OutcomeFail(o, "Couldn't delete every stored image.");
-    o.StoreChanged = true;
+    OutcomeMerge(o, AutoChangeRemove());
+    // Off for good: no later command prepares sets or installs the step again.
+    AutoChange = false;
+    if (o.Errors.size() == errors)
+        undone.push_back(step ? "the automatic change is off (its Run entry, its line in AUTOEXEC.BAT and its logo sets are removed)"
+                              : "the automatic change is off (its Run entry is removed)");
+    if (RestoreFileExists()) {
+        const size_t before = o.Errors.size();
+        Restore_(o);
+        if (o.Errors.size() == before) undone.push_back("the previous logos are back");
+    }
+    std::string logoOption;
+    OutcomeMerge(o, OptionsRestoreLogoOption(logoOption));
+    if (!logoOption.empty()) undone.push_back("\"Logo=" + logoOption + "\" is back in MSDOS.SYS");
+    if (AskDeleteStore(ask)) {
+        if (!UninstallDeleteStore()) OutcomeFail(o, "Couldn't delete every stored image.");
+        else undone.push_back("the stored images are deleted");
+        o.StoreChanged = true;
+    }
+    for (size_t i = 0; i < undone.size(); ++i)
+        o.Result += (i == 0 ? "Undone: " : i + 1 == undone.size() ? " and " : ", ") + undone[i];
+    if (!o.Result.empty()) o.Result += ".";
     return o;
 }

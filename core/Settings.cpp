@@ -40,6 +40,7 @@ int32_t MsgPickMethod = 0;
 int32_t Msg0Index = 0, Msg1Index = 0, Msg2Index = 0;
 int32_t LogoPickMethod = 0;
 int32_t Logo0Index = 0, Logo1Index = 0, Logo2Index = 0;
+int32_t AutoChangeSets = AUTOCHANGE_SETS_DEFAULT;
 
 InstallInfo Install;
 
@@ -108,11 +109,12 @@ static const KeyDef_ Keys_[] = {
     {"Logo0Index", KT_INT, &Logo0Index, "", 0},
     {"Logo1Index", KT_INT, &Logo1Index, "", 0},
     {"Logo2Index", KT_INT, &Logo2Index, "", 0},
+    {"AutoChangeSets", KT_INT, &AutoChangeSets, "", AUTOCHANGE_SETS_DEFAULT},
 };
 constexpr int KEY_COUNT = sizeof(Keys_) / sizeof(Keys_[0]);
 // The settings table lists "DefPrefix" before "FileOpenDir"; the file is written the other way.
 static const int LoadOrder_[KEY_COUNT] = {0, 1, 2, 3, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
+                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34};
 
 // Per key, the value as this process loaded or last saved it, as it is written: a save writes only
 // the keys whose value moved away from it, so a key this process left alone keeps what another
@@ -630,6 +632,7 @@ bool SettingsValueFits(const std::string& key, const std::string& text)
     for (const KeyDef_& d : Keys_) {
         if (!SameText(key, d.key)) continue;
         int32_t v;
+        if (d.var == &AutoChangeSets) return ParseInt_(t, v) && v >= AUTOCHANGE_SETS_MIN && v <= AUTOCHANGE_SETS_MAX;
         if (d.type == KT_INT) return ParseInt_(t, v);
         if (d.type == KT_BOOL) return ParseBool_(t, true) == ParseBool_(t, false);
         return true;

@@ -30,7 +30,7 @@ extern std::string GalDir;       // gallery dialogs' folder, trailing separator
 extern std::string DefPrefix;    // prefix of added images, cleaned with SanitizeName
 extern std::string FileOpenDir;  // "Add New Image" folder, trailing separator
 extern int32_t ResizeMode;       // 0 border, 1 crop, 2 stretch
-extern bool AutoChange;          // keep the registry Run entry
+extern bool AutoChange;          // keep the registry Run entry and the drive's DOS step
 extern std::string FontName;
 extern bool FontBold, FontItalic, FontUnderline, FontStrikeout;
 extern int32_t FontSize;         // points
@@ -47,6 +47,9 @@ extern int32_t MsgPickMethod;
 extern int32_t Msg0Index, Msg1Index, Msg2Index;
 extern int32_t LogoPickMethod;
 extern int32_t Logo0Index, Logo1Index, Logo2Index;
+// How many logo sets the automatic change prepares for the starts of real Windows.
+constexpr int32_t AUTOCHANGE_SETS_DEFAULT = 8, AUTOCHANGE_SETS_MIN = 1, AUTOCHANGE_SETS_MAX = 64;
+extern int32_t AutoChangeSets;
 
 // Per-position views of the variables above; nullptr for a value other than 1, 2, 4.
 int PosIndex(int position);  // 1, 2, 4 -> 0, 1, 2; anything else -> -1

@@ -56,7 +56,7 @@ int32_t PickIndex(int32_t& counter, int32_t count, int32_t method)
     return result;
 }
 
-int32_t PickImageForPosition(int position)
+int32_t PickImageForPosition(int position, int32_t method)
 {
     TRACE("Shuffle.PickImageForPosition");
     int32_t* counter = LogoIndexOf(position);
@@ -66,7 +66,7 @@ int32_t PickImageForPosition(int position)
     for (int i = 0; i < n; ++i)
         if (ImageListGet(Images, i)->Positions & position) ++eligible;
     if (eligible == 0) return Undef;
-    int32_t k = PickIndex(*counter, eligible, LogoPickMethod);
+    int32_t k = PickIndex(*counter, eligible, method);
     for (int i = 0, number = 0; i < n; ++i) {
         if (!(ImageListGet(Images, i)->Positions & position)) continue;
         if (number++ == k) return i;
@@ -74,10 +74,10 @@ int32_t PickImageForPosition(int position)
     return Undef;
 }
 
-bool CopyPickedEntry(int position, ImageEntry& entry)
+bool CopyPickedEntry(int position, int32_t method, ImageEntry& entry)
 {
     TRACE("Shuffle.CopyPickedEntry");
-    int32_t index = PickImageForPosition(position);
+    int32_t index = PickImageForPosition(position, method);
     if (index == Undef) {
         std::memset(&entry, 0, sizeof entry);
         return false;
@@ -129,34 +129,42 @@ std::string PickMessage(int position, const std::string& text)
     return part;
 }
 
+std::string PickLogoMessage(int position)
+{
+    TRACE("Shuffle.PickLogoMessage");
+    bool* enabled = MsgEnabledOf(position);
+    return enabled && *enabled ? PickMessage(position, GetMessageText(position)) : std::string();
+}
+
 void BuildLogoWithMessage(const ImageEntry& entry, int position)
 {
     TRACE("Shuffle.BuildLogoWithMessage");
-    std::string message;
-    bool* enabled = MsgEnabledOf(position);
-    if (enabled && *enabled) message = PickMessage(position, GetMessageText(position));
-    BuildLogo(entry, position, message);
+    BuildLogo(entry, position, PickLogoMessage(position));
 }
 
-Outcome ChangeLogos()
+void ChangeLogosWith(int32_t logoMethod, const LogoBuildProc& build, Outcome& o)
+{
+    TRACE("Shuffle.ChangeLogosWith");
+    for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
+        ImageEntry entry;
+        if (!CopyPickedEntry(position, logoMethod, entry)) {
+            o.Skipped.push_back(LogoPositionName(position) + " logo kept: no stored image is chosen for this position.");
+            continue;
+        }
+        const std::string message = PickLogoMessage(position);
+        // One position's failure never stops the others.
+        const size_t errors = o.Errors.size();
+        OutcomeRun(o, [&] { build(entry, position, message); });
+        if (o.Errors.size() == errors) o.Written.push_back(GetLogoFileName(position));
+    }
+}
+
+Outcome ChangeLogos(int32_t logoMethod)
 {
     TRACE("Shuffle.ChangeLogos");
     const StoreLockScope lock(LOCK_STORE | LOCK_WINDOWS, true);
     if (!lock.Held) return StoreLockBusy();
     Outcome o;
-    const bool picked = SettingsAdvanceCounters([&] {
-        for (int position : {POS_STARTUP, POS_WAIT, POS_TURNOFF}) {
-            ImageEntry entry;
-            if (!CopyPickedEntry(position, entry)) {
-                o.Skipped.push_back(LogoPositionName(position) + " logo kept: no stored image is chosen for this position.");
-                continue;
-            }
-            // One position's failure never stops the others.
-            const size_t errors = o.Errors.size();
-            OutcomeRun(o, [&] { BuildLogoWithMessage(entry, position); });
-            if (o.Errors.size() == errors) o.Written.push_back(GetLogoFileName(position));
-        }
-    });
-    if (!picked) OutcomeFail(o, SETTINGS_LOCK_BUSY);
+    if (!SettingsAdvanceCounters([&] { ChangeLogosWith(logoMethod, BuildLogo, o); })) OutcomeFail(o, SETTINGS_LOCK_BUSY);
     return o;
 }

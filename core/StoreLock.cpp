@@ -90,6 +90,8 @@ void release_(int which) { FileLockRelease(held_[which]); }
 
 }  // namespace
 
+static int ExclusiveTakes_ = 0;
+
 bool StoreLockTake(int what, bool exclusive)
 {
     TRACE("StoreLock.StoreLockTake");
@@ -101,8 +103,11 @@ bool StoreLockTake(int what, bool exclusive)
     }
     // Only the outermost take reads again: what it read is current while the lock is held.
     if ((what & LOCK_STORE) && first) StoreReloadIfChanged();
+    if (exclusive) ++ExclusiveTakes_;
     return true;
 }
+
+int StoreLockExclusiveTakes() { return ExclusiveTakes_; }
 
 void StoreLockRelease(int what)
 {

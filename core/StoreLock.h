@@ -27,6 +27,9 @@ enum { LOCK_STORE = 1, LOCK_WINDOWS = 2 };
 // another program changed headers.dat since this one read it.
 bool StoreLockTake(int what, bool exclusive);
 void StoreLockRelease(int what);
+// How many times this program took a lock exclusively: a front-end tells by it whether a command
+// changed the drive or the store.
+int StoreLockExclusiveTakes();
 // How long a second program waits (milliseconds).
 void StoreLockSetWait(int milliseconds);
 // The outcome of a command that could not get its lock.

@@ -1,6 +1,9 @@
 // Disk images: containers, partitions, locks and the mtools programs.
 #include "platform/DiskImage.h"
 
+#include <cctype>
+#include <cstdint>
+
 #include "base/Bytes.h"
 #include "base/Mon.h"
 
@@ -644,6 +647,14 @@ void DiskList(const DiskImage& disk, const std::string& folder, const std::strin
         must_(disk, args, "list the folder " + (folder.empty() ? std::string("\\") : folder), &text);
         parseListing_(text, folder, folderShort, out, freeBytes);
     });
+}
+
+bool DiskSpace(const DiskImage& disk, int64_t& freeBytes, int64_t& clusterBytes)
+{
+    TRACE("DiskImage.DiskSpace");
+    freeBytes = DiskFreeBytes(disk);
+    clusterBytes = disk.clusterBytes;
+    return freeBytes >= 0 && clusterBytes > 0;
 }
 
 void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, const std::string& hostRoot)

@@ -83,6 +83,8 @@ void DiskRename(const DiskImage& disk, const std::string& fromShort, const std::
 void DiskDelete(const DiskImage& disk, const std::string& shortPath);
 void DiskMakeDir(const DiskImage& disk, const std::string& folderShort, const std::string& name);
 void DiskRemoveDir(const DiskImage& disk, const std::string& shortPath);
+// Free bytes of the file system and the size of its clusters; false when they cannot be read.
+bool DiskSpace(const DiskImage& disk, int64_t& freeBytes, int64_t& clusterBytes);
 // The DISK_ATTR_* bits of a file.
 int DiskGetAttr(const DiskImage& disk, const std::string& shortPath);
 void DiskSetAttr(const DiskImage& disk, const std::string& shortPath, int attr);

@@ -4,6 +4,7 @@
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "platform/ProfileFile.h"
+#include "platform/SysInfo.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -26,7 +27,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* DEFAULT_STORAGE = "Program Files/KvsLogos";
-const char* const ROOT_FILES[] = {"LOGO.SYS", "MSDOS.SYS"};
+const char* const ROOT_FILES[] = {"LOGO.SYS", "MSDOS.SYS", "AUTOEXEC.BAT"};
+// Folders of the Windows folder staged whole: the backups and the automatic change's logo sets.
+const char* const WINDOWS_FOLDERS[] = {"logos.bak", "KVSROT"};
 const char* const WINDOWS_FILES[] = {"WIN.INI", "registry.ini", "LOGOW.SYS", "LOGOS.SYS"};
 constexpr const char* WORK_PREFIX = "kvs-drive-";
 constexpr const char* OWNER_FILE = "owner";
@@ -279,7 +282,8 @@ void stageFiles_(DriveStage& st)
             winFiles.push_back(*f);
             if (strcasecmp(name, "WIN.INI") == 0) winIni = st.root + f->path;
         }
-    if (const DiskEntry* backup = find_(winEntries, win, "logos.bak", true)) winFiles.push_back(*backup);
+    for (const char* name : WINDOWS_FOLDERS)
+        if (const DiskEntry* folder = find_(winEntries, win, name, true)) winFiles.push_back(*folder);
     rootFiles.insert(rootFiles.end(), winFiles.begin(), winFiles.end());
     copyOut_(st, rootFiles);
     dropCopiedTemps_(st, win);
@@ -595,6 +599,35 @@ bool StageIsOpen(const DriveStage& stage)
     return !stage.work.empty();
 }
 
+// Bytes the working copy's files take on the image: each file's size rounded up to clusters.
+static int64_t StagedBytes_(const DriveStage& st, int64_t cluster)
+{
+    int64_t total = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(st.root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        const int64_t size = static_cast<int64_t>(it->file_size(ec));
+        if (!ec) total += (size + cluster - 1) / cluster * cluster;
+    }
+    return total;
+}
+
+// The free space of the image as the working copy would leave it once written back.
+static void ProbeSpace_(const DriveStage& st)
+{
+    int64_t freeBytes = 0, cluster = 0;
+    if (!DiskSpace(st.disk, freeBytes, cluster)) return;
+    const int64_t before = StagedBytes_(st, cluster);
+    const std::string root = st.root;
+    SysSetDiskSpaceProbe(root, [root, freeBytes, cluster, before](int64_t& free, int64_t& total) {
+        DriveStage view;
+        view.root = root;
+        free = std::max<int64_t>(0, freeBytes - (StagedBytes_(view, cluster) - before));
+        total = free;
+        return true;
+    });
+}
+
 void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, DriveStage& stage)
 {
     TRACE("DriveStage.StageOpen");
@@ -618,6 +651,7 @@ void StageOpen(const std::string& image, int partition, const std::set<std::stri
             DiskOpen(image, partition, stage.work, stage.disk);
             fs::create_directories(stage.root + stage.disk.windowsDir, ec);
             stageAll_(stage);
+            ProbeSpace_(stage);
         });
     } catch (...) {
         StageClose(stage);
@@ -790,6 +824,7 @@ void StageClose(DriveStage& stage)
     TRACE("DriveStage.StageClose");
     stopWatching_(stage);
     DiskClose(stage.disk);
+    SysSetDiskSpaceProbe(std::string(), nullptr);
     if (!stage.work.empty()) {
         std::error_code ec;
         fs::remove_all(stage.work, ec);

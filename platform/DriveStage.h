@@ -3,10 +3,12 @@
 // drive, and what it changed is written back into the image in the order it wrote it, so the
 // image only ever holds what a folder drive would hold after the command stopped somewhere.
 //
-// Staged: LOGO.SYS and MSDOS.SYS of the root; WIN.INI, registry.ini, LOGOW.SYS, LOGOS.SYS and the
-// whole logos.bak folder of the Windows folder; the storage folder that win.ini names
-// ([Trelmark] Kvs-StorageDir, "Program Files/KvsLogos" without it), its pictures whole or (lazy)
-// as they are read.
+// Staged: LOGO.SYS, MSDOS.SYS and AUTOEXEC.BAT of the root; WIN.INI, registry.ini, LOGOW.SYS,
+// LOGOS.SYS and the whole logos.bak and KVSROT (the automatic change's logo sets) folders of the
+// Windows folder; the storage folder that win.ini names ([Trelmark] Kvs-StorageDir,
+// "Program Files/KvsLogos" without it), its pictures whole or (lazy) as they are read. While a
+// stage is open, the free space of paths in it is the image's, less what the working copy has
+// grown by.
 #pragma once
 
 #include <cstdint>

@@ -197,10 +197,21 @@ std::string SysVersionText()
     return s + " " + r + " " + v + " " + m;
 }
 
+static std::string SpaceRoot_;
+static std::function<bool(int64_t&, int64_t&)> SpaceProbe_;
+
+void SysSetDiskSpaceProbe(const std::string& root, const std::function<bool(int64_t& freeBytes, int64_t& totalBytes)>& probe)
+{
+    TRACE("SysInfo.SysSetDiskSpaceProbe");
+    SpaceRoot_ = root;
+    SpaceProbe_ = root.empty() ? nullptr : probe;
+}
+
 bool SysDiskSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes)
 {
     TRACE("SysInfo.SysDiskSpace");
     freeBytes = totalBytes = 0;
+    if (SpaceProbe_ && path.compare(0, SpaceRoot_.size(), SpaceRoot_) == 0) return SpaceProbe_(freeBytes, totalBytes);
     struct statvfs v;
     if (path.empty() || statvfs(path.c_str(), &v) != 0) return false;
     freeBytes = static_cast<int64_t>(v.f_bavail) * static_cast<int64_t>(v.f_frsize);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ bool SysUname(std::string& sysname, std::string& release, std::string& version, 
 std::string SysVersionText();
 // Free (for an unprivileged user) and total bytes of the file system holding path.
 bool SysDiskSpace(const std::string& path, int64_t& freeBytes, int64_t& totalBytes);
+// A drive whose files are worked on in a copy (a staged disk image) answers SysDiskSpace for the
+// paths below root through probe; an empty root drops it.
+void SysSetDiskSpaceProbe(const std::string& root, const std::function<bool(int64_t& freeBytes, int64_t& totalBytes)>& probe);
 
 // Splits a command line into arguments: blanks separate, double quotes group (and are removed).
 std::vector<std::string> SysSplitCommandLine(const std::string& text);

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "base/Mon.h"
+#include "core/AutoChange.h"
 #include "core/Settings.h"
 #include "platform/SysInfo.h"
 
@@ -199,7 +200,12 @@ bool SystemFilesDialog()
     if (dlg.exec() != QDialog::Accepted) return false;
     // The other pages belong to the drive open before; a new drive brings its own.
     DriveChoice drive;
-    if (dlg.DriveChanged(drive)) DriveUseSwitch(drive);
-    else dlg.Apply();
+    if (dlg.DriveChanged(drive)) {
+        DriveUseSwitch(drive);
+        // Windows may have used prepared logo sets since that drive was last opened.
+        OutcomeShow(AutoChangeCatchUp());
+    } else {
+        dlg.Apply();
+    }
     return true;
 }

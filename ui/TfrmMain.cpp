@@ -34,6 +34,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
+#include "core/AutoChange.h"
 #include "core/AddImages.h"
 #include "core/Gallery.h"
 #include "core/ImageStore.h"
@@ -761,6 +762,7 @@ void TfrmMain::SetPositions(int mask)
     RefreshList(false);
     Updating = false;
     OutcomeShow(o);
+    if (o.StoreChanged) OutcomeShow(AutoChangeCatchUp());
 }
 
 void TfrmMain::ShowOutcome(const Outcome& o, bool resultInStatus)
@@ -769,6 +771,8 @@ void TfrmMain::ShowOutcome(const Outcome& o, bool resultInStatus)
     if (o.StoreChanged) {
         RefreshList(false);
         if (!o.Select.empty()) SelectImageByName(o.Select);
+        // The sets the automatic change prepared follow the store.
+        OutcomeShow(AutoChangeCatchUp());
     }
     for (const std::string& e : o.Errors) Ui().ErrorBox(e);
     for (const std::string& w : o.Warnings) Ui().WarningBox(w);

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -155,6 +156,23 @@ void TfrmOptions::SetupUi_()
     QFont bold = chkAutoStart->font();
     bold.setBold(true);
     chkAutoStart->setFont(bold);
+    // What happens where, as the checkbox's tooltip: the tab has no room for a paragraph.
+    chkAutoStart->setToolTip(
+        tr("On the drive of a real Windows 95 or 98 the change happens in DOS, before Windows loads: a "
+           "line at the end of AUTOEXEC.BAT puts the next of the logo sets prepared in the Windows "
+           "folder (KVSROT) in place. The Startup logo you see is the one put in place at the start "
+           "before; the Wait and Turn Off logos change within the same start. The program counts the "
+           "sets Windows used and prepares new ones whenever it changes the drive. Turning this off "
+           "takes the line and the sets away again."));
+    edAutoSets = NewControl<QSpinBox>("edAutoSets");
+    edAutoSets->setRange(AUTOCHANGE_SETS_MIN, AUTOCHANGE_SETS_MAX);
+    edAutoSets->setToolTip(tr("How many starts the prepared logo sets last (fewer when the drive lacks room)"));
+    auto* autoSets = new QHBoxLayout;
+    auto* lblAutoSets = new QLabel(tr("Logo sets prepared ahead (one for each start):"));
+    lblAutoSets->setToolTip(chkAutoStart->toolTip());
+    autoSets->addWidget(lblAutoSets);
+    autoSets->addWidget(edAutoSets);
+    autoSets->addStretch();
 
     boxFont = NewControl<QGroupBox>("boxFont", tr("Message Font"));
     edFont = NewControl<QLineEdit>("edFont");
@@ -195,6 +213,7 @@ void TfrmOptions::SetupUi_()
 
     auto* general = new QVBoxLayout(TabSheet1);
     general->addWidget(chkAutoStart);
+    general->addLayout(autoSets);
     general->addWidget(boxFont);
     auto* picks = new QHBoxLayout;
     picks->addWidget(radMsgPick);
@@ -279,6 +298,7 @@ void TfrmOptions::Fill(const OptionsWorkCopy& work)
     Font = work;
     PageControl1->setCurrentWidget(TabSheet1);
     chkAutoStart->setChecked(work.autoChange);
+    edAutoSets->setValue(std::clamp<int32_t>(AutoChangeSets, AUTOCHANGE_SETS_MIN, AUTOCHANGE_SETS_MAX));
     (LogoPickMethod == 1 ? radLogoPick1 : radLogoPick0)->setChecked(true);
     (MsgPickMethod == 1 ? radMsgPick1 : MsgPickMethod == 2 ? radMsgPick2 : radMsgPick0)->setChecked(true);
 
@@ -324,6 +344,7 @@ void TfrmOptions::ReadBack(OptionsWorkCopy& work)
     work.messages2 = MemoGetText(memo1);
     work.messages4 = MemoGetText(memo2);
 
+    AutoChangeSets = edAutoSets->value();
     LogoPickMethod = radLogoPick1->isChecked() ? 1 : 0;
     MsgPickMethod = radMsgPick1->isChecked() ? 1 : radMsgPick2->isChecked() ? 2 : 0;
     AnimEnabled = chkAnimEnabled->isChecked();

@@ -14,10 +14,12 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class QWidget;
 
@@ -65,6 +67,7 @@ public:
     QWidget* TabSheet4;
     QWidget* tabAnim;
     QCheckBox* chkAutoStart;
+    QSpinBox* edAutoSets;
     QGroupBox* boxFont;
     QLineEdit* edFont;
     QPushButton* btnFontSelect;

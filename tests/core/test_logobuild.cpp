@@ -199,14 +199,14 @@ TEST_F(LogoBuildTest, SequentialPicksStepThroughEligibleImages)
     Logo0Index = 0;
     std::vector<int> seen, counters;
     for (int run = 0; run < 4; ++run) {
-        ChangeLogos();
+        ChangeLogos(LogoPickMethod);
         seen.push_back(TopLeft(TempEnv::Read(GetLogoFileName(POS_STARTUP))));
         counters.push_back(Logo0Index);
     }
     EXPECT_EQ(seen, (std::vector<int>{10, 20, 30, 10}));
     EXPECT_EQ(counters, (std::vector<int>{1, 2, 3, 1}));
     Logo0Index = 5;
-    EXPECT_EQ(PickImageForPosition(POS_STARTUP), 0);
+    EXPECT_EQ(PickImageForPosition(POS_STARTUP, LogoPickMethod), 0);
     EXPECT_EQ(Logo0Index, 1);
 }
 
@@ -216,10 +216,10 @@ TEST_F(LogoBuildTest, PositionsDecideEligibility)
     Reload();
     ImageListGet(Images, 0)->Positions = POS_WAIT;
     TempEnv::Write(GetLogoFileName(POS_STARTUP), "old startup logo");
-    ChangeLogos();
+    ChangeLogos(LogoPickMethod);
     EXPECT_EQ(TempEnv::Read(GetLogoFileName(POS_STARTUP)), "old startup logo");  // kept
     EXPECT_EQ(TopLeft(TempEnv::Read(GetLogoFileName(POS_WAIT))), 40);
-    EXPECT_EQ(PickImageForPosition(POS_TURNOFF), Undef);
+    EXPECT_EQ(PickImageForPosition(POS_TURNOFF, LogoPickMethod), Undef);
 }
 
 TEST(Picking, IndexMethods)
@@ -272,9 +272,9 @@ TEST_F(LogoBuildTest, MessagePickMethodsAndDisabledMessages)
     Msg1Enabled = false;
     Msg1Index = 0;
     SetMessageText(POS_WAIT, "a\r\n--\r\nb");
-    ChangeLogos();
+    ChangeLogos(LogoPickMethod);
     EXPECT_EQ(Msg1Index, 0);
     Msg1Enabled = true;
-    ChangeLogos();
+    ChangeLogos(LogoPickMethod);
     EXPECT_EQ(Msg1Index, 1);
 }

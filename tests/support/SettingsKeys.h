@@ -6,4 +6,4 @@ const char* const kSaveOrder[] = {
     "FontName", "FontBold", "FontItalic", "FontUnderline", "FontStrikeout", "FontSize", "FontCharSet",
     "TextColor", "TextBorderColor", "AnimEnabled", "AnimShape", "AnimMove", "AnimColor1", "AnimColor2",
     "AnimDelay", "Msg0Enabled", "Msg1Enabled", "Msg2Enabled", "MsgPickMethod", "Msg0Index", "Msg1Index",
-    "Msg2Index", "LogoPickMethod", "Logo0Index", "Logo1Index", "Logo2Index"};
+    "Msg2Index", "LogoPickMethod", "Logo0Index", "Logo1Index", "Logo2Index", "AutoChangeSets"};
