@@ -154,7 +154,11 @@ int Rename_(const KvsCommand& self, const KvsArgs& args)
         // NEW is the name without ".png", as typed into the window's prompt.
         std::string typed = a[1];
         if (typed.size() > 4 && SameImageName(typed.substr(typed.size() - 4), ".png")) typed.resize(typed.size() - 4);
-        const Outcome o = StoreRename(names[0], typed);
+        Outcome o = StoreRename(names[0], typed);
+        // The window's text sends the user to F5 to refresh its list; kvs reads the store anew.
+        if (o.Cause == OUTCOME_CAUSE_RENAME_REFUSED)
+            o.Errors = {"Couldn't rename \"" + names[0] +
+                        "\": the new name is not allowed, or a file of that name is already in the storage folder."};
         if (o.StoreChanged) KvsOut(o.Select);
         return KvsReport(o);
     });

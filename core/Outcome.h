@@ -18,7 +18,12 @@ struct Outcome {
     std::string Select;                 // the store name to select afterwards, empty for none
     bool Declined = false;              // the user answered a question with "do nothing"
     bool StoreChanged = false;          // the store list changed (the window refreshes its list)
+    int Cause = 0;                      // an OUTCOME_CAUSE_ value: why it failed, for a front-end's own words
 };
+
+// Failures whose error text speaks of the window (its list, its keys): another front-end words
+// them itself by this cause, never by the text.
+enum { OUTCOME_CAUSE_NONE = 0, OUTCOME_CAUSE_RENAME_REFUSED = 1 };
 
 // Errors of commands that carry their own text (the class whose text is the message).
 constexpr int32_t OUTCOME_ERROR_CLASS = 2;

@@ -93,6 +93,7 @@ StoreResult StoreRenameImage(const std::string& currentName, const std::string& 
         r.SelectName = newName;
     } else {
         ++r.Failed;
+        r.Cause = OUTCOME_CAUSE_RENAME_REFUSED;
         Add_(r, SM_ERROR,
              "Couldn't rename image. Please use only letters and numbers for the image name. If the files are "
              "changed in another application press F5 to refresh the list.");
@@ -186,6 +187,7 @@ static Outcome Finish_(const StoreResult& r)
     }
     o.StoreChanged = r.Changed;
     o.Select = r.SelectName;
+    o.Cause = r.Cause;
     if (r.Changed) OutcomeRun(o, [] { StoreWriteIndex(); });
     return o;
 }

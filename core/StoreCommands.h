@@ -32,6 +32,7 @@ struct StoreResult {
     int Failed = 0;
     std::string SelectName;   // the image to select afterwards, empty for none
     std::vector<StoreMessage> Messages;  // in the order they arose
+    int Cause = OUTCOME_CAUSE_NONE;
 };
 
 // "Delete <name>?" for one image, "Delete <n> selected logos?" for more; empty for none.

@@ -55,6 +55,12 @@ TEST_F(KvsStore, RenamePrefixDelete)
     Result r = Kvs("rename Sea--Dawn Sea--Dusk");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "There already exists an image with that name, please select another one.\n");
+    // A refused name is worded for the terminal: no window list to refresh with F5.
+    r = Kvs("rename Sea--Dawn " + std::string(200, 'x'));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Couldn't rename \"Sea--Dawn.png\": ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find("F5"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
     r = Kvs("rename Sea--Dawn 'Hill:Top.png'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Hill_Top.png\n");
