@@ -7,6 +7,19 @@ const std::vector<KvsCommand>& KvsCommandTable()
 {
     TRACE("KvsCommands.KvsCommandTable");
     static const std::vector<KvsCommand> table = {
+        {"drives", CmdDrives, "[--json] [--add DIR]",
+         "list the Windows 95/98 drives and disk images found on this computer",
+         "Lists the Windows 95/98 installations found: mounted FAT file systems whose root holds\n"
+         "MSDOS.SYS and WINDOWS\\WIN.COM, then disk images (raw, partitioned, fixed VHD) in the\n"
+         "folders of 86Box, PCem, QEMU/libvirt, GNOME Boxes, VirtualBox, DOSBox-X and Bochs, in the\n"
+         "added folders and in the home folder to depth 3; last the containers that must be\n"
+         "converted first (QCOW2, VMDK, VDI, dynamic VHD). One line each: * for the drive in use,\n"
+         "the number --drive takes, path (and partition), kind, Windows version, label, size and\n"
+         "free space, separated by tabs. The search reads only and stops after one second.\n"
+         "A partition that is not mounted is not searched: udisksctl mount -b /dev/sdXN mounts it.\n"
+         "--add DIR adds a folder to search from now on. With --json prints one JSON array of\n"
+         "objects {\"number\", \"current\", \"path\", \"partition\", \"kind\", \"place\",\n"
+         "\"windows\", \"label\", \"size\", \"free\", \"usable\", \"problem\"}."},
         {"inst", CmdInst, "",
          "the /inst action: new logos, Run entry, Logo=1 in MSDOS.SYS",
          "Runs the /inst action of kelvane-studio: the start-up sequence, new logos for all three\n"

@@ -26,6 +26,7 @@ const std::vector<KvsCommand>& KvsCommandTable();
 const KvsCommand* KvsFindCommand(const std::string& name);
 
 // ---- commands (one file each) ----
+int CmdDrives(const std::vector<std::string>& args);
 int CmdInst(const std::vector<std::string>& args);
 int CmdChange(const std::vector<std::string>& args);
 int CmdUninst(const std::vector<std::string>& args);

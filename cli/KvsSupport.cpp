@@ -167,7 +167,7 @@ std::string KvsHelpText()
 {
     TRACE("KvsSupport.KvsHelpText");
     std::string s =
-        "Usage: kvs [--yes|--no] [--drive PATH [--partition N]] COMMAND [ARGS]\n"
+        "Usage: kvs [--yes|--no] [--drive PATH|N [--partition N]] COMMAND [ARGS]\n"
         "\n"
         "Kelvane Studio's command-line tool: manages the boot logos of a Windows 95/98 drive\n"
         "(logo.sys, logow.sys, logos.sys) and the store of logo images, like the main window.\n"
@@ -188,7 +188,8 @@ std::string KvsHelpText()
         "  --yes          answer every question with Yes (a name clash: overwrite)\n"
         "  --no           answer every question with No (a name clash: skip)\n"
         "  --drive PATH   the Windows drive to work on: a folder holding a WINDOWS folder, or a\n"
-        "                 disk image (raw with an MBR or a bare FAT file system, or a fixed VHD)\n"
+        "                 disk image (raw with an MBR or a bare FAT file system, or a fixed VHD),\n"
+        "                 or a number that 'kvs drives' lists\n"
         "  --partition N  the partition (1-4) of a disk image's MBR (default: the first FAT\n"
         "                 partition holding a WINDOWS folder)\n"
         "  --help         this text; 'kvs COMMAND --help' explains one command\n"
@@ -201,6 +202,7 @@ std::string KvsHelpText()
         "                    them, the drive last opened in the window, else the demo drive under\n"
         "                    $XDG_DATA_HOME/KelvaneStudio/drive_c\n"
         "  KVS_PROGRAM_DIR   the folder of Kvs.ini and the message files\n"
+        "  KVS_MOUNTINFO     a file read in place of /proc/self/mountinfo by 'kvs drives'\n"
         "\n"
         "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
         "Errors are printed alone on one line of standard error.\n";
