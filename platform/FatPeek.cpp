@@ -201,6 +201,7 @@ bool FatPeek(int fd, int64_t offset, int64_t end, FatLook& look)
     uint8_t boot[512];
     if (!read_(f, 0, boot, sizeof boot) || !FatIsBootSector(boot) || !geometry_(f, boot)) return false;
     look.size = (BytesGetLE16(boot + 19) ? BytesGetLE16(boot + 19) : int64_t(BytesGetLE32(boot + 32))) * f.bps;
+    if (look.size > end - offset) return false;  // cut short: a damaged copy, not a drive to offer
     if (f.fatBytes <= 1024 * 1024) readFat_(f);  // small FATs once, instead of sector by sector
 
     std::vector<uint8_t> rootDir;
