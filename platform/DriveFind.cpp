@@ -344,20 +344,19 @@ DrivePlaces DriveFindPlaces(const std::vector<std::string>& added)
     const std::string data = env_("XDG_DATA_HOME").empty() ? home + "/.local/share" : env_("XDG_DATA_HOME");
     const std::string config = env_("XDG_CONFIG_HOME").empty() ? home + "/.config" : env_("XDG_CONFIG_HOME");
     const std::string flat = home + "/.var/app/";
-    // The folders each emulator keeps its machines and disks in unless told otherwise.
+    // The folders each emulator keeps its machines and disks in unless told otherwise (86Box:
+    // "Virtual Machines" below its data folder). Bochs has none: its images lie by the bochsrc,
+    // which the home folder and the added folders cover.
     const std::pair<const char*, std::string> defaults[] = {
         {"86Box", data + "/86Box"},
-        {"86Box", home + "/86Box VMs"},
         {"86Box", flat + "net._86box._86Box/data/86Box"},
         {"PCem", home + "/.pcem"},
         {"QEMU/libvirt", data + "/libvirt/images"},
-        {"QEMU/libvirt", config + "/libvirt"},
         {"GNOME Boxes", data + "/gnome-boxes/images"},
         {"GNOME Boxes", flat + "org.gnome.Boxes/data/gnome-boxes/images"},
         {"VirtualBox", home + "/VirtualBox VMs"},
         {"DOSBox-X", config + "/dosbox-x"},
         {"DOSBox-X", flat + "com.dosbox_x.DOSBox-X/config/dosbox-x"},
-        {"Bochs", home + "/.bochs"},
     };
     if (!home.empty())
         for (const auto& [name, dir] : defaults) p.places.push_back({name, dir, 3, true});
