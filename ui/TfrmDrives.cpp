@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -31,10 +33,19 @@ std::string shownPath_(const std::string& path, int partition)
     return path + (partition ? ", partition " + std::to_string(partition) : std::string());
 }
 
+// The home folder as "~", so the names that tell drives apart fit the column.
+std::string short_(const std::string& path, int partition)
+{
+    const char* home = getenv("HOME");
+    const std::string h = home && *home ? std::string(home) + "/" : std::string();
+    const bool below = !h.empty() && path.rfind(h, 0) == 0;
+    return shownPath_(below ? "~/" + path.substr(h.size()) : path, partition);
+}
+
 QTreeWidgetItem* item_(QTreeWidgetItem* parent, const DriveFound& d, bool usable)
 {
     auto* it = new QTreeWidgetItem(parent);
-    it->setText(0, Q_(shownPath_(d.path, d.partition)));
+    it->setText(0, Q_(short_(d.path, d.partition)));
     it->setText(1, Q_(DriveFindKindText(d.kind)));
     it->setText(2, Q_(d.refused.empty() ? (d.windows.empty() ? std::string("Windows") : d.windows) : "must be converted"));
     it->setText(3, Q_(d.freeBytes < 0 ? std::string() : DriveFindSizeText(d.freeBytes)));
@@ -86,6 +97,7 @@ QTreeWidget* DrivesNewList(const char* name)
     tree->setRootIsDecorated(false);
     tree->setItemsExpandable(false);
     tree->setUniformRowHeights(true);
+    tree->setTextElideMode(Qt::ElideMiddle);
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int c = 1; c < 4; c++) tree->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
@@ -150,7 +162,7 @@ void TfrmDrives::SetupUi_(bool firstStart)
                                     "boot logos you want to manage, or stay on the demo drive to try the program.")
                                : tr("Choose the Windows 95/98 drive whose boot logos you want to manage."));
     labIntro->setWordWrap(true);
-    labIntro->setMinimumWidth(480);
+    labIntro->setMinimumWidth(620);
     FitWrappedLabel(labIntro);
     lvDrives = DrivesNewList("lvDrives");
     auto* hint = new QLabel(tr("A partition that is not mounted is not searched; mount it first, for example "
@@ -173,7 +185,7 @@ void TfrmDrives::SetupUi_(bool firstStart)
     main->addWidget(lvDrives, 1);
     main->addWidget(hint);
     main->addLayout(buttons);
-    SetClientSize(560, 320);
+    SetClientSize(680, 340);
 
     disconnect(btnOK, nullptr, this, nullptr);
     connect(btnOK, &QPushButton::clicked, this, &TfrmDrives::btnOKClick);
