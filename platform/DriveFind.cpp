@@ -375,9 +375,13 @@ DriveSearch DriveFindAll(const DrivePlaces& places)
         if (s.late()) break;
         const bool remote = oneOf_(m.type, REMOTE_TYPES, std::size(REMOTE_TYPES)) || m.type.rfind("fuse.", 0) == 0;
         if (remote) s.skipDirs.insert(m.point);
-        if (!oneOf_(m.type, FAT_TYPES, std::size(FAT_TYPES)) || !s.seen.insert(real_(m.point)).second) continue;
+        if (!oneOf_(m.type, FAT_TYPES, std::size(FAT_TYPES)) || s.seen.count(real_(m.point))) continue;
         DriveFound d;
-        if (lookFolder_(m.point, "mount table", m.source, d)) s.found.push_back(d);
+        // A Windows drive's own tree is not walked again; a FAT stick holding images is.
+        if (lookFolder_(m.point, "mount table", m.source, d)) {
+            s.seen.insert(real_(m.point));
+            s.found.push_back(d);
+        }
     }
     for (const DrivePlace& p : places.places) {
         if (s.late()) break;

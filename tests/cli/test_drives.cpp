@@ -117,12 +117,13 @@ TEST(DrivesTest, FindsTheWindowsDrivesOfEmulatorsAndMountsInOrderAndRefusesWhatN
     EXPECT_EQ(beyond.status, 1);
     EXPECT_NE(beyond.err.find("no drive number 8"), std::string::npos) << beyond.err;
 
-    // An added folder is searched from then on, before the home folder.
-    fs::create_directories(h.tmp / "elsewhere/deep");
-    fs::copy_file(expected[2].first, h.tmp / "elsewhere/deep/copy.img");
-    const RunResult added = RunProgram(env, "kvs", "drives --add " + MadeUpHome::Q(h.tmp / "elsewhere"));
+    // An added folder is searched from then on, before the home folder: the mounted Windows
+    // drives in it are not walked again, a mounted FAT stick without Windows is.
+    fs::copy_file(expected[2].first, h.tmp / "mnt/no windows/copy.img");
+    const RunResult added = RunProgram(env, "kvs", "drives --add " + MadeUpHome::Q(h.tmp / "mnt"));
     EXPECT_EQ(added.status, 0) << added.err;
-    EXPECT_NE(added.out.find(" 6\t" + (h.tmp / "elsewhere/deep/copy.img")), std::string::npos) << added.out;
+    EXPECT_NE(added.out.find(" 6\t" + (h.tmp / "mnt/no windows/copy.img")), std::string::npos) << added.out;
+    EXPECT_NE(added.out.find(" 8\t" + expected[6].first), std::string::npos) << added.out;
 }
 
 TEST(DrivesTest, SearchStopsAtItsTimeLimitOnALargeTree)
