@@ -8,7 +8,7 @@ const std::vector<KvsCommand>& KvsCommandTable()
     TRACE("KvsCommands.KvsCommandTable");
     static const std::vector<KvsCommand> table = {
         {"drives", CmdDrives, "[--json] [--add DIR]",
-         "list the Windows 95/98 drives and disk images found on this computer",
+         "list the Windows 95/98 drives and disk images found here",
          "Lists the Windows 95/98 installations found: mounted FAT file systems whose root holds\n"
          "MSDOS.SYS and WINDOWS\\WIN.COM, then disk images (raw, partitioned, fixed VHD) in the\n"
          "folders of 86Box, PCem, QEMU/libvirt, GNOME Boxes, VirtualBox and DOSBox-X, in the added\n"
