@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "app/DriveList.h"
 #include "base/Mon.h"
 #include "base/UiServices.h"
 #include "core/Settings.h"
@@ -188,11 +189,12 @@ static bool MtoolsInstalled_()
     }
 }
 
-void DriveUseOpen(const DriveChoice& choice)
+void DriveUseOpen(const DriveChoice& given)
 {
     TRACE("DriveUse.DriveUseOpen");
     DriveUseClose();
     MonBlock([&] {
+        const DriveChoice choice = DriveListResolve(given);  // "--drive 2": a number "kvs drives" lists
         if (choice.path.empty()) {
             SysSetWindowsDir(std::string());
         } else if (isFolder_(choice.path)) {
@@ -357,6 +359,7 @@ void DriveUseRemember(const DriveChoice& choice)
     if (lock.Held) ProfileForget(file);  // merged onto the file as it is now
     const bool ok = lock.Held && ProfileWriteString(SECTION, KEY_DRIVE, choice.path, file) &&
                     ProfileWriteString(SECTION, KEY_PARTITION, std::to_string(choice.partition), file) &&
+                    DriveListPutRecent(choice, file) &&
                     ProfileFlush(file);
     if (!ok) MonErrorMsg(DISK_ERROR_CLASS, "Couldn't write the settings file " + file + ".", __LINE__);
 }

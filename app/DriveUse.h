@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
-struct DriveChoice {
-    std::string path;    // a drive root folder or a disk image; empty: the environment's Windows folder
-    int partition = 0;   // of a disk image; 0 chooses
-    std::string source;  // what chose it: "--drive", "KVS_DRIVE", "KVS_WINDOWS_DIR", "Kvs.ini", "demo"
-};
+#include "app/DriveChoice.h"
+
 
 // Takes "--drive PATH" and "--partition N" (also "--drive=PATH") out of args, up to the first
 // argument that is not an option when stopAtCommand is set. False with problem set on bad usage.

@@ -7,6 +7,7 @@ const std::vector<const KvsCommand*>& KvsCommandTable()
 {
     TRACE("KvsCommands.KvsCommandTable");
     static const std::vector<const KvsCommand*> table = {
+        &KVS_DRIVES,
         &KVS_INST,
         &KVS_CHANGE,
         &KVS_UNINST,
@@ -36,9 +37,10 @@ const std::vector<KvsOption>& KvsGlobalOptions()
         {.name = "--yes", .help = "answer every question with Yes (a name clash: overwrite)", .excludes = "--no",
          .alias = "-y"},
         {.name = "--no", .help = "answer every question with No (a name clash: skip)", .excludes = "--yes", .alias = "-n"},
-        {.name = "--drive", .kind = KVS_FILE, .value = "PATH",
+        {.name = "--drive", .kind = KVS_FILE, .value = "PATH|N",
          .help = "the Windows drive to work on: a folder holding a WINDOWS folder, or a\n"
-                 "disk image (raw with an MBR or a bare FAT file system, or a fixed VHD)"},
+                 "disk image (raw with an MBR or a bare FAT file system, or a fixed VHD),\n"
+                 "or a number that 'kvs drives' lists"},
         {.name = "--partition", .kind = KVS_INT, .value = "N", .low = 1, .high = 4,
          .help = "the partition of the disk image --drive names (default: the first FAT\n"
                  "partition holding a WINDOWS folder)",

@@ -46,7 +46,7 @@ const KvsCommand* KvsFindAction(const KvsCommand& command, const std::string& na
 const std::vector<KvsOption>& KvsGlobalOptions();
 
 // ---- commands (one file each) ----
-extern const KvsCommand KVS_INST, KVS_CHANGE, KVS_UNINST, KVS_SETTINGS, KVS_DEBUG_INFO;
+extern const KvsCommand KVS_DRIVES, KVS_INST, KVS_CHANGE, KVS_UNINST, KVS_SETTINGS, KVS_DEBUG_INFO;
 // cli/CmdStore.cpp
 extern const KvsCommand KVS_LIST, KVS_POSITIONS, KVS_RENAME, KVS_PREFIX, KVS_DELETE, KVS_RESTORE;
 // cli/CmdLogo.cpp

@@ -230,6 +230,7 @@ std::string KvsHelpText()
          "                    them, the drive last opened in the window, else the demo drive under\n"
          "                    $XDG_DATA_HOME/KelvaneStudio/drive_c\n"
          "  KVS_PROGRAM_DIR   the folder of Kvs.ini and the message files\n"
+         "  KVS_MOUNTINFO     a file read in place of /proc/self/mountinfo by 'kvs drives'\n"
          "\n"
          "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
          "Errors are printed alone on one line of standard error.\n";

@@ -8,12 +8,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "base/Mon.h"
 #include "core/AutoChange.h"
 #include "core/Settings.h"
 #include "platform/SysInfo.h"
+#include "ui/TfrmDrives.h"
 
 TfrmLoc::TfrmLoc(QWidget* parent) : TFormDialog(parent)
 {
@@ -110,7 +112,9 @@ QWidget* TfrmLoc::SetupDriveTab_()
     spPartition->setSpecialValueText(tr("the one holding WINDOWS"));
     btnDriveFolder = NewControl<QPushButton>("btnDriveFolder", tr("Folder..."));
     btnDriveImage = NewControl<QPushButton>("btnDriveImage", tr("Disk Image..."));
+    lvDrives = DrivesNewList("lvDrives");
     auto* box = new QVBoxLayout(TabSheet4);
+    box->addWidget(lvDrives, 1);
     auto* label = new QLabel(tr("Drive root folder or disk image (raw or fixed VHD)"));
     label->setBuddy(edDrive);
     box->addWidget(label);
@@ -124,8 +128,15 @@ QWidget* TfrmLoc::SetupDriveTab_()
     row->addWidget(btnDriveFolder);
     row->addWidget(btnDriveImage);
     box->addLayout(row);
-    box->addStretch();
     connect(btnDriveFolder, &QPushButton::clicked, this, &TfrmLoc::btnDriveFolderClick);
+    connect(lvDrives, &QTreeWidget::currentItemChanged, this, &TfrmLoc::lvDrivesChange);
+    // The search takes a moment: only when the tab is looked at.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (PageControl1->currentWidget() != TabSheet4 || drivesFilled_) return;
+        drivesFilled_ = true;
+        const QSignalBlocker quiet(lvDrives);  // the drive typed stays until one is clicked
+        DrivesFillList(lvDrives, true);
+    });
     connect(btnDriveImage, &QPushButton::clicked, this, &TfrmLoc::btnDriveImageClick);
     return TabSheet4;
 }
@@ -152,6 +163,15 @@ bool TfrmLoc::DriveChanged(DriveChoice& choice) const
     if (typed.empty() || (typed == shown && spPartition->value() == now.partition)) return false;
     choice = DriveChoice{typed, spPartition->value(), "window"};
     return true;
+}
+
+void TfrmLoc::lvDrivesChange()
+{
+    TRACE("wAdvanced.TfrmLoc.lvDrivesChange");
+    DriveChoice c;
+    if (!DrivesItemChoice(lvDrives->currentItem(), c)) return;
+    edDrive->setText(Path_(c.path));
+    spPartition->setValue(c.partition);
 }
 
 void TfrmLoc::btnDriveFolderClick()

@@ -11,6 +11,7 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
+class QTreeWidget;
 class QWidget;
 
 class TfrmLoc : public TFormDialog {
@@ -40,6 +41,7 @@ public:
     QSpinBox* spPartition;
     QPushButton* btnDriveFolder;
     QPushButton* btnDriveImage;
+    QTreeWidget* lvDrives;  // found and recent drives, filled when the tab is first shown
 
 private:
     void SetupUi_();
@@ -48,4 +50,6 @@ private:
     void btnRestoreStorageClick();
     void btnDriveFolderClick();
     void btnDriveImageClick();
+    void lvDrivesChange();
+    bool drivesFilled_ = false;
 };

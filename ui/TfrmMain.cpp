@@ -29,6 +29,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "app/DriveList.h"
 #include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "base/Basic.h"
@@ -48,6 +49,7 @@
 #include "platform/SysInfo.h"
 #include "ui/TDisplayControl.h"
 #include "ui/TfrmAbout.h"
+#include "ui/TfrmDrives.h"
 #include "ui/TfrmHelp.h"
 #include "ui/TfrmLogoPos.h"
 #include "ui/TfrmSetLogo.h"
@@ -441,6 +443,9 @@ void TfrmMain::createMenu_()
     mnuView->addSeparator();
     item(mnuView, RefreshList1, "RefreshList1", "Refresh List", QKeySequence(Qt::Key_F5));
 
+    mnuDrive = bar->addMenu(QStringLiteral("&Drive"));
+    mnuDrive->setObjectName(QStringLiteral("mnuDrive"));
+    item(mnuDrive, mnuChooseDrive, "mnuChooseDrive", "Choose Drive...", QKeySequence(Qt::CTRL | Qt::Key_D));
     mnuTools = bar->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     item(mnuTools, mnuOptions, "mnuOptions", "Options/Messages...");
@@ -488,6 +493,7 @@ void TfrmMain::wireSignals_()
     connect(RefreshList1, &QAction::triggered, this, &TfrmMain::RefreshList1Click);
     connect(mnuOptions, &QAction::triggered, this, &TfrmMain::mnuOptionsClick);
     connect(mnuSpecialFolders, &QAction::triggered, this, &TfrmMain::mnuSpecialFoldersClick);
+    connect(mnuChooseDrive, &QAction::triggered, this, &TfrmMain::mnuChooseDriveClick);
     connect(mnuRestoreOriginal, &QAction::triggered, this, &TfrmMain::mnuRestoreOriginalClick);
     connect(mnuManual, &QAction::triggered, this, &TfrmMain::mnuManualClick);
     connect(mnuFAQ, &QAction::triggered, this, &TfrmMain::mnuFAQClick);
@@ -939,6 +945,7 @@ bool TfrmMain::RunStartUp()
         MonClearError();
         Ui().ErrorBox(e.what());
     }
+    if (!ran && !Starting) OfferDrives_();
     return ran;
 }
 
@@ -1268,11 +1275,38 @@ void TfrmMain::mnuOptionsClick()
 void TfrmMain::mnuSpecialFoldersClick()
 {
     TRACE("wMain.TfrmMain.mnuSpecialFoldersClick");
-    Command_([this] {
+    ChangeDrive_([] { SystemFilesDialog(); });
+}
+
+void TfrmMain::mnuChooseDriveClick()
+{
+    TRACE("wMain.TfrmMain.mnuChooseDriveClick");
+    DriveChoice choice;
+    if (DriveChooserDialog(this, false, choice)) ChangeDrive_([&] { DriveUseSwitch(choice); });
+}
+
+void TfrmMain::OfferDrives_()
+{
+    TRACE("wMain.TfrmMain.OfferDrives_");
+    if (DriveUseCurrent().source != "demo" || DriveListOffered()) return;
+    bool usable = false;
+    Command_([&usable] {
+        DriveListSetOffered();
+        for (const DriveFound& d : DriveListFound(true).drives) usable = usable || d.refused.empty();
+    });
+    DriveChoice choice;
+    if (usable && DriveChooserDialog(this, true, choice) && !choice.path.empty())
+        ChangeDrive_([&] { DriveUseSwitch(choice); });
+}
+
+void TfrmMain::ChangeDrive_(const std::function<void()>& change)
+{
+    TRACE("wMain.TfrmMain.ChangeDrive_");
+    Command_([this, &change] {
         StoreWriteIndex();
         // The store follows the folders whatever the answer.
         try {
-            SystemFilesDialog();
+            change();
         } catch (...) {
             RefreshImageList(Images, GetStorageDir());
             RefreshList(true);

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <QMainWindow>
 
+#include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "core/Outcome.h"
 #include "core/StoreView.h"
@@ -53,6 +55,8 @@ public:
     QLabel* panStatus = nullptr;
     QLabel* panDrive = nullptr;  // the drive worked on, elided to its section
     QMenu *mnuImage = nullptr, *mnuGallery = nullptr, *mnuView = nullptr, *mnuTools = nullptr, *mnuHelp = nullptr;
+    QMenu* mnuDrive = nullptr;
+    QAction* mnuChooseDrive = nullptr;
     QAction *Add1 = nullptr, *Delete1 = nullptr, *Rename1 = nullptr, *mnuProps = nullptr, *ChangePrefix1 = nullptr,
             *Set1 = nullptr, *Shuffle1 = nullptr, *Exit1 = nullptr;
     QAction *mnuGalAdd = nullptr, *mnuGalCreate = nullptr;
@@ -142,6 +146,7 @@ public slots:
     void RefreshList1Click();
     void mnuOptionsClick();
     void mnuSpecialFoldersClick();
+    void mnuChooseDriveClick();
     void mnuRestoreOriginalClick();
     void mnuDebugInfoClick();
     void mnuManualClick();
@@ -167,6 +172,10 @@ private:
     void FormResize();
     // True when the key was one of the window's own (Escape, F6-F8).
     bool FormKeyDown(int key);
+    // On the first start on the demo drive: the drives found, once.
+    void OfferDrives_();
+    // Runs change (which may open another drive) as a command; the store follows whatever came of it.
+    void ChangeDrive_(const std::function<void()>& change);
     void StopAnimation_();
     // Cycles the band from palette entry band on (when the View item says so); -1: no band.
     void StartAnimation_(int band);

@@ -543,6 +543,7 @@ TEST_F(MainWindowTest, MenuBarHasEveryItemAndShortcut)
         {"mnuViewTurnOff", "Current \"Turn Off\" Logo", QKeySequence()},
         {"mnuPreviewLogo", "Preview as Logo", QKeySequence()},
         {"RefreshList1", "Refresh List", QKeySequence(Qt::Key_F5)},
+        {"mnuChooseDrive", "Choose Drive...", QKeySequence(Qt::CTRL | Qt::Key_D)},
         {"mnuOptions", "Options/Messages...", QKeySequence()},
         {"mnuSpecialFolders", "System Files...", QKeySequence()},
         {"mnuRestoreOriginal", "Restore Original Logos...", QKeySequence()},
@@ -559,7 +560,7 @@ TEST_F(MainWindowTest, MenuBarHasEveryItemAndShortcut)
     }
     QStringList titles;
     for (QAction* t : w->menuBar()->actions()) titles << t->text();
-    EXPECT_EQ(titles, (QStringList{"&Image", "&Gallery", "&View", "&Tools", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&Image", "&Gallery", "&View", "&Drive", "&Tools", "&Help"}));
 
     // F5 reaches the refresh: a picture put into the folder behind the program's back appears.
     WriteStored(storage + "Late.png", 70);
