@@ -139,8 +139,8 @@ int CmdInfo(const std::vector<std::string>& args)
         Image img;
         int32_t format = InputFormat_(args[0]);
         ImgLoad(args[0], img, format);
-        // Width and height are the stored ones; a picture added is first turned as orientation says.
-        const int32_t orientation = FFOrientation(args[0]);
+        // Width and height are as loaded; a picture added is shown as orientation says.
+        const int32_t orientation = FFOrientationShown(args[0]);
         KvsOut("format=" + FormatName_(FF_READ, format) + " width=" + std::to_string(img.Width) +
                " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(img.Bpp) +
                (orientation != 1 ? " orientation=" + std::to_string(orientation) : std::string()));

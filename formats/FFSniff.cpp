@@ -9,6 +9,7 @@
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "image/ImgOrient.h"
 
 namespace {
 
@@ -121,6 +122,118 @@ int32_t TiffOrientation_(int file, int64_t size)
     return FFExifOrientation(block.data(), 10 + got);
 }
 
+// One ISO box: its type and where its contents lie in the buffer.
+struct Box_ {
+    char Type[5] = {};
+    int64_t Start = 0, End = 0;
+};
+
+// The boxes between from and to, in order; stops at the first that does not fit.
+std::vector<Box_> Boxes_(const std::vector<uint8_t>& b, int64_t from, int64_t to)
+{
+    std::vector<Box_> out;
+    while (from + 8 <= to && out.size() < 4096) {
+        int64_t size = BytesGetBE32(&b[from]), head = 8;
+        if (size == 1) {
+            if (from + 16 > to) break;
+            const uint64_t big = (uint64_t(BytesGetBE32(&b[from + 8])) << 32) | BytesGetBE32(&b[from + 12]);
+            if (big > uint64_t(to - from)) break;
+            size = static_cast<int64_t>(big), head = 16;
+        } else if (size == 0) {
+            size = to - from;
+        }
+        if (size < head || size > to - from) break;
+        Box_ x;
+        std::memcpy(x.Type, &b[from + 4], 4);
+        x.Start = from + head;
+        x.End = from + size;
+        out.push_back(x);
+        from += size;
+    }
+    return out;
+}
+
+const Box_* Find_(const std::vector<Box_>& boxes, const char* type)
+{
+    for (const Box_& x : boxes)
+        if (std::memcmp(x.Type, type, 4) == 0) return &x;
+    return nullptr;
+}
+
+// The primary item's rotation (anticlockwise quarter turns) and mirror properties in the order
+// they apply, turned into the orientation value that shows the same: found by applying them to
+// a small picture of distinct pixels and comparing with each orientation.
+int32_t HeifOrientation_(int file, int64_t size)
+{
+    std::vector<uint8_t> b(static_cast<size_t>(std::min<int64_t>(size, 1 << 20)));
+    b.resize(static_cast<size_t>(ReadAt_(file, 0, b.data(), static_cast<int64_t>(b.size()))));
+    const int64_t n = static_cast<int64_t>(b.size());
+    const Box_* meta = Find_(Boxes_(b, 0, n), "meta");
+    if (!meta || meta->End - meta->Start < 4) return 1;
+    const std::vector<Box_> inMeta = Boxes_(b, meta->Start + 4, meta->End);  // after version and flags
+    const Box_* pitm = Find_(inMeta, "pitm");
+    const Box_* iprp = Find_(inMeta, "iprp");
+    if (!pitm || !iprp || pitm->End - pitm->Start < 6) return 1;
+    const uint32_t primary = b[pitm->Start] == 0 ? BytesGetBE16(&b[pitm->Start + 4]) : BytesGetBE32(&b[pitm->Start + 4]);
+    const std::vector<Box_> inIprp = Boxes_(b, iprp->Start, iprp->End);
+    const Box_* ipco = Find_(inIprp, "ipco");
+    if (!ipco) return 1;
+    const std::vector<Box_> props = Boxes_(b, ipco->Start, ipco->End);
+    // Walk every ipma box: entries of item, count, then count property indices (1-based).
+    std::vector<uint32_t> assoc;
+    for (const Box_& m : inIprp) {
+        if (std::memcmp(m.Type, "ipma", 4) != 0 || m.End - m.Start < 8) continue;
+        ByteCursor c = BytesCursor(&b[m.Start], m.End - m.Start);
+        const uint8_t version = BytesReadU8(c);
+        BytesSkip(c, 2);
+        const bool wide = BytesReadU8(c) & 1;
+        const uint32_t entries = BytesReadBE32(c);
+        for (uint32_t e = 0; e < entries && BytesLeft(c) > 0; ++e) {
+            const uint32_t item = version < 1 ? BytesReadBE16(c) : BytesReadBE32(c);
+            const int count = BytesReadU8(c);
+            for (int k = 0; k < count && BytesLeft(c) > 0; ++k) {
+                const uint32_t index = wide ? BytesReadBE16(c) & 0x7FFF : BytesReadU8(c) & 0x7F;
+                if (item == primary) assoc.push_back(index);
+            }
+        }
+    }
+    // A 3 x 2 picture of pixel numbers, transformed as the properties say.
+    int w = 3, h = 2;
+    std::vector<uint8_t> px = {0, 1, 2, 3, 4, 5};
+    bool any = false;
+    for (uint32_t index : assoc) {
+        if (index == 0 || index > props.size()) continue;
+        const Box_& p = props[index - 1];
+        if (p.End <= p.Start) continue;
+        const uint8_t v = b[p.Start];
+        std::vector<uint8_t> out(px.size());
+        if (std::memcmp(p.Type, "irot", 4) == 0) {
+            for (int turn = 0; turn < (v & 3); ++turn) {
+                for (int y = 0; y < w; ++y)
+                    for (int x = 0; x < h; ++x) out[y * h + x] = px[x * w + (w - 1 - y)];
+                std::swap(w, h);
+                px = out;
+            }
+        } else if (std::memcmp(p.Type, "imir", 4) == 0) {
+            // Axis 0 turns the picture upside down, 1 mirrors it left to right, as libheif applies them.
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) out[y * w + x] = (v & 1) ? px[y * w + (w - 1 - x)] : px[(h - 1 - y) * w + x];
+            px = out;
+        } else {
+            continue;
+        }
+        any = true;
+    }
+    if (!any) return 1;
+    const uint8_t start[6] = {0, 1, 2, 3, 4, 5};
+    for (int o = 1; o <= 8; ++o) {
+        uint8_t shown[6];
+        ImgOrientBytes(start, 3, 2, 1, o, shown);
+        if ((ImgOrientSwaps(o) ? 2 : 3) == w && std::memcmp(shown, px.data(), 6) == 0) return o;
+    }
+    return 1;
+}
+
 }  // namespace
 
 int32_t FFSniffHead(const uint8_t* h, int64_t size)
@@ -151,6 +264,18 @@ int32_t FFSniffFormat(const std::string& name)
     int64_t got = 0;
     WithFile_(name, [&](int file, int64_t) { got = ReadAt_(file, 0, head, sizeof head); });
     return FFSniffHead(head, got);
+}
+
+int32_t FFOrientationShown(const std::string& name)
+{
+    TRACE("FFSniff.FFOrientationShown");
+    int32_t orientation = 1;
+    WithFile_(name, [&](int file, int64_t size) {
+        uint8_t head[kHead_] = {};
+        const int32_t format = FFSniffHead(head, ReadAt_(file, 0, head, sizeof head));
+        if (format == FMT_HEIF || format == FMT_AVIF) orientation = HeifOrientation_(file, size);
+    });
+    return orientation != 1 ? orientation : FFOrientation(name);
 }
 
 int32_t FFExifOrientation(const uint8_t* data, int64_t size)

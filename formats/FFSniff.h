@@ -15,5 +15,8 @@ int32_t FFSniffHead(const uint8_t* head, int64_t size);
 // EXIF chunk) or TIFF Orientation tag gives its stored pixels; 1 when it gives none. HEIF and
 // AVIF files have theirs applied by their decoder, so nothing is left to apply: 1.
 int32_t FFOrientation(const std::string& name);
+// The orientation the picture is shown in, as kvs info reports it: FFOrientation, and for HEIF
+// and AVIF what their rotation and mirror properties (which their decoder applies) amount to.
+int32_t FFOrientationShown(const std::string& name);
 // The orientation value of an EXIF block (a TIFF structure, optionally after "Exif\0\0").
 int32_t FFExifOrientation(const uint8_t* data, int64_t size);

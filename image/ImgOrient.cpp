@@ -41,6 +41,19 @@ template <int N> void WalkCopy_(const uint8_t* src, uint8_t* dst, int64_t dw, in
 }
 }  // namespace
 
+void ImgOrientBytes(const uint8_t* src, int64_t w, int64_t h, int bytesPerPixel, int32_t orientation, uint8_t* dst)
+{
+    orientation = ImgOrientValid(orientation);
+    const OrientWalk_ k = WalkOf_(orientation, w, h);
+    const int64_t dw = ImgOrientSwaps(orientation) ? h : w, dh = ImgOrientSwaps(orientation) ? w : h;
+    switch (bytesPerPixel) {
+    case 1: WalkCopy_<1>(src, dst, dw, dh, k); break;
+    case 2: WalkCopy_<2>(src, dst, dw, dh, k); break;
+    case 3: WalkCopy_<3>(src, dst, dw, dh, k); break;
+    default: WalkCopy_<4>(src, dst, dw, dh, k); break;
+    }
+}
+
 void ImgOrient(Image& src, Image& dst, int32_t orientation)
 {
     TRACE("ImgOrient.ImgOrient");
@@ -57,13 +70,7 @@ void ImgOrient(Image& src, Image& dst, int32_t orientation)
         _imgalloc_(out, static_cast<int>(swaps ? h : w), static_cast<int>(swaps ? w : h), "ImgOrient.ImgOrient.out",
                    __LINE__, src.Bpp);
         ImgCopyPalette(src, out);
-        const OrientWalk_ k = WalkOf_(orientation, w, h);
-        switch (src.BytesPerPixel) {
-        case 1: WalkCopy_<1>(src.Data, out.Data, out.Width, out.Height, k); break;
-        case 2: WalkCopy_<2>(src.Data, out.Data, out.Width, out.Height, k); break;
-        case 3: WalkCopy_<3>(src.Data, out.Data, out.Width, out.Height, k); break;
-        default: WalkCopy_<4>(src.Data, out.Data, out.Width, out.Height, k); break;
-        }
+        ImgOrientBytes(src.Data, w, h, src.BytesPerPixel, orientation, out.Data);
         // A fresh record cannot take part in an exchange.
         if (ImgIsValid(dst)) ImgXchg(dst, out);
         else ImgCopy(out, dst);

@@ -12,6 +12,8 @@
 int ImgOrientValid(int32_t orientation);
 // True when the orientation swaps width and height.
 bool ImgOrientSwaps(int32_t orientation);
+// The same on bare pixels: w x h pixels of bytesPerPixel (1..4) at src into dst (w * h pixels).
+void ImgOrientBytes(const uint8_t* src, int64_t w, int64_t h, int bytesPerPixel, int32_t orientation, uint8_t* dst);
 // dst becomes src shown upright (any depth, palette kept); src and dst may be the same record.
 void ImgOrient(Image& src, Image& dst, int32_t orientation);
 // The rectangle of the stored w x h picture that the upright rectangle (left, top, rw, rh)

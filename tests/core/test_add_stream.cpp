@@ -19,7 +19,9 @@
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFSniff.h"
 #include "image/ImgBasic.h"
+#include "image/ImgOrient.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 
@@ -256,4 +258,23 @@ TEST(AddForeign, PicturesAddAsTheProgramsThatMadeThemShowThem)
         ++checked;
     }
     EXPECT_GE(checked, 32) << "the eight orientations of four formats at least";
+
+    // What kvs info reports of a turned HEIC: that orientation applied to the unturned picture
+    // gives what libheif shows.
+    std::ifstream turned(dir / "turned.txt");
+    for (std::string name; std::getline(turned, name);) {
+        if (name.empty()) continue;
+        SCOPED_TRACE(name);
+        Image plain, shown;
+        ImgLoad(dir / "pic.heic", plain);
+        ImgLoad(dir / name, shown);
+        const int32_t o = FFOrientationShown(dir / name);
+        EXPECT_NE(o, 1);
+        ImgOrient(plain, plain, o);
+        ASSERT_EQ(plain.Width, shown.Width);
+        ASSERT_EQ(plain.Height, shown.Height);
+        EXPECT_EQ(0, std::memcmp(plain.Data, shown.Data, static_cast<size_t>(shown.Size)));
+        ImgFree(plain);
+        ImgFree(shown);
+    }
 }
