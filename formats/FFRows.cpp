@@ -19,6 +19,7 @@
 #include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
 #include "formats/FFSniff.h"
+#include "formats/FF_PNG.h"
 #include "formats/FF_WEBP.h"
 #include "image/ImgOrient.h"
 #include "image/ImgResampleRows.h"
@@ -331,6 +332,7 @@ static bool FFRowsOpenPng_(FFRowReader& rd, const std::string& name)
     if (!p->Png) MonError(EC_IMAGE, IE_INIT_COMPRESSION, __LINE__);
     p->Info = png_create_info_struct(p->Png);
     if (!p->Info) MonError(EC_IMAGE, IE_INIT_COMPRESSION, __LINE__);
+    PNGSkipExif(p->Png);
     PngCheck_(rd, PngHeader_, nullptr);
     if (p->Interlace != PNG_INTERLACE_NONE) return false;
     if ((p->Channels != 1 && p->Channels != 3) || p->BitDepth != 8) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
