@@ -1,9 +1,11 @@
-// Whole `kvs add` processes against `djpeg -outfile /dev/null` of the same JPEG, run one after the
-// other in every iteration: wall and CPU time ratios and the peak memory (maximum resident set,
-// as /usr/bin/time -v reports it) of each process. kvs is the one built next to this program.
+// Whole `kvs add` processes against `djpeg -outfile /dev/null` of the same JPEG (and against
+// `dwebp -ppm -o /dev/null` of the same WebP), run one after the other in every iteration: wall and
+// CPU time ratios and the peak memory (maximum resident set, as /usr/bin/time -v reports it) of
+// each process. kvs is the one built next to this program.
 #include <benchmark/benchmark.h>
 
 #include <jpeglib.h>
+#include <webp/encode.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +93,43 @@ std::string Jpeg_(int index)
     return path;
 }
 
+// The same photograph as a lossy WebP, encoded in this process (the fastest method: it is the
+// decoding that is measured).
+std::string Webp_(int index)
+{
+    const Picture& p = kPictures[index];
+    const std::string path = (Dir_() / ("photo" + std::to_string(index) + ".webp")).string();
+    if (fs::exists(path)) return path;
+    std::vector<uint8_t> px(static_cast<size_t>(p.W) * p.H * 3);
+    uint32_t seed = 777;
+    for (int y = 0; y < p.H; ++y)
+        for (int x = 0; x < p.W; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            uint8_t* d = &px[(static_cast<size_t>(y) * p.W + x) * 3];
+            d[0] = static_cast<uint8_t>(((x + y) / 28) & 0xFF);
+            d[1] = static_cast<uint8_t>((y * 255 / p.H + ((seed >> 24) & 15)) & 0xFF);
+            d[2] = static_cast<uint8_t>((x * 255 / p.W) & 0xFF);
+        }
+    WebPConfig config;
+    WebPPicture pic;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&pic)) std::abort();
+    config.quality = 80;
+    config.method = 0;
+    pic.width = p.W;
+    pic.height = p.H;
+    WebPMemoryWriter out;
+    WebPMemoryWriterInit(&out);
+    pic.writer = WebPMemoryWrite;
+    pic.custom_ptr = &out;
+    if (!WebPPictureImportBGR(&pic, px.data(), p.W * 3) || !WebPEncode(&config, &pic)) std::abort();
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(out.mem, 1, out.size, f) != out.size) std::abort();
+    std::fclose(f);
+    WebPPictureFree(&pic);
+    WebPMemoryWriterClear(&out);
+    return path;
+}
+
 struct Run {
     double Wall = 0, Cpu = 0, PeakMiB = 0;
     bool Ok = false;
@@ -124,35 +163,57 @@ Run Spawn_(const std::vector<std::string>& argv)
 
 std::string Kvs_() { return (fs::read_symlink("/proc/self/exe").parent_path() / "kvs").string(); }
 
-void BM_AddVsDjpeg(benchmark::State& state)
+// kvs add of file against the reference decoder's command, whose figures go under refKey.
+void AddVsReference_(benchmark::State& state, const std::string& file, const char* mode,
+                     const std::vector<std::string>& reference, const std::string& refKey)
 {
-    const int picture = static_cast<int>(state.range(0)), mode = static_cast<int>(state.range(1));
-    const std::string jpeg = Jpeg_(picture);
     const std::string drive = (Dir_() / "drive").string();
     fs::create_directories(Dir_() / "drive" / "WINDOWS");
     fs::create_directories(Dir_() / "program");
     setenv("KVS_PROGRAM_DIR", (Dir_() / "program").c_str(), 1);
-    Run kvs, djpeg;
+    Run kvs, ref;
     for (auto _ : state) {
-        const Run d = Spawn_({"djpeg", "-outfile", "/dev/null", jpeg});
-        const Run k = Spawn_({Kvs_(), "--yes", "--drive", drive, "add", "--mode", kModes[mode], "--clash", "overwrite", jpeg});
+        const Run d = Spawn_(reference);
+        const Run k = Spawn_({Kvs_(), "--yes", "--drive", drive, "add", "--mode", mode, "--clash", "overwrite", file});
         if (!d.Ok || !k.Ok) {
-            state.SkipWithError(!d.Ok ? "djpeg failed (libjpeg-turbo-progs installed?)" : "kvs add failed");
+            state.SkipWithError(!d.Ok ? (reference[0] + " failed (is it installed?)").c_str() : "kvs add failed");
             break;
         }
         state.SetIterationTime(k.Wall);
         kvs.Wall += k.Wall, kvs.Cpu += k.Cpu, kvs.PeakMiB = std::max(kvs.PeakMiB, k.PeakMiB);
-        djpeg.Wall += d.Wall, djpeg.Cpu += d.Cpu, djpeg.PeakMiB = std::max(djpeg.PeakMiB, d.PeakMiB);
+        ref.Wall += d.Wall, ref.Cpu += d.Cpu, ref.PeakMiB = std::max(ref.PeakMiB, d.PeakMiB);
     }
-    if (djpeg.Wall <= 0 || djpeg.Cpu <= 0) return;
-    state.counters["wall_ratio"] = kvs.Wall / djpeg.Wall;
-    state.counters["cpu_ratio"] = kvs.Cpu / djpeg.Cpu;
+    if (ref.Wall <= 0 || ref.Cpu <= 0) return;
+    state.counters["wall_ratio"] = kvs.Wall / ref.Wall;
+    state.counters["cpu_ratio"] = kvs.Cpu / ref.Cpu;
     state.counters["peak_MiB"] = kvs.PeakMiB;
-    state.counters["djpeg_peak_MiB"] = djpeg.PeakMiB;
+    state.counters[refKey + "_peak_MiB"] = ref.PeakMiB;
+}
+
+void BM_AddVsDjpeg(benchmark::State& state)
+{
+    const int picture = static_cast<int>(state.range(0)), mode = static_cast<int>(state.range(1));
+    const std::string jpeg = Jpeg_(picture);
+    AddVsReference_(state, jpeg, kModes[mode], {"djpeg", "-outfile", "/dev/null", jpeg}, "djpeg");
+}
+
+// The WebP pictures: 12 and 48 megapixels, border mode.
+const int kWebpPictures[] = {0, 1};
+
+void BM_AddWebpVsDwebp(benchmark::State& state)
+{
+    const std::string webp = Webp_(static_cast<int>(state.range(0)));
+    AddVsReference_(state, webp, "border", {"dwebp", "-quiet", webp, "-ppm", "-o", "/dev/null"}, "dwebp");
 }
 
 void Register_()
 {
+    for (int p : kWebpPictures)
+        benchmark::RegisterBenchmark("BM_AddWebpVsDwebp", BM_AddWebpVsDwebp)
+            ->Args({p})
+            ->Iterations(kPictures[p].Iterations / 2)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
     for (int p = 0; p < kPictureCount; ++p)
         for (int m = 0; m < 3; ++m)
             benchmark::RegisterBenchmark("BM_AddVsDjpeg", BM_AddVsDjpeg)
@@ -164,6 +225,15 @@ void Register_()
 
 void Report_(const RatioReporter& r)
 {
+    std::printf("\nkvs add of a lossy WebP against dwebp of the same file, whole processes, same run:\n");
+    for (int p : kWebpPictures) {
+        const std::string name = "BM_AddWebpVsDwebp/" + std::to_string(p) + "/";
+        const double wall = r.Counter(name, "wall_ratio"), peak = r.Counter(name, "peak_MiB");
+        if (wall <= 0) continue;
+        std::printf("%-24s border   %.2f wall, %.2f CPU; peak %.1f MiB (dwebp %.1f, limit %.0f): %s\n",
+                    kPictures[p].Label, wall, r.Counter(name, "cpu_ratio"), peak, r.Counter(name, "dwebp_peak_MiB"),
+                    kPeakLimitMiB, peak <= kPeakLimitMiB ? "met" : "NOT met");
+    }
     std::printf("\nkvs add against djpeg of the same JPEG, whole processes, same run:\n");
     for (int p = 0; p < kPictureCount; ++p)
         for (int m = 0; m < 3; ++m) {

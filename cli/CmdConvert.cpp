@@ -10,6 +10,7 @@
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFSniff.h"
 #include "image/ImgBasic.h"
 #include "image/ImgResize.h"
 #include "image/PalOpt.h"
@@ -42,10 +43,10 @@ std::string Describe_(int32_t format, const Image& img)
            " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(WrittenBpp_(format, img.Bpp));
 }
 
-// The reading format of a file name; logo files (".sys") are bitmaps, as when adding images.
+// The reading format of a file; logo files (".sys") are bitmaps, as when adding images.
 int32_t InputFormat_(const std::string& name)
 {
-    int32_t format = FFFormatOfName(name, FF_READ);
+    int32_t format = FFFormatOfFile(name);
     if (format == Undef && name.size() > 4) {
         std::string ext = name.substr(name.size() - 4);
         for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -117,8 +118,11 @@ int Info_(const KvsCommand& self, const KvsArgs& args)
         Image img;
         int32_t format = InputFormat_(file);
         ImgLoad(file, img, format);
+        // Width and height are as loaded; a picture added is shown as orientation says.
+        const int32_t orientation = FFOrientationShown(file);
         KvsOut("format=" + FormatName_(FF_READ, format) + " width=" + std::to_string(img.Width) +
-               " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(img.Bpp));
+               " height=" + std::to_string(img.Height) + " bpp=" + std::to_string(img.Bpp) +
+               (orientation != 1 ? " orientation=" + std::to_string(orientation) : std::string()));
         ImgFree(img);
     });
 }

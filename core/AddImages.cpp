@@ -14,6 +14,7 @@
 #include "core/StoreView.h"
 #include "formats/FFDispatch.h"
 #include "formats/FFRows.h"
+#include "image/ImgOrient.h"
 #include "image/ImgBasic.h"
 #include "image/ImgResize.h"
 

@@ -6,6 +6,7 @@
 #include "formats/FFDispatch.h"
 #include "formats/FFRows.h"
 #include "image/ImgBasic.h"
+#include "image/ImgOrient.h"
 #include "image/ImgResize.h"
 
 namespace {
@@ -77,16 +78,27 @@ void LogoFitLoad(const std::string& source, int32_t format, int mode, Image& img
     MonBlock([&] {
         try {
             FFRowsOpen(rd, source, format);
-            if (rd.Width == LOGO_WIDTH && rd.Height == LOGO_HEIGHT) {
+            const int32_t o = rd.Pending, orientation = rd.Orientation;
+            const bool swaps = ImgOrientSwaps(o);
+            const int w = swaps ? rd.Height : rd.Width, h = swaps ? rd.Width : rd.Height;
+            if (w == LOGO_WIDTH && h == LOGO_HEIGHT) {
                 FFRowsClose(rd);
                 ImgLoad(source, img, format);
+                ImgOrient(img, img, orientation);
                 return;
             }
             int bw, bh, x, y;
-            LogoFitBox(rd.Width, rd.Height, mode, bw, bh, x, y);
-            // Crop takes the box at (x, y); a border box holds the picture at (x, y).
+            LogoFitBox(w, h, mode, bw, bh, x, y);
+            // Crop takes the box at (x, y); a border box holds the picture at (x, y). The box is
+            // of the upright picture. Rows still as stored (a picture too large to hold whole) are
+            // fitted to the box as it lies in them and only the small result is turned: the same
+            // picture, its filter edges up to a fraction of a source pixel elsewhere.
             const bool crop = mode == RM_CROP;
-            FFRowsResample(rd, crop ? x : -x, crop ? y : -y, bw, bh, img, LOGO_WIDTH, LOGO_HEIGHT);
+            int64_t left = crop ? x : -x, top = crop ? y : -y, bw64 = bw, bh64 = bh;
+            ImgOrientRect(o, rd.Width, rd.Height, left, top, bw64, bh64);
+            FFRowsResample(rd, left, top, bw64, bh64, img, swaps ? LOGO_HEIGHT : LOGO_WIDTH,
+                           swaps ? LOGO_WIDTH : LOGO_HEIGHT);
+            ImgOrient(img, img, o);
         } catch (...) {
             FFRowsClose(rd);
             throw;

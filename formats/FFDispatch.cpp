@@ -7,15 +7,18 @@
 #include "base/Mon.h"
 #include "base/StrUtil.h"
 #include "formats/ConForm.h"
+#include "formats/FFSniff.h"
 
 #include "formats/FF_BAY.h"
 #include "formats/FF_GIF.h"
+#include "formats/FF_HEIF.h"
 #include "formats/FF_JPG.h"
 #include "formats/FF_PNG.h"
 #include "formats/FF_PNM.h"
 #include "formats/FF_RAS.h"
 #include "formats/FF_SGI.h"
 #include "formats/FF_TIF.h"
+#include "formats/FF_WEBP.h"
 #include "formats/FF_XPM.h"
 
 namespace {
@@ -104,6 +107,11 @@ const FFFormat_ kFormats_[] = {
      15, {0, 0, 0, 0, 0, 0}, nullptr, nullptr, FMT_MPA, &kMP2Caption_},
     {FMT_OGG, kSound_, ".ogg", ".ogg", {"OGG", "Ogg Vorbis Audio", "OGG, Ogg Vorbis Audio"},
      16, {0, 0, 0, 0, 0, 0}, nullptr, nullptr},
+    // Read only: what browsers save and phones take.
+    {FMT_WEBP, kStill_, ".webp", nullptr, {"WEBP", "WebP Image", "WEBP, WebP Image"}, kNone_, {}, WEBPLoad, nullptr},
+    {FMT_HEIF, kStill_, ".heic.heif.hif", nullptr,
+     {"HEIC", "High Efficiency Image File", "HEIC/HEIF, High Efficiency Image File"}, kNone_, {}, HEIFLoad, nullptr},
+    {FMT_AVIF, kStill_, ".avif", nullptr, {"AVIF", "AV1 Image File", "AVIF, AV1 Image File"}, kNone_, {}, HEIFLoad, nullptr},
 };
 
 int32_t WriteIdOf_(const FFFormat_& f) { return f.WriteId ? f.WriteId : f.Id; }
@@ -196,6 +204,21 @@ int32_t FFFormatOfName(const std::string& name, int direction)
     QffDesc desc;
     FFFormatOfName(name, direction, desc);
     return desc.Id;
+}
+
+static bool FFReadable_(int32_t format)
+{
+    for (const FFFormat_& f : kFormats_)
+        if (f.Id == format && f.Load) return true;
+    return false;
+}
+
+int32_t FFFormatOfFile(const std::string& name)
+{
+    TRACE("FFDispatch.FFFormatOfFile");
+    const int32_t content = FFSniffFormat(name);
+    if (content != Undef && FFReadable_(content)) return content;
+    return FFFormatOfName(name, FF_READ);
 }
 
 void FFMakeLoadFilter(int32_t mask, int32_t flags, std::string& filter)
@@ -329,7 +352,7 @@ void ImgLoad(const std::string& name, Image& img, int32_t format)
 {
     TRACE("FFDispatch.ImgLoad");
     MonBlock([&] {
-        if (format == Undef) format = FFFormatOfName(name, FF_READ);
+        if (format == Undef) format = FFFormatOfFile(name);
         for (const FFFormat_& f : kFormats_) {
             if (f.Id == format && f.Load) {
                 f.Load(name, img);

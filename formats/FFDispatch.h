@@ -13,7 +13,8 @@
 enum {
     FMT_TGA = 1, FMT_PCX = 2, FMT_BMP = 3, FMT_GIF = 4, FMT_FLIC = 5, FMT_AVI = 6, FMT_QMF = 7,
     FMT_JPEG = 8, FMT_PNG = 9, FMT_TIFF = 10, FMT_MPEG = 11, FMT_WAV = 12, FMT_SGI = 13,
-    FMT_RAS = 14, FMT_PNM = 15, FMT_BAY = 16, FMT_XPM = 17, FMT_MPA = 18, FMT_OGG = 19
+    FMT_RAS = 14, FMT_PNM = 15, FMT_BAY = 16, FMT_XPM = 17, FMT_MPA = 18, FMT_OGG = 19,
+    FMT_WEBP = 20, FMT_HEIF = 21, FMT_AVIF = 22
 };
 
 // Capability mask bits of a table row.
@@ -53,6 +54,10 @@ int32_t FFFormatOfName(const std::string& name, int direction);
 // The same, returning the whole row (Id = Undef and empty texts when nothing matches).
 void FFFormatOfName(const std::string& name, int direction, QffDesc& desc);
 
+// The format a file is read as: the one its first bytes show when that format is readable,
+// else the one its name gives (Undef when neither knows it).
+int32_t FFFormatOfFile(const std::string& name);
+
 // Builds the file-dialog filter ("caption|patterns|...") for the rows that share a bit with mask.
 void FFMakeLoadFilter(int32_t mask, int32_t flags, std::string& filter);
 std::string FFMakeLoadFilter(int32_t mask, int32_t flags);
@@ -67,6 +72,7 @@ int32_t FFTargetBpp(int32_t format, int32_t bpp);
 void FFInit(int32_t format, FFInfo& ffi, Image& image, int align);
 void FFDone(FFInfo& ffi);
 
-// Reads/writes a picture file; format is an identifier or Undef (chosen by extension).
+// Reads/writes a picture file; format is an identifier or Undef (chosen by FFFormatOfFile when
+// reading, by extension when writing). Pixels come as stored, not turned upright.
 void ImgLoad(const std::string& name, Image& img, int32_t format = Undef);
 void ImgSave(const std::string& name, Image& img, int32_t format = Undef);

@@ -18,11 +18,15 @@
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "formats/FFSniff.h"
+#include "formats/FF_PNG.h"
+#include "formats/FF_WEBP.h"
+#include "image/ImgOrient.h"
 #include "image/ImgResampleRows.h"
 
 namespace {
 
-enum { FR_NONE = 0, FR_WHOLE = 1, FR_JPEG = 2, FR_PNG = 3 };
+enum { FR_NONE = 0, FR_WHOLE = 1, FR_JPEG = 2, FR_PNG = 3, FR_WEBP = 4 };
 
 struct JpgErr_ {
     jpeg_error_mgr pub;
@@ -250,6 +254,10 @@ static void FFRowsDropCodec_(FFRowReader& rd)
     } else if (rd.Kind == FR_PNG && Png_(rd)) {
         png_destroy_read_struct(&Png_(rd)->Png, &Png_(rd)->Info, nullptr);
         FClose(Png_(rd)->File);
+    } else if (rd.Kind == FR_WEBP) {
+        WebpRows* rows = static_cast<WebpRows*>(rd.Codec);
+        WEBPClose(rows);
+        rd.Codec = nullptr;
     }
     std::free(rd.Codec);
     rd.Codec = nullptr;
@@ -324,6 +332,7 @@ static bool FFRowsOpenPng_(FFRowReader& rd, const std::string& name)
     if (!p->Png) MonError(EC_IMAGE, IE_INIT_COMPRESSION, __LINE__);
     p->Info = png_create_info_struct(p->Png);
     if (!p->Info) MonError(EC_IMAGE, IE_INIT_COMPRESSION, __LINE__);
+    PNGSkipExif(p->Png);
     PngCheck_(rd, PngHeader_, nullptr);
     if (p->Interlace != PNG_INTERLACE_NONE) return false;
     if ((p->Channels != 1 && p->Channels != 3) || p->BitDepth != 8) MonError(EC_IMAGE, IE_NOT_SUPPORTED, __LINE__);
@@ -338,6 +347,16 @@ static bool FFRowsOpenPng_(FFRowReader& rd, const std::string& name)
     return true;
 }
 
+static void FFRowsOpenWebp_(FFRowReader& rd, const std::string& name)
+{
+    TRACE("FFRows.FFRowsOpenWebp_");
+    WebpRows* rows = nullptr;
+    rd.Kind = FR_WEBP;
+    WEBPOpen(name, rows, rd.Width, rd.Height);
+    rd.Codec = rows;
+    rd.Bpp = 24;
+}
+
 static void FFRowsOpenWhole_(FFRowReader& rd, const std::string& name, int32_t format)
 {
     TRACE("FFRows.FFRowsOpenWhole_");
@@ -350,22 +369,32 @@ static void FFRowsOpenWhole_(FFRowReader& rd, const std::string& name, int32_t f
     std::memcpy(rd.Pal, rd.Whole.Pal, sizeof rd.Pal);
 }
 
-// The format the first bytes of the file show, as far as the row readers care.
-static int32_t FFRowsSniff_(const std::string& name)
+// Turns the picture upright as far as memory allows (see FFRowReader.Pending).
+static void FFRowsTurn_(FFRowReader& rd)
 {
-    TRACE("FFRows.FFRowsSniff_");
-    uint8_t head[8] = {};
-    int64_t got = 0;
-    int file = Undef;
-    MonBlockTransparent([&] {
-        FFOpenRead(file, name);
-        FReadPart(file, head, sizeof head, got);
-        FClose(file);
-    });
-    MonClearError();
-    if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return FMT_JPEG;
-    if (got == 8 && png_sig_cmp(head, 0, 8) == 0) return FMT_PNG;
-    return Undef;
+    TRACE("FFRows.FFRowsTurn_");
+    const int32_t o = rd.Pending = rd.Orientation;
+    if (o == 1) return;
+    if (o == 2) {
+        rd.Mirror = true;
+        rd.Pending = 1;
+        return;
+    }
+    if (!ImgSizeOK(rd.Width, rd.Height, 24)) return;
+    if (rd.Kind != FR_WHOLE) {
+        ImgAllocNamed(rd.Whole, rd.Width, rd.Height, "FFRows.FFRowsTurn_.Whole", __LINE__, 24);
+        for (int32_t y = 0; y < rd.Height; ++y) FFRowsRead(rd, rd.Whole.Data + static_cast<size_t>(y) * rd.Width * 3);
+        FFRowsEnd(rd);
+        FFRowsDropCodec_(rd);
+        MemFreeT(&rd.Native);
+        rd.Kind = FR_WHOLE;
+        rd.Bpp = 24;
+        rd.Row = 0;
+    }
+    ImgOrient(rd.Whole, rd.Whole, o);
+    rd.Width = rd.Whole.Width;
+    rd.Height = rd.Whole.Height;
+    rd.Pending = 1;
 }
 
 void FFRowsOpen(FFRowReader& rd, const std::string& name, int32_t format)
@@ -374,15 +403,21 @@ void FFRowsOpen(FFRowReader& rd, const std::string& name, int32_t format)
     MonBlock([&] {
         try {
             FFRowsClose(rd);
-            if (format == Undef) format = FFFormatOfName(name, FF_READ);
-            // Streamed only when name and content agree; the dispatcher judges everything else.
+            if (format == Undef) format = FFFormatOfFile(name);
+            // Streamed only when the content is what the format says; the dispatcher judges the rest.
             bool streamed = false;
-            if ((format == FMT_JPEG || format == FMT_PNG) && FFRowsSniff_(name) == format)
+            if ((format == FMT_JPEG || format == FMT_PNG) && FFSniffFormat(name) == format)
                 streamed = format == FMT_JPEG ? FFRowsOpenJpg_(rd, name) : FFRowsOpenPng_(rd, name);
+            if (format == FMT_WEBP && FFSniffFormat(name) == format) {
+                FFRowsOpenWebp_(rd, name);
+                streamed = true;
+            }
             if (!streamed) {
                 FFRowsDropCodec_(rd);
                 FFRowsOpenWhole_(rd, name, format);
             }
+            rd.Orientation = FFOrientation(name);
+            FFRowsTurn_(rd);
         } catch (...) {
             FFRowsClose(rd);
             throw;
@@ -408,10 +443,13 @@ void FFRowsRead(FFRowReader& rd, uint8_t* row)
     switch (rd.Kind) {
     case FR_JPEG: JpgCheck_(rd, JpgReadRow_, into); break;
     case FR_PNG: PngCheck_(rd, PngReadRow_, into); break;
+    case FR_WEBP: WEBPNextRow(static_cast<WebpRows*>(rd.Codec), into); break;
     default: into = rd.Whole.Data + static_cast<size_t>(rd.Row) * rd.Width * rd.Whole.BytesPerPixel; break;
     }
     if (rd.Bpp == 8) FFRowsPalRow_(rd, into, row);
     else if (into != row) std::memcpy(row, into, static_cast<size_t>(rd.Width) * 3);
+    if (rd.Mirror)
+        for (int32_t a = 0, b = rd.Width - 1; a < b; ++a, --b) std::swap_ranges(row + a * 3, row + a * 3 + 3, row + b * 3);
     ++rd.Row;
 }
 

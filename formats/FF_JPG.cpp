@@ -5,7 +5,7 @@
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
-#include "platform/codec.h"
+#include "platform/JpegCodec.h"
 
 static const int32_t JPGQuality_ = 85;
 

@@ -201,6 +201,13 @@ static void PNGOpen_(const std::string& name)
     if (!s->Png) MonError(EC_IMAGE, IE_INIT_COMPRESSION, __LINE__);
     s->Info = png_create_info_struct(s->Png);
     if (!s->Info) MonError(EC_IMAGE, IE_INIT_COMPRESSION, __LINE__);
+    PNGSkipExif(s->Png);
+}
+
+void PNGSkipExif(png_struct_def* png)
+{
+    static const png_byte kExif[5] = {'e', 'X', 'I', 'f', 0};
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kExif, 1);
 }
 
 void PNGLoad(const std::string& name, Image& img)

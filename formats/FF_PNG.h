@@ -13,3 +13,8 @@ void PNGLoad(const std::string& name, Image& img);
 void PNGSave(const std::string& name, Image& img);
 // The compression level PNGSave uses (default 6); value is clamped to 0..9, Undef only reads it.
 int32_t PNGCompressionLevel(int32_t value);
+
+struct png_struct_def;
+// A reader's libpng never takes the EXIF chunk (its orientation is read apart, see FFSniff):
+// libpng would allocate whatever length the chunk claims before reading a byte of it.
+void PNGSkipExif(png_struct_def* png);

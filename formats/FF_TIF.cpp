@@ -13,7 +13,7 @@
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
-#include "platform/codec.h"
+#include "platform/ExternMsg.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "base/Mon.h"
 #include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
-#include "platform/codec.h"
+#include "platform/XpmCodec.h"
 
 void XPMLoad(const std::string& name, Image& img)
 {

@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,9 @@
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFSniff.h"
 #include "image/ImgBasic.h"
+#include "image/ImgOrient.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 
@@ -214,4 +217,65 @@ TEST(AddStreamErrors, DamageFoundWhileDecodingNamesTheFileAndTheReason)
     EXPECT_EQ(MemCount(), blocks);
     EXPECT_EQ(FileCount(), files);
     ImageListFree(Images);
+}
+
+// Pictures written by other programs (EXIF orientations, bitmaps of every kind, WebP, HEIC, AVIF,
+// names that say another format) add as those programs show them: within 2 levels per channel
+// of the same pixels added from a PNG, in every fit mode.
+TEST(AddForeign, PicturesAddAsTheProgramsThatMadeThemShowThem)
+{
+    TempDir dir;
+    const std::string maker = KVS_SOURCE_DIR "/tests/formats/make-foreign-pictures";
+    const std::string list = dir / "made.txt";
+    if (std::system(("/usr/bin/python3 -c 'import PIL' 2>/dev/null && " + maker + " " + dir.str() + " > " + list).c_str()) != 0)
+        GTEST_SKIP() << "python3-pil is not installed";
+    std::ifstream in(list);
+    int checked = 0;
+    for (std::string name; std::getline(in, name);) {
+        if (name.empty()) continue;
+        for (int mode : {RM_BORDER, RM_CROP, RM_STRETCH}) {
+            SCOPED_TRACE(name + " mode " + std::to_string(mode));
+            Image got, want;
+            // As adding does it: a failure is the monitor's error, not an escaping exception.
+            MonBlockTransparent([&] {
+                LogoFitLoad(dir / name, Undef, mode, got);
+                LogoFitLoad(dir / (name + ".ref.png"), Undef, mode, want);
+            });
+            if (!MonOK()) {
+                ADD_FAILURE() << MonErrorText();
+                MonClearError();
+                ImgFree(got);
+                break;
+            }
+            ASSERT_EQ(got.Size, want.Size);
+            int worst = 0;
+            int64_t at = 0;
+            for (int64_t i = 0; i < want.Size; ++i)
+                if (std::abs(got.Data[i] - want.Data[i]) > worst) worst = std::abs(got.Data[i] - want.Data[i]), at = i;
+            EXPECT_LE(worst, 2) << "at pixel " << at / 3 % got.Width << ", " << at / 3 / got.Width;
+            ImgFree(got);
+            ImgFree(want);
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 32) << "the eight orientations of four formats at least";
+
+    // What kvs info reports of a turned HEIC: that orientation applied to the unturned picture
+    // gives what libheif shows.
+    std::ifstream turned(dir / "turned.txt");
+    for (std::string name; std::getline(turned, name);) {
+        if (name.empty()) continue;
+        SCOPED_TRACE(name);
+        Image plain, shown;
+        ImgLoad(dir / "pic.heic", plain);
+        ImgLoad(dir / name, shown);
+        const int32_t o = FFOrientationShown(dir / name);
+        EXPECT_NE(o, 1);
+        ImgOrient(plain, plain, o);
+        ASSERT_EQ(plain.Width, shown.Width);
+        ASSERT_EQ(plain.Height, shown.Height);
+        EXPECT_EQ(0, std::memcmp(plain.Data, shown.Data, static_cast<size_t>(shown.Size)));
+        ImgFree(plain);
+        ImgFree(shown);
+    }
 }

@@ -8,7 +8,9 @@
 
 #include "ReaderTestUtil.h"
 #include "formats/FF_JPG.h"
-#include "platform/codec.h"
+#include "platform/ExternMsg.h"
+#include "platform/JpegCodec.h"
+#include "platform/XpmCodec.h"
 
 using namespace rtest;
 

@@ -57,7 +57,7 @@ TEST(FFDispatch, FormatOfName)
     FFFormatOfName("logo.sys", FF_READ, d);
     EXPECT_EQ(d.Id, Undef);
     EXPECT_EQ(d.Short, "");
-    EXPECT_EQ(FFTableCount(FF_READ), 19);
+    EXPECT_EQ(FFTableCount(FF_READ), 22);
     EXPECT_EQ(FFTableCount(FF_WRITE), 17);
 }
 
@@ -65,10 +65,13 @@ TEST(FFDispatch, LoadFilterTexts)
 {
     EXPECT_EQ(FFMakeLoadFilter(1, 1),
               "All supported formats|*.gif;*.giff;*.bmp;*.dib;*.rle;*.ras;*.sun;*.im1;*.rgb;*.rgba;*.bw;*.sgi;"
-              "*.pnm;*.ppm;*.pgm;*.pcx;*.png;*.jpg;*.jpeg;*.jif;*.jfif;*.jpe;*.J;*.tif;*.tiff;*.tga;*.bay;*.xpm|"
+              "*.pnm;*.ppm;*.pgm;*.pcx;*.png;*.jpg;*.jpeg;*.jif;*.jfif;*.jpe;*.J;*.tif;*.tiff;*.tga;*.bay;*.xpm;"
+              "*.webp;*.heic;*.heif;*.hif;*.avif|"
+              "AVIF, AV1 Image File|*.avif|"
               "BAY, Bayer Image|*.bay|"
               "BMP/DIB, Windows Device Independent Bitmap|*.bmp;*.dib;*.rle|"
               "GIF, Graphics Interchange Format|*.gif;*.giff|"
+              "HEIC/HEIF, High Efficiency Image File|*.heic;*.heif;*.hif|"
               "JPEG, Joint Photographic Experts Group|*.jpg;*.jpeg;*.jif;*.jfif;*.jpe;*.J|"
               "PCX, Zsoft Paintbrush|*.pcx|"
               "PNG, Portable Network Graphics|*.png|"
@@ -77,6 +80,7 @@ TEST(FFDispatch, LoadFilterTexts)
               "RGB, Silicon Graphics Image|*.rgb;*.rgba;*.bw;*.sgi|"
               "TGA, Truevision Targa|*.tga|"
               "TIFF, Tagged Image File Format|*.tif;*.tiff|"
+              "WEBP, WebP Image|*.webp|"
               "XPM, X PixMap|*.xpm|"
               "Any file (*.*)|*.*");
     EXPECT_EQ(FFMakeLoadFilter(4, 0),

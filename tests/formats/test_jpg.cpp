@@ -12,7 +12,7 @@
 #include "ReaderTestUtil.h"
 #include "formats/FFDispatch.h"
 #include "formats/FF_JPG.h"
-#include "platform/codec.h"
+#include "platform/JpegCodec.h"
 
 using namespace rtest;
 
