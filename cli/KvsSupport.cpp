@@ -15,7 +15,7 @@
 #include "cli/ConsoleUi.h"
 #include "cli/KvsCommands.h"
 #include "core/AutoChange.h"
-#include "core/MessageFit.h"
+#include "core/LogoBuilder.h"
 #include "core/Settings.h"
 #include "core/StoreLock.h"
 #include "platform/SysInfo.h"
@@ -142,7 +142,7 @@ int KvsRun(const std::function<void()>& body)
 void KvsWarnPastEdge(Outcome& o, const std::string& what, const std::string& message)
 {
     TRACE("KvsSupport.KvsWarnPastEdge");
-    for (const std::string& line : MessageFitLinesPastEdge(message))
+    for (const std::string& line : LogoMessageLinesPastEdge(message, LogoMessageFontSet()))
         o.Warnings.push_back(what + " line \"" + AnsiToUtf8(line) + "\" runs off the logo's right edge.");
 }
 
