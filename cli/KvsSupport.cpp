@@ -312,11 +312,7 @@ static int RunCommand_(const KvsCommand& cmd, const KvsArgs& args)
 static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
 {
     TRACE("KvsSupport.RunOnDrive_");
-    // These read stored pictures only through the store, which copies each out when it is read;
-    // the gallery reads them on its own.
-    static const std::set<std::string> lazy = {"list", "positions", "rename", "prefix", "delete", "set", "change",
-                                               "shuffle", "add", "restore", "paths", "settings", "inst", "uninst"};
-    DriveUseStageLazily(lazy.count(cmd.name) != 0);
+    DriveUseStageLazily(!cmd.readsWholeStore);
     DriveUseOpenChosen();
     if (!DriveUseIsImage()) return RunCommand_(cmd, args);
     std::ostringstream held;
