@@ -106,7 +106,7 @@ void BM_AddJpeg(benchmark::State& state)
         ImageEntry entry;
         ImageEntryInit(entry);
         auto t0 = std::chrono::steady_clock::now();
-        const bool ok = AddOneImage(s.jpeg, target, entry);
+        const bool ok = ImagesAddOne(s.jpeg, target, entry);
         auto t1 = std::chrono::steady_clock::now();
         DecodeWithLibjpeg(s.jpeg);
         auto t2 = std::chrono::steady_clock::now();

@@ -37,7 +37,7 @@ int Add_(const KvsCommand& self, const KvsArgs& args)
             answers.Clash = [&asker](const std::string& c, const std::string& t) { return asker.OverwriteDialog(c, t); };
             answers.RenameTo = [&asker](std::string& name) { return asker.PromptText("Rename", "Enter new name", name); };
         }
-        Outcome o = AddFiles(args.operands, resizeMode, hasPrefix ? prefix : std::string(), answers);
+        Outcome o = ImagesAdd(args.operands, resizeMode, hasPrefix ? prefix : std::string(), answers);
         if (resizeMode >= 0 || hasPrefix) OutcomeMerge(o, OptionsSaveSettings());
         std::string text;
         for (const std::string& n : o.Written) text += n + "\n";

@@ -38,7 +38,7 @@ int Create_(const KvsCommand&, const KvsArgs& args)
         }
         if (names.size() < 2) return KvsFail("A gallery is made of two or more different stored images: name them after FILE.");
         // Replacing an existing file is the question --yes answers.
-        return KvsReport(GalCreate(file, prefix, names, Answers()), true);
+        return KvsReport(GalleryCreate(file, prefix, names, Answers()), true);
     });
 }
 
@@ -54,7 +54,7 @@ int Open_(const KvsCommand&, const KvsArgs& args)
         KvsStartUp();
         Answers ask;
         if (overwrite) ask.PrefixClash = [](std::string&) { return static_cast<int>(PC_OVERWRITE); };
-        return KvsReport(GalOpen(file, as, ask), true);
+        return KvsReport(GalleryOpen(file, as, ask), true);
     });
 }
 

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 int32_t OverwriteChoice = OC_NONE;
 
 static int LoadFailures_ = 0;     // files of the running batch that could not be loaded or stored
-// Set while AddFiles runs: a file's failure becomes an error of its outcome, shown once by the
+// Set while ImagesAdd runs: a file's failure becomes an error of its outcome, shown once by the
 // front-end, instead of a box of its own.
 static std::vector<std::string>* FileErrors_ = nullptr;
 
@@ -123,9 +123,9 @@ std::string ResolveNameClash(const std::string& target)
     }
 }
 
-bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry)
+bool ImagesAddOne(const std::string& source, std::string& target, ImageEntry& entry)
 {
-    TRACE("AddImages.AddOneImage");
+    TRACE("AddImages.ImagesAddOne");
     const bool isSys = SameText(ExtOf_(FileNameOf_(source)), ".sys");
     Image img;
     bool loaded = false;
@@ -179,9 +179,9 @@ bool AddOneImage(const std::string& source, std::string& target, ImageEntry& ent
     return stored;
 }
 
-void AddImages(const std::vector<std::string>& files, AddResult* result)
+void ImagesAddBatch(const std::vector<std::string>& files, AddResult* result)
 {
-    TRACE("AddImages.AddImages");
+    TRACE("AddImages.ImagesAddBatch");
     if (files.empty()) return;
     if (!Images) StoreLoad();
     std::string lastName;
@@ -197,7 +197,7 @@ void AddImages(const std::vector<std::string>& files, AddResult* result)
                             true);
             ImageEntry entry;
             ImageEntryInit(entry);
-            const bool ok = AddOneImage(files[i], target, entry);
+            const bool ok = ImagesAddOne(files[i], target, entry);
             if (OverwriteChoice == OC_ABORT) break;
             if (ok) {
                 lastName = EntryName(entry);
@@ -219,9 +219,9 @@ void AddImages(const std::vector<std::string>& files, AddResult* result)
     view.SelectImageByName(lastName);
 }
 
-Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask)
+Outcome ImagesAdd(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask)
 {
-    TRACE("AddImages.AddFiles");
+    TRACE("AddImages.ImagesAdd");
     const StoreLockScope lock(LOCK_STORE, true);
     if (!lock.Held) return StoreLockBusy();
     if (resizeMode >= RM_BORDER && resizeMode <= RM_STRETCH) ResizeMode = resizeMode;
@@ -232,7 +232,7 @@ Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const st
     Ask_ = &ask;
     std::vector<std::string> fileErrors;
     FileErrors_ = &fileErrors;
-    OutcomeRun(o, [&] { AddImages(files, &r); });
+    OutcomeRun(o, [&] { ImagesAddBatch(files, &r); });
     FileErrors_ = nullptr;
     Ask_ = nullptr;
     o.Written = r.Stored;
@@ -248,13 +248,13 @@ Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const st
     return o;
 }
 
-Outcome AddImagesCommand()
+Outcome ImagesAddAsk()
 {
-    TRACE("AddImages.AddImagesCommand");
+    TRACE("AddImages.ImagesAddAsk");
     OverwriteChoice = OC_NONE;
     std::string filter = FFMakeLoadFilter(FFC_STILL, FFF_LONG_NAMES);
     AddSysToFilter(filter);
     const std::vector<std::string> files = Ui().MultiFileOpenDlg(ADD_DIALOG_TITLE, FileOpenDir, filter, FilterIndex_);
     if (files.empty() || !Ui().ResizeModeDialog()) return Outcome();
-    return AddFiles(files, ResizeMode, DefPrefix, Answers());
+    return ImagesAdd(files, ResizeMode, DefPrefix, Answers());
 }

@@ -36,14 +36,14 @@ struct AddResult {
 // "Add": stores the files fitted by resizeMode (RM_*; another value keeps the setting) under
 // prefix (empty keeps DefPrefix); both become the settings, as the resize-mode dialog does.
 // Name clashes are answered through ask.
-Outcome AddFiles(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask);
-// The window's "Add" command: file dialog, resize-mode dialog, AddFiles.
-Outcome AddImagesCommand();
+Outcome ImagesAdd(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask);
+// The window's "Add" command: file dialog, resize-mode dialog, ImagesAdd.
+Outcome ImagesAddAsk();
 // Adds the files in order; writes the index at the end, also after an abort or a failure.
-void AddImages(const std::vector<std::string>& files, AddResult* result = nullptr);
+void ImagesAddBatch(const std::vector<std::string>& files, AddResult* result = nullptr);
 // Loads, fits, reduces and stores one picture. target is in and out: the final stored path,
 // empty when skipped. Fills entry; true when an image was stored.
-bool AddOneImage(const std::string& source, std::string& target, ImageEntry& entry);
+bool ImagesAddOne(const std::string& source, std::string& target, ImageEntry& entry);
 // The final target path, or empty text to skip the file.
 std::string ResolveNameClash(const std::string& target);
 // Extends the dispatcher's load filter with logo files ("*.sys").

@@ -87,9 +87,9 @@ static std::vector<int> Rows_(const std::vector<std::string>& names)
 }
 
 // Appends the record and the stored bytes of one image to the open file f.
-static void WriteGalleryRecord_(int f, const ImageEntry& e)
+static void GalleryWriteRecord_(int f, const ImageEntry& e)
 {
-    TRACE("Gallery.WriteGalleryRecord_");
+    TRACE("Gallery.GalleryWriteRecord_");
     const std::string name = EntryName(e);
     uint8_t rec[GAL_RECORD_SIZE] = {};
     BytesPutLE32(rec + GAL_R_SIZE, GAL_RECORD_SIZE);
@@ -103,7 +103,7 @@ static void WriteGalleryRecord_(int f, const ImageEntry& e)
     const int64_t length = FSize(h);
     if (length < 0 || length > 0x7FFFFFFF) MonError(EC_FILE, FE_READ, __LINE__);
     if (length > 0) {
-        MemAllocT(&data, length, __LINE__, "Gallery.WriteGallery.data");
+        MemAllocT(&data, length, __LINE__, "Gallery.GalleryWrite.data");
         FRead(h, data, length);
     }
     FClose(h);
@@ -114,9 +114,9 @@ static void WriteGalleryRecord_(int f, const ImageEntry& e)
 }
 
 // Writes the whole gallery into path; the number of images written (fewer after Esc).
-static int WriteGalleryData_(const std::string& path, const std::string& prefix, const std::vector<int>& rows)
+static int GalleryWriteData_(const std::string& path, const std::string& prefix, const std::vector<int>& rows)
 {
-    TRACE("Gallery.WriteGalleryData_");
+    TRACE("Gallery.GalleryWriteData_");
     const int count = static_cast<int>(rows.size());
     int written = 0;
     int f = Undef;
@@ -132,7 +132,7 @@ static int WriteGalleryData_(const std::string& path, const std::string& prefix,
         Ui().ShowStatus("Creating gallery, adding image " + std::to_string(written + 1) + " of " +
                             std::to_string(count),
                         true);
-        WriteGalleryRecord_(f, *Images->Items[row]);
+        GalleryWriteRecord_(f, *Images->Items[row]);
         ++written;
         if (OverwriteChoice == OC_ABORT) break;
     }
@@ -146,21 +146,21 @@ static int WriteGalleryData_(const std::string& path, const std::string& prefix,
 }
 
 // Written beside the final name and renamed when complete: a gallery is never half a file.
-static int WriteGalleryFile_(const std::string& fileName, const std::string& prefix, const std::vector<int>& rows)
+static int GalleryWriteFile_(const std::string& fileName, const std::string& prefix, const std::vector<int>& rows)
 {
-    TRACE("Gallery.WriteGalleryFile_");
+    TRACE("Gallery.GalleryWriteFile_");
     int written = 0;
-    SafeWriteWith(fileName, [&](const std::string& temp) { written = WriteGalleryData_(temp, prefix, rows); });
+    SafeWriteWith(fileName, [&](const std::string& temp) { written = GalleryWriteData_(temp, prefix, rows); });
     return written;
 }
 
-int WriteGallery(const std::string& fileName, const std::string& prefix, const std::vector<std::string>& names)
+int GalleryWrite(const std::string& fileName, const std::string& prefix, const std::vector<std::string>& names)
 {
-    TRACE("Gallery.WriteGallery");
+    TRACE("Gallery.GalleryWrite");
     int written = 0;
     MonBlock([&] {
         OverwriteChoice = OC_NONE;
-        written = WriteGalleryFile_(fileName, prefix, Rows_(names));
+        written = GalleryWriteFile_(fileName, prefix, Rows_(names));
     });
     return written;
 }
@@ -238,7 +238,7 @@ static std::string Unpack_(int f, int64_t fileSize, int64_t p, int32_t count, co
             SafeStoredName(std::string(reinterpret_cast<const char*>(rec + GAL_R_NAME + 1), rec[GAL_R_NAME]));
         if (stored.empty()) Damaged_();
         if (length > 0) {
-            MemAllocT(&data, length, __LINE__, "Gallery.ReadGallery.data");
+            MemAllocT(&data, length, __LINE__, "Gallery.GalleryRead.data");
             FSeek(f, p);
             FRead(f, data, length);
         }
@@ -268,9 +268,9 @@ static std::string Unpack_(int f, int64_t fileSize, int64_t p, int32_t count, co
     return first;
 }
 
-Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverride, const Answers& ask)
+Outcome GalleryRead(const std::string& fileName, const std::string& prefixOverride, const Answers& ask)
 {
-    TRACE("Gallery.ReadGallery");
+    TRACE("Gallery.GalleryRead");
     const StoreLockScope lock(LOCK_STORE, true);
     if (!lock.Held) return StoreLockBusy();
     Outcome o;
@@ -317,10 +317,10 @@ Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverri
 
 // ---------------------------------------------------------------- the commands
 
-Outcome GalCreate(const std::string& fileIn, const std::string& prefixIn, const std::vector<std::string>& given,
+Outcome GalleryCreate(const std::string& fileIn, const std::string& prefixIn, const std::vector<std::string>& given,
                   const Answers& ask)
 {
-    TRACE("Gallery.GalCreate");
+    TRACE("Gallery.GalleryCreate");
     const StoreLockScope lock(LOCK_STORE, false);
     if (!lock.Held) return StoreLockBusy();
     Outcome o;
@@ -348,7 +348,7 @@ Outcome GalCreate(const std::string& fileIn, const std::string& prefixIn, const 
     }
     Ui().SetBusy(true);
     int written = 0;
-    OutcomeRun(o, [&] { written = WriteGallery(file, prefix, names); });
+    OutcomeRun(o, [&] { written = GalleryWrite(file, prefix, names); });
     Ui().SetBusy(false);
     if (!OutcomeOk(o)) return o;
     o.Written.push_back(file);
@@ -357,11 +357,11 @@ Outcome GalCreate(const std::string& fileIn, const std::string& prefixIn, const 
     return o;
 }
 
-Outcome GalOpen(const std::string& file, const std::string& prefixOverride, const Answers& ask)
+Outcome GalleryOpen(const std::string& file, const std::string& prefixOverride, const Answers& ask)
 {
-    TRACE("Gallery.GalOpen");
+    TRACE("Gallery.GalleryOpen");
     Ui().SetBusy(true);
-    Outcome o = ReadGallery(file, prefixOverride, ask);
+    Outcome o = GalleryRead(file, prefixOverride, ask);
     Ui().SetBusy(false);
     return o;
 }
@@ -372,9 +372,9 @@ std::string GalPrefixProposal(const std::string& file)
     return ForceFileExt(fs::path(file).filename().string(), "");
 }
 
-Outcome GalCreateCommand(const std::vector<std::string>& names)
+Outcome GalleryCreateAsk(const std::vector<std::string>& names)
 {
-    TRACE("Gallery.GalCreateCommand");
+    TRACE("Gallery.GalleryCreateAsk");
     Outcome o;
     if (names.size() < 2) {
         o.Warnings.push_back(GAL_TOO_FEW);
@@ -397,15 +397,15 @@ Outcome GalCreateCommand(const std::vector<std::string>& names)
     }
     Answers ask;
     ask.ReplaceFile = [](const std::string&) { return true; };  // asked above, before the prefix
-    return GalCreate(file, prefix, names, ask);
+    return GalleryCreate(file, prefix, names, ask);
 }
 
-Outcome GalOpenCommand()
+Outcome GalleryOpenAsk()
 {
-    TRACE("Gallery.GalOpenCommand");
+    TRACE("Gallery.GalleryOpenAsk");
     std::string folder = GalDir;
     const std::string file = Ui().FileOpenDlg("Open a Gallery", folder, GAL_FILTER, OpenFilterIndex_);
     if (file.empty()) return Outcome();
     GalDir = FolderOf_(file);
-    return GalOpen(file, std::string(), Answers());
+    return GalleryOpen(file, std::string(), Answers());
 }

@@ -41,26 +41,26 @@ constexpr const char* GAL_PREFIX_CLASH =
 
 // Writes the gallery of the named stored images, in list order, under prefix; the number of
 // images written (fewer after Esc). Raises on failure; the file appears only when complete.
-int WriteGallery(const std::string& fileName, const std::string& prefix, const std::vector<std::string>& names);
+int GalleryWrite(const std::string& fileName, const std::string& prefix, const std::vector<std::string>& names);
 // Checks the gallery, settles a prefix clash through ask, unpacks every image into the storage
 // folder and enters it into the store. prefixOverride, when not empty, replaces the gallery's own
 // prefix. Result is the summary; Select the first image unpacked.
-Outcome ReadGallery(const std::string& fileName, const std::string& prefixOverride = std::string(),
+Outcome GalleryRead(const std::string& fileName, const std::string& prefixOverride = std::string(),
                     const Answers& ask = Answers());
 
 // "Create Gallery": packs the named images (two or more) into file (".gal" added when it has no
 // extension) under prefix (empty: file's name). An existing file is replaced when ask says so.
-Outcome GalCreate(const std::string& file, const std::string& prefix, const std::vector<std::string>& names,
+Outcome GalleryCreate(const std::string& file, const std::string& prefix, const std::vector<std::string>& names,
                   const Answers& ask);
-// "Open Gallery": ReadGallery with the window busy.
-Outcome GalOpen(const std::string& file, const std::string& prefixOverride, const Answers& ask);
+// "Open Gallery": GalleryRead with the window busy.
+Outcome GalleryOpen(const std::string& file, const std::string& prefixOverride, const Answers& ask);
 // The prefix proposed for a new gallery: its file name without the extension.
 std::string GalPrefixProposal(const std::string& file);
 
-// The window's "Create..." for the highlighted images: save dialog, questions, prompt, GalCreate.
-Outcome GalCreateCommand(const std::vector<std::string>& names);
-// The window's "Open...": open dialog, GalOpen.
-Outcome GalOpenCommand();
+// The window's "Create..." for the highlighted images: save dialog, questions, prompt, GalleryCreate.
+Outcome GalleryCreateAsk(const std::vector<std::string>& names);
+// The window's "Open...": open dialog, GalleryOpen.
+Outcome GalleryOpenAsk();
 
 // Seconds to download size bytes at rate bits per second, as the summary shows them: rounded
 // half to even, above 20 raised to the next multiple of 5.

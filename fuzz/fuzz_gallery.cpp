@@ -1,4 +1,4 @@
-// Gallery files: ReadGallery unpacks into a scratch storage folder. Any input is refused with a
+// Gallery files: GalleryRead unpacks into a scratch storage folder. Any input is refused with a
 // box or unpacked; nothing is ever written outside the storage folder.
 #include "FuzzUtil.h"
 
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         fuzz::BalanceCheck balance;
         StoreFree();
-        ReadGallery(path);
+        GalleryRead(path);
         StoreFree();
     }
     // Only the storage folder and the input may be in the scratch root.

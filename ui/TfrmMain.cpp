@@ -1026,7 +1026,7 @@ void TfrmMain::AddDroppedFiles(const std::vector<std::string>& files)
     TRACE("wMain.TfrmMain.AddDroppedFiles");
     if (busy_ || Starting || files.empty()) return;
     Command_([&] {
-        if (Ui().ResizeModeDialog()) ShowOutcome(AddFiles(files, ResizeMode, DefPrefix, Answers()), true);
+        if (Ui().ResizeModeDialog()) ShowOutcome(ImagesAdd(files, ResizeMode, DefPrefix, Answers()), true);
     });
 }
 
@@ -1123,19 +1123,19 @@ void TfrmMain::lstFilesClick()
 void TfrmMain::btnAddClick()
 {
     TRACE("wMain.TfrmMain.btnAddClick");
-    Command_([this] { ShowOutcome(AddImagesCommand(), true); });
+    Command_([this] { ShowOutcome(ImagesAddAsk(), true); });
 }
 
 void TfrmMain::mnuGalOpenClick()
 {
     TRACE("wMain.TfrmMain.mnuGalOpenClick");
-    Command_([this] { ShowOutcome(GalOpenCommand(), false); });
+    Command_([this] { ShowOutcome(GalleryOpenAsk(), false); });
 }
 
 void TfrmMain::mnuGalCreateClick()
 {
     TRACE("wMain.TfrmMain.mnuGalCreateClick");
-    Command_([this] { ShowOutcome(GalCreateCommand(HighlightedNames()), false); });
+    Command_([this] { ShowOutcome(GalleryCreateAsk(HighlightedNames()), false); });
 }
 
 void TfrmMain::btnSetClick()

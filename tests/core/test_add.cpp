@@ -182,7 +182,7 @@ TEST_F(AddTest, BorderModeKeeps4to3AndAddsSideBorders)
     const std::string wide = Pic("wide.bmp", 640, 480);
     const std::string square = Pic("square.bmp", 400, 400);
     AddResult r;
-    AddImages({wide, square}, &r);
+    ImagesAddBatch({wide, square}, &r);
     EXPECT_EQ(ui.Count("error"), 0) << ui.Last("error") << r.Error << r.Failed << r.Aborted << ui.statuses.size() << ui.log.size() << (ui.log.empty() ? "" : ui.log[0].kind);
     ASSERT_EQ(r.Stored, std::vector<std::string>({"Pre--wide.png", "Pre--square.png"}));
     ExpectLogoLayout("Pre--wide.png");
@@ -215,7 +215,7 @@ TEST_F(AddTest, CropAndStretch)
     const std::string p = src / "bands.bmp";
     WriteBmp24(p, 400, 400, [](int, int y) -> uint32_t { return y < 50 ? 0xFF0000 : y >= 350 ? 0x0000FF : 0xFFFFFF; });
     ResizeMode = RM_CROP;
-    AddImages({p});
+    ImagesAddBatch({p});
     Image img;
     Load("Pre--bands.png", img);
     EXPECT_TRUE(Light(PixelRgb(img, 160, 0)));  // the 300 middle rows only
@@ -225,7 +225,7 @@ TEST_F(AddTest, CropAndStretch)
 
     ResizeMode = RM_STRETCH;
     OverwriteChoice = OC_OVERWRITE_ALL;
-    AddImages({p});
+    ImagesAddBatch({p});
     Load("Pre--bands.png", img);
     const uint32_t top = PixelRgb(img, 160, 0), bottom = PixelRgb(img, 160, 399);
     EXPECT_GT((top >> 16) & 0xFF, 200u);
@@ -245,7 +245,7 @@ TEST_F(AddTest, LogoFilesKeepTheirPaletteOrAreFitted)
     const std::string other = src / "logow.sys";
     WriteBmp8(other, 640, 480, 99);
     AddResult r;
-    AddImages({logo, other}, &r);
+    ImagesAddBatch({logo, other}, &r);
     ASSERT_EQ(r.Stored.size(), 2u);
 
     int32_t i = ImageListFind(Images, "Pre--logo.png");
@@ -283,7 +283,7 @@ TEST_F(AddTest, SourcePrefixIsReplacedAndNamesStayInTheFolder)
 
     ScriptedUi ui;
     DefPrefix = "Mine";
-    AddImages({Pic("Old--Name.bmp", 320, 400, 0x336699)});
+    ImagesAddBatch({Pic("Old--Name.bmp", 320, 400, 0x336699)});
     EXPECT_TRUE(fs::exists(store / "Mine--Name.png"));
     ExpectLogoLayout("Mine--Name.png");
 }
@@ -292,9 +292,9 @@ TEST_F(AddTest, ClashDecisions)
 {
     ScriptedUi ui;
     const std::string a = Pic("a.bmp", 100, 100);
-    AddImages({a});
+    ImagesAddBatch({a});
     ui.overwrites = {OC_OVERWRITE};
-    AddImages({a});
+    ImagesAddBatch({a});
     ASSERT_EQ(ui.Count("overwrite"), 1);
     EXPECT_EQ(ui.Last("overwrite"),
               "Image Already Exists|Image \"Pre--a.png\" already exists in the destination folder. What to do with it?");
@@ -307,7 +307,7 @@ TEST_F(AddTest, ClashDecisions)
     OverwriteChoice = OC_NONE;
     ui.overwrites = {OC_RENAME, OC_RENAME};
     ui.prompts = {std::nullopt, std::string("b/../c")};
-    AddImages({a});
+    ImagesAddBatch({a});
     EXPECT_EQ(ui.Count("overwrite"), 3);
     EXPECT_EQ(ui.Last("prompt"), "Rename|Enter new name|Pre--a");
     EXPECT_NE(ImageListFind(Images, "b_.._c.png"), Undef);
@@ -317,10 +317,10 @@ TEST_F(AddTest, ClashDecisions)
     OverwriteChoice = OC_NONE;
     const std::string b = Pic("b.bmp", 100, 100);
     const std::string c = Pic("c.bmp", 100, 100);
-    AddImages({b});
+    ImagesAddBatch({b});
     ui.overwrites = {OC_SKIP_ALL};
     AddResult r;
-    AddImages({a, Pic("d.bmp", 50, 50), b}, &r);
+    ImagesAddBatch({a, Pic("d.bmp", 50, 50), b}, &r);
     EXPECT_EQ(ui.Count("overwrite"), 4);
     EXPECT_EQ(r.Stored, std::vector<std::string>({"Pre--d.png"}));
 
@@ -328,7 +328,7 @@ TEST_F(AddTest, ClashDecisions)
     OverwriteChoice = OC_NONE;
     ui.overwrites = {OC_OVERWRITE_ALL};
     r = AddResult();
-    AddImages({a, b, c}, &r);
+    ImagesAddBatch({a, b, c}, &r);
     EXPECT_EQ(ui.Count("overwrite"), 5);
     EXPECT_EQ(r.Stored, std::vector<std::string>({"Pre--a.png", "Pre--b.png", "Pre--c.png"}));
     EXPECT_EQ(ImageListCount(Images), 5);  // a, b, c, d and the renamed one
@@ -341,7 +341,7 @@ TEST_F(AddTest, LoadErrorsDoNotStopTheBatch)
     std::ofstream(broken) << "not a picture";
     const std::string good = Pic("good.bmp", 64, 48);
     AddResult r;
-    AddImages({broken, src / "missing.gif", good}, &r);
+    ImagesAddBatch({broken, src / "missing.gif", good}, &r);
     EXPECT_TRUE(ui.Has("error", "Error loading \"" + broken + "\"\nInvalid image format.")) << ui.Last("error");
     EXPECT_EQ(ui.Count("error"), 2);
     EXPECT_EQ(r.Failed, 2);
@@ -364,7 +364,7 @@ TEST_F(AddTest, EscStopsAfterTheCurrentFileAndTheIndexIsWritten)
 {
     EscUi ui;
     AddResult r;
-    AddImages({Pic("one.bmp", 64, 48), Pic("two.bmp", 64, 48), Pic("three.bmp", 64, 48)}, &r);
+    ImagesAddBatch({Pic("one.bmp", 64, 48), Pic("two.bmp", 64, 48), Pic("three.bmp", 64, 48)}, &r);
     EXPECT_TRUE(r.Aborted);
     EXPECT_EQ(r.Stored, std::vector<std::string>({"Pre--one.png"}));
     EXPECT_EQ(ui.statuses.size(), 2u);
@@ -383,7 +383,7 @@ TEST_F(AddTest, StorageFolderThatCannotBeMade)
     std::ofstream(src / "blocker") << "x";
     SetStorageDir(src / "blocker/sub");
     AddResult r;
-    AddImages({Pic("x.bmp", 32, 32), Pic("y.bmp", 32, 32)}, &r);
+    ImagesAddBatch({Pic("x.bmp", 32, 32), Pic("y.bmp", 32, 32)}, &r);
     EXPECT_TRUE(ui.Has("error", "Couldn't make storage directory."));
     EXPECT_EQ(ui.Count("error"), 1);  // the run stops
     EXPECT_TRUE(r.Aborted);
@@ -397,11 +397,11 @@ TEST_F(AddTest, CommandUsesTheDialogs)
     ui.multiOpenFiles = {{Pic("p.bmp", 40, 30)}};
     ui.resizeModes = {false};
     OverwriteChoice = OC_ABORT;  // left over from an earlier batch
-    AddImagesCommand();
+    ImagesAddAsk();
     EXPECT_EQ(OverwriteChoice, OC_NONE);
     EXPECT_EQ(ui.Last("multiopen"), "Add New Image");
     EXPECT_EQ(ImageListCount(Images), 0);  // resize dialog cancelled
     ui.multiOpenFiles = {{src / "p.bmp"}};
-    AddImagesCommand();
+    ImagesAddAsk();
     EXPECT_EQ(ImageListCount(Images), 1);
 }

@@ -210,7 +210,7 @@ TEST(AddStreamErrors, DamageFoundWhileDecodingNamesTheFileAndTheReason)
     }
     const int blocks = MemCount(), files = FileCount();
     AddResult r;
-    AddImages({jpg, png}, &r);
+    ImagesAddBatch({jpg, png}, &r);
     EXPECT_EQ(r.Failed, 2);
     EXPECT_TRUE(ui.Has("error", "Error loading \"" + jpg + "\"\nCannot open image file.")) << ui.Last("error");
     EXPECT_TRUE(ui.Has("error", "Error loading \"" + png + "\"\nCannot read from file.")) << ui.Last("error");

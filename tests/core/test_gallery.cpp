@@ -164,7 +164,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
 {
     ScriptedUi ui;
     const std::string gal = out / "g.gal";
-    ASSERT_TRUE(Shown(GalCreate(gal, "Sea", {"Sea--Dawn.png", "sea--dusk.png", "Plain.png"}, Answers())));
+    ASSERT_TRUE(Shown(GalleryCreate(gal, "Sea", {"Sea--Dawn.png", "sea--dusk.png", "Plain.png"}, Answers())));
     const std::string g = ReadAll(gal);
     ASSERT_EQ(g.size(), 108u + 3 * 148 + 3 * 8 + 5 + 12 + 5000);
     EXPECT_EQ(Le(g, 0), 108);
@@ -196,7 +196,7 @@ TEST_F(GalleryTest, LayoutAndRoundTripUnderAnotherPrefix)
     // Opening it clashes with the Sea images: rename to Copy.
     ui.answers = {"N"};
     ui.prompts = {std::string("Copy")};
-    const Outcome opened = ReadGallery(gal);
+    const Outcome opened = GalleryRead(gal);
     ASSERT_TRUE(Shown(opened));
     EXPECT_EQ(ui.Last("yesnocancel"), GAL_PREFIX_CLASH);
     EXPECT_EQ(ui.log[ui.log.size() - 3].defaultButton, 3);
@@ -236,7 +236,7 @@ public:
 TEST_F(GalleryTest, EscapeStopsAfterTheCurrentImage)
 {
     EscUi ui;
-    ASSERT_TRUE(Shown(GalCreate(out / "e.gal", "E", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
+    ASSERT_TRUE(Shown(GalleryCreate(out / "e.gal", "E", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
     const std::string g = ReadAll(out / "e.gal");
     EXPECT_EQ(Le(g, 104), 1);
     EXPECT_EQ(g.size(), 108u + 148 + 8 + 12);
@@ -249,7 +249,7 @@ TEST_F(GalleryTest, WriteFailureKeepsTheOldFile)
     fs::remove(store / "Sea--Dusk.png");
     WriteAll(out / "old.gal", "old");
     ui.answers = {"Y"};
-    EXPECT_FALSE(Shown(GalCreate(out / "old.gal", "X", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
+    EXPECT_FALSE(Shown(GalleryCreate(out / "old.gal", "X", {"Sea--Dawn.png", "Sea--Dusk.png"}, Answers())));
     EXPECT_EQ(ui.Count("error"), 1);
     EXPECT_EQ(ui.Count("info"), 0);
     EXPECT_EQ(ReadAll(out / "old.gal"), "old");
@@ -260,42 +260,42 @@ TEST_F(GalleryTest, CreateFlowChecks)
 {
     ScriptedUi ui;
     const std::vector<std::string> one = {"Plain.png"}, two = {"Plain.png", "Hill--Top.png"};
-    Shown(GalCreateCommand(one));
+    Shown(GalleryCreateAsk(one));
     EXPECT_EQ(ui.Last("warning"), GAL_TOO_FEW);
     EXPECT_EQ(ui.Count("save"), 0);
 
     ui.saveFiles = {""};  // Cancel
-    Shown(GalCreateCommand(two));
+    Shown(GalleryCreateAsk(two));
     EXPECT_EQ(ui.Last("save"), "Create New Gallery");
     EXPECT_EQ(ui.Count("prompt"), 0);
     // One picture named twice is one picture.
-    const Outcome twice = GalCreate(out / "Twice.gal", "T", {"Plain.png", "plain.PNG"}, Answers());
+    const Outcome twice = GalleryCreate(out / "Twice.gal", "T", {"Plain.png", "plain.PNG"}, Answers());
     ASSERT_EQ(twice.Errors, std::vector<std::string>{GAL_TOO_FEW});
     EXPECT_FALSE(fs::exists(out / "Twice.gal"));
 
     // A 64-character prefix is refused, 63 accepted; ".gal" is added.
     ui.saveFiles = {out / "Mine", out / "Mine"};
     ui.prompts = {std::string(64, 'p'), std::string(63, 'p')};
-    Shown(GalCreateCommand(two));
+    Shown(GalleryCreateAsk(two));
     EXPECT_EQ(ui.Last("warning"), GAL_INVALID_PREFIX);
     EXPECT_EQ(ui.Last("prompt"), "Create Gallery|Enter gallery image prefix|Mine");
     EXPECT_FALSE(fs::exists(out / "Mine.gal"));
     EXPECT_EQ(GalDir, out.str());
     ui.answers = {"Y"};  // not asked: the file does not exist yet
-    Shown(GalCreateCommand(two));
+    Shown(GalleryCreateAsk(two));
     ASSERT_TRUE(fs::exists(out / "Mine.gal"));
     EXPECT_EQ(ReadAll(out / "Mine.gal").substr(40, 64), ShortText(std::string(63, 'p'), 64));
 
     // The file exists now: No stops; Yes and a prompt of "--" gives MyPicture.
     ui.answers.clear();
     ui.saveFiles = {out / "Mine.gal"};
-    Shown(GalCreateCommand(two));
+    Shown(GalleryCreateAsk(two));
     EXPECT_EQ(ui.Last("yesno"), GAL_EXISTS);
     EXPECT_EQ(ui.log.back().defaultButton, 2);
     ui.saveFiles = {out / "Mine.gal"};
     ui.answers = {"Y"};
     ui.prompts = {std::string(" -- ")};
-    Shown(GalCreateCommand(two));
+    Shown(GalleryCreateAsk(two));
     EXPECT_EQ(ReadAll(out / "Mine.gal").substr(40, 64), ShortText("MyPicture", 64));
 }
 
@@ -304,24 +304,24 @@ TEST_F(GalleryTest, RefusedFilesChangeNothing)
     ScriptedUi ui;
     const std::vector<std::string> before = StoreFiles();
     WriteAll(out / "not.gal", std::string(300, 'x'));
-    EXPECT_FALSE(Shown(ReadGallery(out / "not.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "not.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "zero.gal", "");
-    EXPECT_FALSE(Shown(ReadGallery(out / "zero.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "zero.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "short.gal", "ab");
-    EXPECT_FALSE(Shown(ReadGallery(out / "short.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "short.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_NOT_GALLERY);
     WriteAll(out / "v1.gal", MakeGallery("Old", 1, {{"a.png", "aaa"}}));
-    EXPECT_FALSE(Shown(ReadGallery(out / "v1.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "v1.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_OLDER);
     WriteAll(out / "empty.gal", MakeGallery("E", 2, {}));
-    EXPECT_FALSE(Shown(ReadGallery(out / "empty.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "empty.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     std::string longPrefix = MakeGallery("P", 2, {{"a.png", "a"}});
     longPrefix[40] = 100;
     WriteAll(out / "lp.gal", longPrefix);
-    EXPECT_FALSE(Shown(ReadGallery(out / "lp.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "lp.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     EXPECT_EQ(StoreFiles(), before);
     EXPECT_EQ(ImageListCount(Images), 4);
@@ -332,7 +332,7 @@ TEST_F(GalleryTest, NewerVersionsAndLargerRecords)
 {
     ScriptedUi ui;
     WriteAll(out / "v3.gal", MakeGallery("New", 3, {{"a.png", Png("AAAA")}, {"b.png", Png("BB")}}, 200, 120));
-    ASSERT_TRUE(Shown(ReadGallery(out / "v3.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "v3.gal")));
     EXPECT_EQ(ui.Last("warning"), GAL_NEWER);
     EXPECT_EQ(ReadAll(store / "New--a.png"), Png("AAAA"));
     EXPECT_EQ(ReadAll(store / "New--b.png"), Png("BB"));
@@ -346,7 +346,7 @@ TEST_F(GalleryTest, NewerVersionsAndLargerRecords)
     // A record shorter than 148 bytes: the missing fields count as zero.
     std::string shortRec = MakeGallery("Zed", 2, {{"c.png", Png("c")}}, 140);
     WriteAll(out / "s.gal", shortRec);
-    ASSERT_TRUE(Shown(ReadGallery(out / "s.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "s.gal")));
     ASSERT_TRUE(Entry("Zed--c.png"));
     EXPECT_EQ(Entry("Zed--c.png")->AnimStart, 0);
 }
@@ -359,7 +359,7 @@ TEST_F(GalleryTest, DamagedFilesKeepWhatWasUnpacked)
     std::string g = MakeGallery("D", 2, {{"a.png", Png("a1")}, {"b.png", Png("b1")}});
     PutLe(g, 104, 3);
     WriteAll(out / "d.gal", g);
-    EXPECT_FALSE(Shown(ReadGallery(out / "d.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "d.gal")));
     EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     EXPECT_EQ(ReadAll(store / "D--b.png"), Png("b1"));
     EXPECT_TRUE(Entry("D--b.png"));
@@ -370,7 +370,7 @@ TEST_F(GalleryTest, DamagedFilesKeepWhatWasUnpacked)
         PutLe(d, at, value);
         WriteAll(out / "q.gal", d);
         ui.answers = {"Y"};
-        EXPECT_FALSE(Shown(ReadGallery(out / "q.gal")));
+        EXPECT_FALSE(Shown(GalleryRead(out / "q.gal")));
         EXPECT_EQ(ui.Last("error"), GAL_DAMAGED);
     };
     damaged(108, 2);            // record size below 4
@@ -386,7 +386,7 @@ TEST_F(GalleryTest, LargeImageEndsTheUnpackingQuietly)
     std::string g = MakeGallery("L", 2, {{"a.png", Png("small")}, {"b.png", Png("x")}, {"c.png", Png("y")}});
     PutLe(g, 108 + 148 + 8 + 5 + 132, 204800);
     WriteAll(out / "l.gal", g);
-    ASSERT_TRUE(Shown(ReadGallery(out / "l.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "l.gal")));
     EXPECT_TRUE(fs::exists(store / "L--a.png"));
     EXPECT_FALSE(fs::exists(store / "L--b.png"));
     EXPECT_EQ(ui.Count("error"), 0);
@@ -397,7 +397,7 @@ TEST_F(GalleryTest, RecordsWithoutAPictureStayPackedWhateverTheirName)
 {
     ScriptedUi ui;
     WriteAll(out / "n.gal", MakeGallery("N", 2, {{"fake.png", "not a picture"}, {"empty.png", ""}, {"real.png", Png("r")}}));
-    const Outcome o = ReadGallery(out / "n.gal");
+    const Outcome o = GalleryRead(out / "n.gal");
     ASSERT_TRUE(Shown(o));
     EXPECT_FALSE(fs::exists(store / "N--fake.png"));
     EXPECT_FALSE(fs::exists(store / "N--empty.png"));
@@ -411,7 +411,7 @@ TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
 {
     ScriptedUi ui;
     WriteAll(out / "evil.gal", MakeGallery("../../x", 2, {{"../../../etc/passwd", Png("p")}, {"..", Png("d")}}));
-    ASSERT_TRUE(Shown(ReadGallery(out / "evil.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "evil.gal")));
     for (const std::string& f : StoreFiles()) EXPECT_EQ(f.find('/'), std::string::npos);
     EXPECT_FALSE(fs::exists(out.path.parent_path() / "x--passwd"));
     int inside = 0;
@@ -424,7 +424,7 @@ TEST_F(GalleryTest, NamesFromTheFileOrThePromptStayInTheStore)
     ui.answers = {"N"};
     ui.prompts = {std::string("../../up")};
     WriteAll(out / "t.gal", MakeGallery("Sea", 2, {{"a.png", Png("t")}}));
-    ASSERT_TRUE(Shown(ReadGallery(out / "t.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "t.gal")));
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \".._.._up\".");
     EXPECT_TRUE(fs::exists(store / ".._.._up--a.png"));
 }
@@ -435,31 +435,31 @@ TEST_F(GalleryTest, PrefixClashQuestion)
     Put("Seaside--x.png", Png("s"), 7, 0, 0);
     WriteAll(out / "c.gal", MakeGallery("Sea", 2, {{"Dawn.png", Png("new dawn")}}));
     ui.answers = {"C"};
-    EXPECT_FALSE(Shown(ReadGallery(out / "c.gal")));
+    EXPECT_FALSE(Shown(GalleryRead(out / "c.gal")));
     EXPECT_EQ(ui.Count("yesnocancel"), 1);
     EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), Png("dawn-bytes\x01\x02"));
     ui.answers = {"Y"};
-    ASSERT_TRUE(Shown(ReadGallery(out / "c.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "c.gal")));
     EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), Png("new dawn"));
     EXPECT_EQ(Entry("Sea--Dawn.png")->FileSize, 8 + 8);
     // An override prefix is used instead of the gallery's.
-    ASSERT_TRUE(Shown(ReadGallery(out / "c.gal", "Other")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "c.gal", "Other")));
     EXPECT_EQ(ReadAll(store / "Other--Dawn.png"), Png("new dawn"));
 
     // An empty prefix is a prefix: it begins every name, and "Yes" (also after an empty answer at
     // the prompt) unpacks under it.
     WriteAll(out / "e.gal", MakeGallery("", 2, {{"Dawn.png", Png("empty")}}));
     ui.answers = {"Y"};
-    ASSERT_TRUE(Shown(ReadGallery(out / "e.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "e.gal")));
     EXPECT_EQ(ReadAll(store / "--Dawn.png"), Png("empty"));
     ui.answers = {"N", "Y"};
     ui.prompts = {std::string()};
-    ASSERT_TRUE(Shown(ReadGallery(out / "c.gal")));
+    ASSERT_TRUE(Shown(GalleryRead(out / "c.gal")));
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \"\".");
     EXPECT_EQ(ReadAll(store / "--Dawn.png"), Png("new dawn"));
 
     // The open command's dialog.
     ui.openFiles = {""};
-    Shown(GalOpenCommand());
+    Shown(GalleryOpenAsk());
     EXPECT_EQ(ui.Last("open"), "Open a Gallery");
 }

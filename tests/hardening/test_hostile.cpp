@@ -438,7 +438,7 @@ TEST_F(Hostile, GalleryRecordsPastTheFileAreRefused)
         StoreFree();
         const int blocks = MemCount(), files = FileCount();
         ui.log.clear();
-        const Outcome o = ReadGallery(path);
+        const Outcome o = GalleryRead(path);
         EXPECT_FALSE(OutcomeOk(o));
         EXPECT_EQ(o.Errors.size(), 1u);
         EXPECT_EQ(MemCount(), blocks);

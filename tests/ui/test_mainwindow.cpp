@@ -670,7 +670,7 @@ TEST_F(MainWindowTest, AddingABatchReportsEachFileAndEscStopsIt)
     EscUi qui;
     qui.SetMainWindow(w.get());
     UiServices* previous = SetUi(&qui);
-    const Outcome added = AddFiles(files, RM_BORDER, "Batch", Answers());
+    const Outcome added = ImagesAdd(files, RM_BORDER, "Batch", Answers());
     const size_t reports = qui.statuses.size();
     w->ShowOutcome(added, true);
     SetUi(previous);
@@ -777,8 +777,8 @@ TEST_F(MainWindowTest, WindowAndKvsRunTheSameCommands)
     chmod(ini.c_str(), 0644);
 
     const std::string a = TempEnv::Read(windowTrace), b = TempEnv::Read(kvsTrace);
-    for (const char* command : {"LogoCommands.LogoSet", "LogoCommands.LogoShuffle", "Gallery.GalCreate",
-                                "Gallery.GalOpen", "Options.OptionsSaveSettings"}) {
+    for (const char* command : {"LogoCommands.LogoSet", "LogoCommands.LogoShuffle", "Gallery.GalleryCreate",
+                                "Gallery.GalleryOpen", "Options.OptionsSaveSettings"}) {
         EXPECT_FALSE(StacksBelow(a, command).empty()) << command;
         EXPECT_EQ(StacksBelow(a, command), StacksBelow(b, command)) << command;
     }
