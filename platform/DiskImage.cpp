@@ -6,6 +6,7 @@
 
 #include "base/Bytes.h"
 #include "base/Mon.h"
+#include "platform/FileLock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -446,16 +447,6 @@ bool emulatorLocks_(int fd)
     return true;
 }
 
-bool flockWithin_(int fd, int seconds)
-{
-    for (int i = 0; i <= seconds * 10; i++) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        usleep(100000);
-    }
-    return false;
-}
-
 std::string absolute_(const std::string& path)
 {
     char* real = realpath(path.c_str(), nullptr);
@@ -541,7 +532,8 @@ void openLocked_(DiskImage& disk)
         disk.readOnly = true;
     }
     if (disk.fd < 0) fail_("Couldn't open the disk image " + disk.path + " (" + strerror(errno) + ").");
-    if (!flockWithin_(disk.fd, LOCK_WAIT_SECONDS)) {
+    // The same file lock as the store's: another of our programs waited for, anyone else refused.
+    if (FileLockWait(disk.fd, LOCK_EX, LOCK_WAIT_SECONDS * 1000) != FILE_LOCK_HELD) {
         for (const Holder_& h : holders_(disk.fd))
             if (ownProgram_(h.name)) fail_(inUseBy_(h));
         fail_(DISK_IN_USE_TEXT);
