@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -180,6 +181,13 @@ TEST_F(DiskImageTest, CommandsOnImagesGiveTheFilesOfAFolderDrive)
     for (const std::string kind : {"mbr-fat32", "fat16", "vhd"}) {
         SCOPED_TRACE(kind);
         const Drive_ image = Image(kind, kind + ".img");
+        // This Windows had its logo turned off: inst rewrites MSDOS.SYS.
+        const std::string at = Q_(image.path + "@@" + std::to_string(image.offset()));
+        WriteWholeFile(tmp / "MSDOS.SYS", "[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n"
+                                          "[Options]\r\nBootGUI=1\r\nLogo=0\r\n");
+        ASSERT_EQ(Sh_("export MTOOLS_SKIP_CHECK=1; mattrib -i " + at + " -r ::/MSDOS.SYS && mcopy -o -i " + at + " " +
+                      Q_(tmp / "MSDOS.SYS") + " ::/MSDOS.SYS && mattrib -i " + at + " +h +s +r ::/MSDOS.SYS"),
+                  0);
         const Drive_ folder = FolderLike(image, kind + "-folder");
         // The working folder vanishes with the run: files are named inside the image.
         const std::string inImage = kind + ".img:C:\\";
@@ -204,7 +212,9 @@ TEST_F(DiskImageTest, CommandsOnImagesGiveTheFilesOfAFolderDrive)
         const std::string name = FirstName_(list), second = FirstName_(list.substr(list.find('\n') + 1));
         ASSERT_FALSE(second.empty());
         EXPECT_NE(both("set " + Q_(name) + " --startup --wait --off").find("(" + inImage + "WINDOWS\\"), std::string::npos);
+        const std::string msdos = Tree(image)["msdos.sys"];
         both("inst");
+        EXPECT_NE(Tree(image)["msdos.sys"], msdos) << "inst left MSDOS.SYS as it was";
         both("restore");
         if (!fs::exists(gallery)) {
             const Run_ created = Kvs(folder, "gallery create " + Q_(gallery) + " --prefix G " + Q_(name) + " " + Q_(second));
@@ -453,6 +463,47 @@ TEST_F(DiskImageTest, EmptyFoldersAndAFullImage)
     EXPECT_EQ(Tree(image), before);
     EXPECT_TRUE(Clean(image));
   }
+}
+
+// mtools refusing a write (a full image, a bad sector) is a failed command, never a stored picture.
+TEST_F(DiskImageTest, AWriteMtoolsRefusesIsAFailure)
+{
+    const Drive_ image = Image("fat16", "refused.img");
+    const std::string bin = tmp / "bin";
+    fs::create_directories(bin);
+    WriteWholeFile(bin + "/mcopy", "#!/bin/sh\n"
+                                   "for a; do last=$a; done\n"
+                                   "case $last in k:*) echo 'Disk full' >&2; exit 1;; esac\n"
+                                   "exec /usr/bin/mcopy \"$@\"\n");
+    fs::permissions(bin + "/mcopy", fs::perms::owner_all);
+    const std::string path = getenv("PATH");
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    const Run_ r = Kvs(image, "add --prefix R " + Q_(Sample("Samples--Tiles.png")));
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Disk full"), std::string::npos) << r.err;
+    EXPECT_EQ(Kvs(image, "list").out, "");
+    EXPECT_TRUE(Clean(image));
+}
+
+// The FAT partition may sit in any of the four slots of the partition table.
+TEST_F(DiskImageTest, AFatPartitionInTheLastSlotIsFound)
+{
+    const Drive_ image = Image("mbr-fat32", "slot4.img");
+    std::fstream disk(image.path, std::ios::in | std::ios::out | std::ios::binary);
+    char slots[64];
+    disk.seekg(446);
+    disk.read(slots, sizeof slots);
+    std::copy(slots, slots + 16, slots + 48);
+    std::fill(slots, slots + 16, '\0');
+    disk.seekp(446);
+    disk.write(slots, sizeof slots);
+    disk.close();
+    const Run_ paths = Kvs(image, "paths");
+    EXPECT_NE(paths.out.find("\npartition=4\n"), std::string::npos) << paths.out << paths.err;
+    EXPECT_EQ(Kvs(image, "add " + Q_(Sample("Samples--Tiles.png"))).status, 0);
+    EXPECT_NE(Kvs(image, "list").out, "");
 }
 
 // A sparse image on a host disk that fills up: the command stops before it touched the image.

@@ -324,14 +324,17 @@ TEST_F(AddTest, ClashDecisions)
     EXPECT_EQ(ui.Count("overwrite"), 4);
     EXPECT_EQ(r.Stored, std::vector<std::string>({"Pre--d.png"}));
 
-    // Overwrite All likewise.
+    // Overwrite All likewise, also over an image stored in another letter case: one file each.
     OverwriteChoice = OC_NONE;
     ui.overwrites = {OC_OVERWRITE_ALL};
     r = AddResult();
-    ImagesAddBatch({a, b, c}, &r);
+    ImagesAddBatch({a, Pic("B.bmp", 100, 100), c}, &r);
     EXPECT_EQ(ui.Count("overwrite"), 5);
     EXPECT_EQ(r.Stored, std::vector<std::string>({"Pre--a.png", "Pre--b.png", "Pre--c.png"}));
     EXPECT_EQ(ImageListCount(Images), 5);  // a, b, c, d and the renamed one
+    pngs = 0;
+    for (auto& e : fs::directory_iterator(store.path)) pngs += e.path().extension() == ".png";
+    EXPECT_EQ(pngs, 5);
 }
 
 TEST_F(AddTest, LoadErrorsDoNotStopTheBatch)

@@ -130,6 +130,25 @@ TEST_F(BackupTest, HandEditedAndJunkLinesAreHandledSafely)
     EXPECT_NE(text.find(" \"\r\ndel  \"" + turnoff + "\"\r\n"), std::string::npos);
 }
 
+TEST_F(BackupTest, AnOlderBackupAndAFailedCopyLoseNothing)
+{
+    // An older run's backup, spelt in upper case as DOS leaves it, is the same name on the drive.
+    fs::create_directories(bak);
+    TempEnv::Write(bak + "LOGO1.BMP", "older original");
+    // A logo too large to copy: no restore line may name a backup that was never made.
+    TempEnv::Write(wait, "old wait logo");
+    fs::resize_file(wait, 17 << 20);
+    EXPECT_FALSE(BackupLogoFile(wait));
+    EXPECT_EQ(TempEnv::Read(bat).find("logow.sys"), std::string::npos) << TempEnv::Read(bat);
+
+    // So the next change still backs the logo up, beside the older copy.
+    TempEnv::Write(wait, "old wait logo");
+    ASSERT_TRUE(BackupLogoFile(wait));
+    EXPECT_EQ(TempEnv::Read(bak + "LOGO1.BMP"), "older original");
+    EXPECT_EQ(TempEnv::Read(bak + "logo2.bmp"), "old wait logo");
+    EXPECT_EQ(TempEnv::Read(bat), kHeader + "copy \"C:\\WINDOWS\\logos.bak\\logo2.bmp\" \"C:\\WINDOWS\\logow.sys\"\r\n");
+}
+
 TEST(Backup, QuotedFieldAndNextBackupName)
 {
     EXPECT_EQ(QuotedField("copy \"a b\" \"c\"", 1), "a b");

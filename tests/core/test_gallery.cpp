@@ -442,6 +442,12 @@ TEST_F(GalleryTest, PrefixClashQuestion)
     ASSERT_TRUE(Shown(GalleryRead(out / "c.gal")));
     EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), Png("new dawn"));
     EXPECT_EQ(Entry("Sea--Dawn.png")->FileSize, 8 + 8);
+    // The same image spelt in other letters replaces it: never two files for one image.
+    WriteAll(out / "u.gal", MakeGallery("SEA", 2, {{"DAWN.png", Png("loud dawn")}}));
+    ui.answers = {"Y"};
+    ASSERT_TRUE(Shown(GalleryRead(out / "u.gal")));
+    EXPECT_EQ(ReadAll(store / "Sea--Dawn.png"), Png("loud dawn"));
+    EXPECT_FALSE(fs::exists(store / "SEA--DAWN.png"));
     // An override prefix is used instead of the gallery's.
     ASSERT_TRUE(Shown(GalleryRead(out / "c.gal", "Other")));
     EXPECT_EQ(ReadAll(store / "Other--Dawn.png"), Png("new dawn"));

@@ -9,6 +9,7 @@
 #include "core/Settings.h"
 #include "core/StoreLock.h"
 #include "support/TempDir.h"
+#include "support/TempEnv.h"
 
 TEST(StoreLock, AWriteInsideAReadIsRefusedAndTheReadStaysLocked)
 {
@@ -43,5 +44,25 @@ TEST(StoreLock, AWriteInsideAReadIsRefusedAndTheReadStaysLocked)
     StoreLockRelease(LOCK_STORE);
     EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);
     close(other);
+    StoreLockSetWait(5000);
+}
+
+TEST(StoreLock, ABusyWindowsFolderLeavesTheStoreFree)
+{
+    TempEnv env;
+    TempDir dir;
+    SetStorageDir(dir.str());
+    StoreLockSetWait(50);
+    const int windows = open(env.win.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(windows, 0);
+    ASSERT_EQ(flock(windows, LOCK_EX | LOCK_NB), 0);
+
+    EXPECT_FALSE(StoreLockTake(LOCK_STORE | LOCK_WINDOWS, true));
+    // Another program may write the store at once: the failed take holds nothing.
+    const int store = open((dir / STORE_LOCK_FILE).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(store, 0);
+    EXPECT_EQ(flock(store, LOCK_EX | LOCK_NB), 0);
+    close(store);
+    close(windows);
     StoreLockSetWait(5000);
 }

@@ -383,6 +383,22 @@ TEST_F(ConFormRead, SixteenBitBmpFollowsItsMasks)
         ImgFree(img);
         ImgFree(rgb);
     }
+    // A shortened OS/2 2.x header (24 bytes) holds no masks: where a 40-byte header's would be,
+    // this file has pixels (5-5-5 red), which must stay pixels.
+    std::string f = BmpHeader(16, 1, 16, 3, 14 + 24, 14 + 24 + 32).substr(0, 14 + 24);
+    Put32(f, 14, 24);
+    for (int i = 0; i < 16; i++) f += std::string("\x00\x7C", 2);
+    const std::string name = dir / "os2-short.bmp";
+    WriteWholeFile(name, f);
+    Image img, rgb;
+    ASSERT_EQ(ErrorOf([&] { ImgLoad(name, img); }), "");
+    EXPECT_EQ(img.Bpp, 15);
+    ASSERT_EQ(ErrorOf([&] { ImgConvBppEx(img, rgb, 24, 0); }), "");
+    const std::vector<uint8_t> px = Pixels(rgb);
+    for (size_t i = 0; i + 3 <= px.size(); i += 3)
+        EXPECT_EQ(std::vector<uint8_t>(px.begin() + i, px.begin() + i + 3), std::vector<uint8_t>({0, 0, 248})) << i / 3;
+    ImgFree(img);
+    ImgFree(rgb);
 }
 
 TEST_F(ConFormRead, Rle8EveryEscape)

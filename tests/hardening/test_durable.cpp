@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,27 @@ TEST_F(FullDisk, FailedWritesLeaveEveryFileAsItWas)
     EXPECT_TRUE(Snapshot(env.root, "filler") == before) << "saving messages changed a file";
     EXPECT_EQ(TempFilesUnder(env.root), std::vector<std::string>());
     ProfileDropCache();
+}
+
+TEST_F(FullDisk, APictureWithoutRoomIsNotAdded)
+{
+    Populate();
+    // Noise: its stored picture is large, the index small.
+    Image img;
+    ImgAlloc(img, 320, 400, 24);
+    std::mt19937 rng(5);
+    for (int i = 0; i < img.Size; ++i) img.Data[i] = uint8_t(rng());
+    const std::string noise = out + "noise.bmp";
+    ImgSave(noise, img, FMT_BMP);
+    ImgFree(img);
+    // Room for the index and the settings, not for the picture.
+    const uintmax_t room = (fs::file_size(Store() + "headers.dat") / 4096 + 4) * 4096;
+    Fill();
+    fs::resize_file(Root() + "filler", fs::file_size(Root() + "filler") - room);
+    const KvsRunResult r = Kvs(out, {"--yes", "add", "--prefix", "Q", noise});
+    EXPECT_EQ(r.status, 1) << Describe(r);
+    EXPECT_EQ(r.out, "") << "reported a picture that was not stored";
+    EXPECT_EQ(Kvs(out, {"list"}).out.find("Q--"), std::string::npos);
 }
 
 TEST_F(FullDisk, ARenameThatCannotWriteTheIndexRenamesNothing)
