@@ -16,10 +16,7 @@ struct ImageEntry;
 
 // The answer of the name-clash dialog during a batch (adding images, galleries). Reset to 0 when
 // a batch starts; Esc in the main window sets OC_ABORT.
-extern int32_t OverwriteChoice;
-enum {
-    OC_NONE = 0, OC_OVERWRITE = 1, OC_SKIP = 2, OC_RENAME = 3, OC_OVERWRITE_ALL = 4, OC_SKIP_ALL = 5, OC_ABORT = 6
-};
+extern int32_t OverwriteChoice;  // an OC_ value
 
 constexpr const char* ADD_DIALOG_TITLE = "Add New Image";
 constexpr const char* CLASH_CAPTION = "Image Already Exists";

@@ -5,12 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/Outcome.h"
+
 constexpr const char* RESTORE_FILE = "restore.bat";
-constexpr const char* RESTORE_QUESTION = "Do you want to restore previous logos?";
 constexpr const char* RESTORE_DONE = "Previous logos restored.";
-constexpr const char* UNINSTALL_QUESTION =
-    "Do you want Kelvane Studio to delete ALL logo images (including custom images) from the storage folder? "
-    "If you are going to install a newer version of Kelvane Studio answer NO to this question.";
 
 // Called before each write of a logo file; false when the logo must not be written.
 bool BackupLogoFile(const std::string& logoPath);

@@ -29,15 +29,11 @@ enum {
 constexpr const char* GAL_TOO_FEW =
     "To create a gallery you must highlight two or more images in the list below. These images will be "
     "added to the gallery.";
-constexpr const char* GAL_EXISTS = "Gallery already exists, do you want to overwrite it?";
 constexpr const char* GAL_INVALID_PREFIX = "Invalid prefix.";
 constexpr const char* GAL_NOT_GALLERY = "This is not a valid Kelvane Studio gallery.";
 constexpr const char* GAL_DAMAGED = "This gallery contains no images, or the file header is damaged.";
 constexpr const char* GAL_OLDER = "Incompatible (older) gallery version.";
 constexpr const char* GAL_NEWER = "This is a newer gallery version, but I'll try to open it.";
-constexpr const char* GAL_PREFIX_CLASH =
-    "The gallery already exists, do you want to overwrite it (click \"Yes\" to overwrite, \"No\" to rename, "
-    "\"Cancel\" to abort)?";
 
 // Writes the gallery of the named stored images, in list order, under prefix; the number of
 // images written (fewer after Esc). Raises on failure; the file appears only when complete.

@@ -2,10 +2,6 @@
 
 #include "base/Mon.h"
 #include "base/UiServices.h"
-#include "core/AddImages.h"
-#include "core/Backup.h"
-#include "core/Gallery.h"
-#include "core/StoreCommands.h"
 
 bool OutcomeOk(const Outcome& o) { return o.Errors.empty(); }
 
@@ -105,4 +101,12 @@ bool AskDeleteStore(const Answers& ask)
 {
     TRACE("Outcome.AskDeleteStore");
     return ask.DeleteStore ? ask.DeleteStore() : Ui().YesNo(UNINSTALL_QUESTION, 2) == "Y";
+}
+
+std::string StoreDeleteQuestion(const std::vector<std::string>& names)
+{
+    TRACE("StoreCommands.StoreDeleteQuestion");
+    if (names.empty()) return std::string();
+    if (names.size() == 1) return "Delete " + names[0] + "?";
+    return "Delete " + std::to_string(names.size()) + " selected logos?";
 }

@@ -28,6 +28,22 @@ enum { OUTCOME_CAUSE_NONE = 0, OUTCOME_CAUSE_RENAME_REFUSED = 1 };
 // Errors of commands that carry their own text (the class whose text is the message).
 constexpr int32_t OUTCOME_ERROR_CLASS = 2;
 
+// The questions the commands ask, with the answers they take; the commands name them where they ask.
+// Answers of the name-clash dialog (adding images, unpacking galleries).
+enum {
+    OC_NONE = 0, OC_OVERWRITE = 1, OC_SKIP = 2, OC_RENAME = 3, OC_OVERWRITE_ALL = 4, OC_SKIP_ALL = 5, OC_ABORT = 6
+};
+constexpr const char* GAL_EXISTS = "Gallery already exists, do you want to overwrite it?";
+constexpr const char* GAL_PREFIX_CLASH =
+    "The gallery already exists, do you want to overwrite it (click \"Yes\" to overwrite, \"No\" to rename, "
+    "\"Cancel\" to abort)?";
+constexpr const char* RESTORE_QUESTION = "Do you want to restore previous logos?";
+constexpr const char* UNINSTALL_QUESTION =
+    "Do you want Kelvane Studio to delete ALL logo images (including custom images) from the storage folder? "
+    "If you are going to install a newer version of Kelvane Studio answer NO to this question.";
+// "Delete NAME?" or "Delete N selected logos?"; empty for no names.
+std::string StoreDeleteQuestion(const std::vector<std::string>& names);
+
 // Answers of a prefix clash while opening a gallery.
 enum { PC_CANCEL = 0, PC_OVERWRITE = 1, PC_RENAME = 2 };
 

@@ -20,14 +20,6 @@ static void Add_(StoreResult& r, int kind, const std::string& text)
     r.Messages.push_back(m);
 }
 
-std::string StoreDeleteQuestion(const std::vector<std::string>& names)
-{
-    TRACE("StoreCommands.StoreDeleteQuestion");
-    if (names.empty()) return std::string();
-    if (names.size() == 1) return "Delete " + names[0] + "?";
-    return "Delete " + std::to_string(names.size()) + " selected logos?";
-}
-
 StoreResult StoreDeleteImages(const std::vector<std::string>& names)
 {
     TRACE("StoreCommands.StoreDeleteImages");

@@ -36,7 +36,6 @@ struct StoreResult {
 };
 
 // "Delete <name>?" for one image, "Delete <n> selected logos?" for more; empty for none.
-std::string StoreDeleteQuestion(const std::vector<std::string>& names);
 // Deletes the files and entries, the last name first; a file that cannot be deleted keeps its
 // entry and gives the error "Couldn't delete image file: "<name>"". No question is asked.
 StoreResult StoreDeleteImages(const std::vector<std::string>& names);
