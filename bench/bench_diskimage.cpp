@@ -113,7 +113,7 @@ int main(int argc, char** argv)
     for (const char* name : {"List", "Add", "Set", "Change", "Positions", "Rename", "Restore"}) {
         const std::string label = std::string(name) + " on a disk image / on a folder drive";
         reporter.PrintRatio(label.c_str(), std::string("BM_Image") + name, std::string("BM_Folder") + name,
-                            std::string(name) == "List" ? 3.0 : 2.5);
+                            std::string(name) == "List" ? 3.0 : 2.5, false);
     }
     std::error_code ec;
     fs::remove_all(g_root, ec);
