@@ -146,6 +146,19 @@ void OptionsFillWorkCopy(OptionsWorkCopy& work)
     work.textBorderColor = TextBorderColor;
 }
 
+LogoMessageFont OptionsWorkCopyFont(const OptionsWorkCopy& work)
+{
+    LogoMessageFont font;
+    font.Name = work.fontName;
+    font.Size = work.fontSize;
+    font.Bold = work.fontBold;
+    font.Italic = work.fontItalic;
+    font.Underline = work.fontUnderline;
+    font.Strikeout = work.fontStrikeout;
+    font.CharSet = work.fontCharSet;
+    return font;
+}
+
 Outcome OptionsApplyWorkCopy(const OptionsWorkCopy& work)
 {
     TRACE("Options.OptionsApplyWorkCopy");

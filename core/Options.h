@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/LogoBuilder.h"
 #include "core/Outcome.h"
 #include "core/Settings.h"
 
@@ -32,6 +33,8 @@ Outcome OptionsEnsureLogoOption();
 Outcome OptionsRestoreLogoOption(std::string& restored);
 // The copy from the settings and the message lists in memory.
 void OptionsFillWorkCopy(OptionsWorkCopy& work);
+// The message font the work copy describes, as the logo builder takes it.
+LogoMessageFont OptionsWorkCopyFont(const OptionsWorkCopy& work);
 // The copy into the settings, then the settings file, the message files, the Run entry after
 // AutoChange, the boot-logo switch in MSDOS.SYS and the drive's DOS step of the automatic change
 // (installed when AutoChange was turned on, removed when off, else its sets refilled); each file

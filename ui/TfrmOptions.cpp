@@ -119,15 +119,7 @@ static void ShowFitWarning_(QPlainTextEdit* memo, const OptionsWorkCopy& work)
 {
     auto* warn = memo->parentWidget()->findChild<QLabel*>(memo->objectName() + QStringLiteral("Fit"));
     if (!warn) return;
-    LogoMessageFont font;
-    font.Name = work.fontName;
-    font.Size = work.fontSize;
-    font.Bold = work.fontBold;
-    font.Italic = work.fontItalic;
-    font.Underline = work.fontUnderline;
-    font.Strikeout = work.fontStrikeout;
-    font.CharSet = work.fontCharSet;
-    const std::vector<std::string> past = LogoMessageLinesPastEdge(MemoGetText(memo), font);
+    const std::vector<std::string> past = LogoMessageLinesPastEdge(MemoGetText(memo), OptionsWorkCopyFont(work));
     warn->setVisible(!past.empty());
     if (past.empty()) return;
     std::string text = "Runs off the logo's right edge: \"" + past.front() + "\"";
