@@ -69,28 +69,36 @@ std::string CharUtf8ToWin(const std::string& text)
 
 uint32_t AnsiCodePoint(unsigned char c)
 {
-    TRACE("miscprocs.AnsiCodePoint");
+    TRACE("CharSet.AnsiCodePoint");
     const uint32_t u = CharWinToUnicode(c);
     // The code page's unused places have no character of their own.
     return u >= 0x80 && u < 0xA0 ? 0xFFFD : u;
 }
 
+void CharAppendUtf8(std::string& out, uint32_t cp)
+{
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
 std::string AnsiToUtf8(const std::string& text)
 {
-    TRACE("miscprocs.AnsiToUtf8");
+    TRACE("CharSet.AnsiToUtf8");
     std::string out;
-    for (unsigned char c : text) {
-        const uint32_t u = AnsiCodePoint(c);
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
+    for (unsigned char c : text) CharAppendUtf8(out, AnsiCodePoint(c));
     return out;
 }

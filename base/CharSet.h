@@ -18,6 +18,9 @@ bool CharIsUtf8(const std::string& text);
 // not valid UTF-8 is taken to be Windows-1252 already and returned unchanged.
 std::string CharUtf8ToWin(const std::string& text);
 
+// Appends the code point as UTF-8; one that is no character (a surrogate, beyond U+10FFFF) as U+FFFD.
+void CharAppendUtf8(std::string& out, uint32_t cp);
+
 // The Unicode code point of a byte of the Windows ANSI code page (1252); U+FFFD for its unused places.
 uint32_t AnsiCodePoint(unsigned char c);
 // Windows ANSI text (code page 1252) as UTF-8.

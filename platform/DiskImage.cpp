@@ -6,12 +6,12 @@
 
 #include "base/Bytes.h"
 #include "base/Mon.h"
+#include "platform/FatRead.h"
 #include "platform/FileLock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -54,19 +54,6 @@ bool readAt_(int fd, int64_t offset, unsigned char* buf, size_t size)
     return true;
 }
 
-// A FAT boot sector: jump, a power-of-two sector size and cluster size, reserved sectors, FATs.
-bool isFatBoot_(const unsigned char* b)
-{
-    if (b[0] != 0xEB && b[0] != 0xE9) return false;
-    if (b[510] != 0x55 || b[511] != 0xAA) return false;
-    const unsigned bps = BytesGetLE16(b + 11);
-    const unsigned spc = b[13];
-    const unsigned reserved = BytesGetLE16(b + 14);
-    if (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096) return false;
-    if (spc == 0 || (spc & (spc - 1)) != 0) return false;
-    return reserved > 0 && b[16] >= 1 && b[16] <= 2;
-}
-
 bool isFatType_(unsigned t)
 {
     switch (t) {
@@ -104,7 +91,7 @@ std::vector<Candidate_> candidates_(int fd, int64_t dataSize, int& kind)
     unsigned char b[SECTOR];
     std::vector<Candidate_> out;
     if (!readAt_(fd, 0, b, SECTOR)) return out;
-    if (isFatBoot_(b)) {
+    if (FatIsBootSector(b)) {
         kind = DISK_BARE_FAT;
         out.push_back({0, 0});
         return out;
@@ -116,7 +103,7 @@ std::vector<Candidate_> candidates_(int fd, int64_t dataSize, int& kind)
         const int64_t start = static_cast<int64_t>(BytesGetLE32(e + 8)) * SECTOR;
         if (!isFatType_(e[4]) || start <= 0 || start + SECTOR > dataSize) continue;
         unsigned char boot[SECTOR];
-        if (readAt_(fd, start, boot, SECTOR) && isFatBoot_(boot)) out.push_back({i + 1, start});
+        if (readAt_(fd, start, boot, SECTOR) && FatIsBootSector(boot)) out.push_back({i + 1, start});
     }
     return out;
 }
@@ -143,31 +130,6 @@ std::string join_(const std::string& folder, const std::string& name)
     return folder.empty() ? name : folder + "/" + name;
 }
 
-// Drains both pipes of a child until they close.
-void drain_(int outFd, int errFd, std::string& out, std::string& err)
-{
-    pollfd p[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
-    char buf[8192];
-    while (open > 0) {
-        if (poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; i++) {
-            if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = read(p[i].fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                p[i].fd = -1;
-                open--;
-            } else {
-                (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
-            }
-        }
-    }
-}
-
 std::vector<std::string> toolEnv_(const DiskImage& d)
 {
     std::vector<std::string> env;
@@ -177,8 +139,26 @@ std::vector<std::string> toolEnv_(const DiskImage& d)
     return env;
 }
 
+// The whole of a file the tool wrote, then the file is gone.
+std::string takeOutput_(const std::string& path)
+{
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char buf[8192];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+            if (n > 0) text.append(buf, static_cast<size_t>(n));
+        close(fd);
+    }
+    unlink(path.c_str());
+    return text;
+}
+
 // Runs an mtools program on the image (no shell, standard input empty); false when it could
-// not start or did not exit with 0. err gets what it wrote to standard error.
+// not start or did not exit with 0. err gets what it wrote to standard error. The tool writes
+// into files, not pipes, so that a write-back goes on to its end when this program is killed;
+// it is spawned without copying this (large) process.
 bool tool_(const DiskImage& d, const std::vector<std::string>& args, std::string& out, std::string& err)
 {
     std::vector<std::string> env = toolEnv_(d);
@@ -188,32 +168,24 @@ bool tool_(const DiskImage& d, const std::vector<std::string>& args, std::string
     argv.push_back(nullptr);
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    int o[2], e[2];
-    if (pipe2(o, O_CLOEXEC) != 0) return false;
-    if (pipe2(e, O_CLOEXEC) != 0) {
-        close(o[0]);
-        close(o[1]);
+    const std::string folder = d.toolConfig.substr(0, d.toolConfig.rfind('/') + 1);
+    const std::string outPath = folder + "tool.out", errPath = folder + "tool.err";
+    posix_spawn_file_actions_t acts;
+    posix_spawn_file_actions_init(&acts);
+    posix_spawn_file_actions_addopen(&acts, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&acts, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&acts, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, argv[0], &acts, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&acts);
+    if (spawned != 0) {
+        if (spawned == ENOENT) err = args[0] + " (mtools) is not installed";
         return false;
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        // A write-back goes on when this program is killed and its pipes close.
-        signal(SIGPIPE, SIG_IGN);
-        int nul = open("/dev/null", O_RDONLY);
-        if (nul >= 0) dup2(nul, 0);
-        dup2(o[1], 1);
-        dup2(e[1], 2);
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(o[1]);
-    close(e[1]);
-    if (pid > 0) drain_(o[0], e[0], out, err);
-    close(o[0]);
-    close(e[0]);
-    if (pid < 0) return false;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    out = takeOutput_(outPath);
+    err = takeOutput_(errPath);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && err.empty()) err = args[0] + " (mtools) is not installed";
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -232,146 +204,62 @@ void must_(const DiskImage& d, const std::vector<std::string>& args, const std::
     if (out) *out = o;
 }
 
-bool isDigit_(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Where "yyyy-mm-dd  hh:mm" starts in an mdir line, npos for none.
-size_t stampAt_(const std::string& line)
-{
-    static const char shape[] = "dddd-dd-dd  dd:dd";
-    const size_t n = sizeof shape - 1;
-    for (size_t at = 12; at + n <= line.size(); at++) {
-        size_t i = 0;
-        for (; i < n; i++)
-            if (shape[i] == 'd' ? !isDigit_(line[at + i]) : line[at + i] != shape[i]) break;
-        if (i == n) return at;
-    }
-    return std::string::npos;
-}
-
-std::string trimmed_(const std::string& s)
-{
-    const size_t a = s.find_first_not_of(' ');
-    if (a == std::string::npos) return std::string();
-    return s.substr(a, s.find_last_not_of(' ') - a + 1);
-}
-
-// One entry line of mdir's long listing:
-//   "NAME     EXT      size yyyy-mm-dd  hh:mm  long name" or "NAME         <DIR>     yyyy-...".
-// False for every other line (headers, totals, "." and "..").
-bool entryLine_(const std::string& line, std::string& shortName, std::string& longName, bool& folder, int64_t& size)
-{
-    if (line.size() < 13 || line[0] == ' ' || line.compare(0, 14, "Directory for ") == 0) return false;
-    const size_t stamp = stampAt_(line);
-    if (stamp == std::string::npos) return false;
-    const std::string base = trimmed_(line.substr(0, 8)), ext = trimmed_(line.substr(9, 3));
-    if (base.empty() || base == "." || base == "..") return false;
-    shortName = ext.empty() ? base : base + "." + ext;
-    const std::string middle = trimmed_(line.substr(12, stamp - 12));
-    folder = middle == "<DIR>";
-    size = 0;
-    if (!folder) {
-        for (char c : middle)
-            if (isDigit_(c)) size = size * 10 + (c - '0');
-    }
-    const size_t after = stamp + 17;
-    longName = line.size() > after + 2 ? line.substr(after + 2) : shortName;
-    while (!longName.empty() && longName.back() == ' ') longName.pop_back();
-    return !longName.empty();
-}
-
-int64_t freeBytes_(const std::string& line)
-{
-    const size_t at = line.find(" bytes free");
-    if (at == std::string::npos) return -1;
-    int64_t v = 0;
-    for (size_t i = 0; i < at; i++)
-        if (isDigit_(line[i])) v = v * 10 + (line[i] - '0');
-    return v;
-}
-
-// The displayed folder of a "Directory for k:/..." line, without the drive and leading '/'.
-std::string headerFolder_(const std::string& line)
-{
-    std::string p = line.substr(14);
-    const size_t colon = p.find(':');
-    if (colon != std::string::npos && colon < 3) p = p.substr(colon + 1);
-    while (!p.empty() && p.front() == '/') p.erase(0, 1);
-    while (!p.empty() && p.back() == '/') p.pop_back();
-    return p;
-}
-
 bool sameText_(const std::string& a, const std::string& b)
 {
     return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
-std::string lastName_(const std::string& path)
+// The file system of the open image, read in this process.
+FatVolume volume_(const DiskImage& d)
 {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    FatVolume v;
+    if (d.fd < 0 || !FatOpen(d.fd, d.offset, d.end, v)) fail_("Couldn't read the file system of the disk image " + d.path + ".");
+    return v;
 }
 
-// Parses mdir's long listing of folder (long and short path) into out. A folder below it is
-// known by whichever of its names mdir shows in its heading.
-void parseListing_(const std::string& text, const std::string& folder, const std::string& folderShort,
-                   std::vector<DiskEntry>& out, int64_t* freeBytes)
+DiskEntry entryOf_(const FatItem& item, const std::string& folder, const std::string& folderShort)
 {
-    std::vector<std::pair<std::string, std::string>> shownFolders;  // shown path, index into out as text
-    std::string curLong = folder, curShort = folderShort, shownBase;
-    bool first = true;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.compare(0, 14, "Directory for ") == 0) {
-            const std::string shown = headerFolder_(line);
-            if (first) {
-                shownBase = shown;
-                first = false;
-                continue;
-            }
-            curLong.clear();
-            for (const DiskEntry& e : out) {
-                if (!e.folder) continue;
-                const std::string rel = e.path.substr(folder.empty() ? 0 : folder.size() + 1);
-                const std::string relShort = e.shortPath.substr(folderShort.empty() ? 0 : folderShort.size() + 1);
-                if (sameText_(shown, join_(shownBase, rel)) || sameText_(shown, join_(shownBase, relShort))) {
-                    curLong = e.path;
-                    curShort = e.shortPath;
-                }
-            }
-            if (curLong.empty()) fail_("Couldn't read the listing of the folder " + shown + ".");
-            continue;
+    DiskEntry e;
+    e.path = join_(folder, item.name);
+    e.shortPath = join_(folderShort, item.shortName);
+    e.folder = (item.attr & FAT_ATTR_FOLDER) != 0;
+    e.size = item.size;
+    return e;
+}
+
+// The entries of a folder into out, with those of every folder below it when recursive.
+void listInto_(const DiskImage& d, FatVolume& v, const FatItem& folder, const std::string& path, const std::string& pathShort,
+               bool recursive, std::vector<DiskEntry>& out)
+{
+    std::vector<FatItem> items;
+    if (!FatList(v, folder, items))
+        fail_("Couldn't list the folder " + (path.empty() ? std::string("\\") : path) + " in the disk image " + d.path + ".");
+    const size_t first = out.size();
+    for (const FatItem& item : items) out.push_back(entryOf_(item, path, pathShort));
+    if (!recursive) return;
+    for (size_t i = 0; i < items.size(); i++)
+        if (items[i].attr & FAT_ATTR_FOLDER) {
+            const DiskEntry e = out[first + i];
+            listInto_(d, v, items[i], e.path, e.shortPath, true, out);
         }
-        if (freeBytes && freeBytes_(line) >= 0) *freeBytes = freeBytes_(line);
-        DiskEntry e;
-        std::string shortName, longName;
-        if (!entryLine_(line, shortName, longName, e.folder, e.size)) continue;
-        e.path = join_(curLong, longName);
-        e.shortPath = join_(curShort, shortName);
-        out.push_back(e);
-    }
 }
 
 // The Windows folder of the root at the configured offset, with its short name; false for none.
 // rootEntries gets the root's entries and the Windows folder's.
 bool windowsFolder_(DiskImage& d)
 {
-    std::string out, err;
-    // The Windows folder is listed in the same run when there is one: every mtools run counts.
-    if (!tool_(d, {"mdir", "-a", "k:/", "k:/WINDOWS"}, out, err) && !tool_(d, {"mdir", "-a", "k:/"}, out, err)) return false;
+    FatVolume v;
+    std::vector<FatItem> root;
+    if (!FatOpen(d.fd, d.offset, d.end, v) || !FatList(v, FatRoot(v), root)) return false;
     d.rootEntries.clear();
-    parseListing_(out, "", "", d.rootEntries, nullptr);
-    for (const DiskEntry& e : d.rootEntries)
-        if (e.folder && sameText_(e.path, "WINDOWS")) {
-            d.windowsDir = e.path;
-            d.windowsShort = e.shortPath;
+    for (const FatItem& item : root) d.rootEntries.push_back(entryOf_(item, "", ""));
+    for (const FatItem& item : root)
+        if ((item.attr & FAT_ATTR_FOLDER) && sameText_(item.name, "WINDOWS")) {
+            d.windowsDir = item.name;
+            d.windowsShort = item.shortName;
+            std::vector<FatItem> inside;
+            if (FatList(v, item, inside))
+                for (const FatItem& e : inside) d.rootEntries.push_back(entryOf_(e, d.windowsDir, d.windowsShort));
             return true;
         }
     return false;
@@ -408,6 +296,7 @@ void recognise_(DiskImage& d, int partition)
     if (st.st_size < 2 * SECTOR) fail_("The file " + d.path + " is not a disk image (too small).");
     int64_t dataSize = st.st_size;
     if (memcmp(footer, "conectix", 8) == 0) dataSize -= SECTOR;
+    d.end = dataSize;
     std::vector<Candidate_> found = candidates_(d.fd, dataSize, d.kind);
     if (d.kind == 0)
         fail_("The file " + d.path + " is not a disk image: it holds neither a FAT file system nor an MBR partition table.");
@@ -487,7 +376,7 @@ std::vector<Holder_> holders_(int fd)
     if (!proc) return found;
     const pid_t self = getpid();
     while (dirent* p = readdir(proc)) {
-        if (!isDigit_(p->d_name[0])) continue;
+        if (p->d_name[0] < '0' || p->d_name[0] > '9') continue;
         const pid_t pid = static_cast<pid_t>(atol(p->d_name));
         if (pid == self) continue;
         const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
@@ -539,6 +428,34 @@ void openLocked_(DiskImage& disk)
         fail_(DISK_IN_USE_TEXT);
     }
     if (lockedByOther_(disk.fd) || !emulatorLocks_(disk.fd)) fail_(inUseText_(disk.fd));
+}
+
+// Copies a file, or a folder with everything in it, to hostRoot + path.
+void copyItem_(const DiskImage& d, FatVolume& v, const FatItem& item, const std::string& path, const std::string& hostRoot,
+               const std::string& scratch)
+{
+    const std::string to = hostRoot + path;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(to).parent_path(), ec);
+    const timespec times[2] = {{item.modified, 0}, {item.modified, 0}};
+    if (item.attr & FAT_ATTR_FOLDER) {
+        std::filesystem::create_directories(to, ec);
+        std::vector<FatItem> inside;
+        if (ec || !FatList(v, item, inside)) fail_("Couldn't read " + path + " from the disk image " + d.path + ".");
+        for (const FatItem& e : inside) copyItem_(d, v, e, join_(path, e.name), hostRoot, scratch);
+        utimensat(AT_FDCWD, to.c_str(), times, 0);
+        return;
+    }
+    const int fd = open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    bool ok = fd >= 0 && FatCopyFile(v, item, fd);
+    if (fd >= 0) {
+        futimens(fd, times);
+        ok = close(fd) == 0 && ok;
+    }
+    if (!ok || rename(scratch.c_str(), to.c_str()) != 0) {
+        unlink(scratch.c_str());
+        fail_("Couldn't read " + path + " from the disk image " + d.path + ".");
+    }
 }
 
 }  // namespace
@@ -631,13 +548,16 @@ void DiskList(const DiskImage& disk, const std::string& folder, const std::strin
               std::vector<DiskEntry>& out, int64_t* freeBytes)
 {
     TRACE("DiskImage.DiskList");
-    std::string text;
     MonBlock([&] {
-        std::vector<std::string> args = {"mdir", "-a"};
-        if (recursive) args.push_back("-/");
-        args.push_back(target_(folderShort));
-        must_(disk, args, "list the folder " + (folder.empty() ? std::string("\\") : folder), &text);
-        parseListing_(text, folder, folderShort, out, freeBytes);
+        FatVolume v = volume_(disk);
+        FatItem item;
+        if (!FatFind(v, folderShort, item) || !(item.attr & FAT_ATTR_FOLDER))
+            fail_("Couldn't list the folder " + (folder.empty() ? std::string("\\") : folder) + " in the disk image " + disk.path + ".");
+        listInto_(disk, v, item, folder, folderShort, recursive, out);
+        if (freeBytes) {
+            const int64_t clusters = FatFreeClusters(v, true);
+            *freeBytes = clusters < 0 ? -1 : clusters * v.clusterBytes;
+        }
     });
 }
 
@@ -653,39 +573,15 @@ void DiskCopyOut(const DiskImage& disk, const std::vector<DiskEntry>& entries, c
 {
     TRACE("DiskImage.DiskCopyOut");
     MonBlock([&] {
-        // mcopy names what it was given by the name it was given (the short one): each goes to a
-        // scratch folder first and from there to its place. One run takes entries whose last
-        // names differ.
-        const std::string scratch = disk.toolConfig.substr(0, disk.toolConfig.rfind('/') + 1) + "copy/";
-        size_t done = 0;
-        while (done < entries.size()) {
-            std::vector<const DiskEntry*> batch;
-            std::vector<std::string> names;
-            for (size_t i = done; i < entries.size(); i++) {
-                const std::string name = lastName_(entries[i].shortPath);
-                bool clash = false;
-                for (const std::string& n : names) clash = clash || sameText_(n, name);
-                if (clash) break;
-                names.push_back(name);
-                batch.push_back(&entries[i]);
-            }
-            std::error_code ec;
-            std::filesystem::remove_all(scratch, ec);
-            if (mkdir(scratch.c_str(), 0700) != 0) fail_("Couldn't create the folder " + scratch + ".");
-            std::vector<std::string> args = {"mcopy", "-s", "-n", "-m", "-p"};
-            for (const DiskEntry* e : batch) args.push_back(target_(e->shortPath));
-            args.push_back(scratch);
-            must_(disk, args, "read " + batch[0]->path);
-            for (size_t i = 0; i < batch.size(); i++) {
-                const std::string to = hostRoot + batch[i]->path;
-                std::filesystem::create_directories(std::filesystem::path(to).parent_path(), ec);
-                if (rename((scratch + names[i]).c_str(), to.c_str()) != 0)
-                    fail_("Couldn't read " + batch[i]->path + " from the disk image " + disk.path + ".");
-            }
-            done += batch.size();
+        FatVolume v = volume_(disk);
+        // Each file is written beside the drive's folder and then renamed to its place, so that
+        // the drive only ever shows it whole.
+        const std::string scratch = disk.toolConfig.substr(0, disk.toolConfig.rfind('/') + 1) + "copy.part";
+        for (const DiskEntry& e : entries) {
+            FatItem item;
+            if (!FatFind(v, e.shortPath, item)) fail_("Couldn't read " + e.path + " from the disk image " + disk.path + ".");
+            copyItem_(disk, v, item, e.path, hostRoot, scratch);
         }
-        std::error_code ec;
-        std::filesystem::remove_all(scratch, ec);
     });
 }
 
@@ -737,63 +633,25 @@ std::vector<int> DiskGetAttrs(const DiskImage& disk, const std::vector<std::stri
     TRACE("DiskImage.DiskGetAttrs");
     std::vector<int> attrs;
     if (shortPaths.empty()) return attrs;
-    std::string out;
     MonBlock([&] {
-        std::vector<std::string> args = {"mattrib"};
-        for (const std::string& p : shortPaths) args.push_back(target_(p));
-        must_(disk, args, "read the attributes of " + shortPaths[0], &out);
+        FatVolume v = volume_(disk);
+        for (const std::string& p : shortPaths) {
+            FatItem item;
+            if (!FatFind(v, p, item) || item.root)
+                fail_("Couldn't read the attributes of " + p + " in the disk image " + disk.path + ".");
+            attrs.push_back(item.attr & (DISK_ATTR_READONLY | DISK_ATTR_HIDDEN | DISK_ATTR_SYSTEM | DISK_ATTR_ARCHIVE));
+        }
     });
-    // One line a file, "  A  SHR     K:/MSDOS.SYS": the letters stand before the name.
-    size_t pos = 0;
-    while (pos < out.size() && attrs.size() < shortPaths.size()) {
-        size_t end = out.find('\n', pos);
-        if (end == std::string::npos) end = out.size();
-        const std::string line = out.substr(pos, end - pos);
-        pos = end + 1;
-        const size_t name = std::min(line.find("K:/"), line.find("k:/"));
-        if (name == std::string::npos) continue;
-        const std::string flags = line.substr(0, name);
-        int attr = 0;
-        if (flags.find('A') != std::string::npos) attr |= DISK_ATTR_ARCHIVE;
-        if (flags.find('S') != std::string::npos) attr |= DISK_ATTR_SYSTEM;
-        if (flags.find('H') != std::string::npos) attr |= DISK_ATTR_HIDDEN;
-        if (flags.find('R') != std::string::npos) attr |= DISK_ATTR_READONLY;
-        attrs.push_back(attr);
-    }
-    if (attrs.size() != shortPaths.size()) fail_("Couldn't read the attributes of " + shortPaths[0] + " in the disk image " + disk.path + ".");
     return attrs;
 }
 
 int64_t DiskFreeBytes(const DiskImage& disk)
 {
     TRACE("DiskImage.DiskFreeBytes");
-    unsigned char b[SECTOR];
-    if (disk.fd < 0 || !readAt_(disk.fd, disk.offset, b, SECTOR) || !isFatBoot_(b)) return -1;
-    const int64_t bps = BytesGetLE16(b + 11), spc = b[13], reserved = BytesGetLE16(b + 14), fats = b[16];
-    const int64_t rootSectors = (static_cast<int64_t>(BytesGetLE16(b + 17)) * 32 + bps - 1) / bps;
-    const int64_t total = BytesGetLE16(b + 19) ? BytesGetLE16(b + 19) : BytesGetLE32(b + 32);
-    const int64_t fatSectors = BytesGetLE16(b + 22) ? BytesGetLE16(b + 22) : BytesGetLE32(b + 36);
-    const int64_t dataStart = reserved + fats * fatSectors + rootSectors;
-    if (total <= dataStart || fatSectors <= 0) return -1;
-    const int64_t clusters = (total - dataStart) / spc;
-    const int bits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
-    const int64_t fatBytes = fatSectors * bps, needed = (clusters + 2) * bits / 8 + 2;
-    // A FAT this large belongs to a disk far beyond Windows 9x's; mdir counts it then.
-    if (needed > fatBytes || fatBytes > (64 << 20)) return -1;
-    std::vector<unsigned char> fat(static_cast<size_t>(needed));
-    if (!readAt_(disk.fd, disk.offset + reserved * bps, fat.data(), fat.size())) return -1;
-    int64_t free = 0;
-    for (int64_t c = 2; c < clusters + 2; c++) {
-        uint32_t v;
-        if (bits == 32) v = BytesGetLE32(&fat[static_cast<size_t>(c * 4)]) & 0x0FFFFFFF;
-        else if (bits == 16) v = BytesGetLE16(&fat[static_cast<size_t>(c * 2)]);
-        else {
-            const uint32_t pair = BytesGetLE16(&fat[static_cast<size_t>(c * 3 / 2)]);
-            v = (c & 1) ? pair >> 4 : pair & 0xFFF;
-        }
-        if (v == 0) free++;
-    }
-    return free * spc * bps;
+    FatVolume v;
+    if (disk.fd < 0 || !FatOpen(disk.fd, disk.offset, disk.end, v)) return -1;
+    const int64_t clusters = FatFreeClusters(v, false);
+    return clusters < 0 ? -1 : clusters * v.clusterBytes;
 }
 
 void DiskSetAttr(const DiskImage& disk, const std::string& shortPath, int attr)

@@ -35,6 +35,7 @@ struct DiskImage {
     int kind = 0;           // DISK_RAW_MBR, DISK_BARE_FAT or DISK_VHD_FIXED
     int partition = 0;      // 1..4 for a partition of the MBR, 0 for a bare file system
     int64_t offset = 0;     // byte offset of the FAT file system
+    int64_t end = 0;        // the first byte past the disk's data (a VHD's footer is not data)
     int64_t clusterBytes = 0;
     std::string windowsDir;    // the root's Windows folder as stored ("WINDOWS", "Windows")
     std::string windowsShort;  // its short name

@@ -22,6 +22,7 @@
 #include "base/Bytes.h"
 #include "base/Mon.h"
 #include "platform/FatPeek.h"
+#include "platform/FatRead.h"
 
 namespace {
 

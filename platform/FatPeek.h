@@ -19,8 +19,6 @@ struct FatLook {
 
 constexpr int64_t FAT_PEEK_TEXT_MAX = 64 * 1024;
 
-// Whether the sector (512 bytes) is a FAT boot sector: jump, signature, sizes of powers of two.
-bool FatIsBootSector(const uint8_t* sector);
 // Looks at the file system starting at byte offset of fd; end is the first byte past the data
 // that may be read. False when no FAT file system can be read there.
 bool FatPeek(int fd, int64_t offset, int64_t end, FatLook& look);

@@ -506,6 +506,86 @@ TEST_F(DiskImageTest, AFatPartitionInTheLastSlotIsFound)
     EXPECT_NE(Kvs(image, "list").out, "");
 }
 
+// The program reads an image in its own process; mtools, which writes it, is the judge of what it
+// holds. FAT12, FAT16 and FAT32 with long names (pattern characters, accents, spaces), names in lower case
+// without a long name, attributes, nested folders, a fragmented file and deleted entries: the
+// listing, the short names (mtools finds each by it), the attributes and every byte agree.
+TEST_F(DiskImageTest, TheProgramReadsAnImageAsMtoolsDoes)
+{
+    const std::string work = tmp / "parts";
+    fs::create_directories(work);
+    std::ofstream(work + "/small") << "hello";
+    std::string big(70000, '\0'), mid(3000, '\0');
+    std::mt19937 rng(7);
+    for (char& c : big) c = static_cast<char>(rng());
+    for (char& c : mid) c = static_cast<char>(rng());
+    std::ofstream(work + "/big", std::ios::binary) << big;
+    std::ofstream(work + "/mid", std::ios::binary) << mid;
+    const std::vector<std::string> names = {"logo.sys", "WINDOWS/logow.sys", "WINDOWS/Mixed Case Name.Bin",
+                                            "Program Files/KvsLogos/Photo [1] été.png",
+                                            "Program Files/KvsLogos/photo1.png", "WINDOWS/logos.bak/RESTORE.BAT",
+                                            "WINDOWS/FRAG.DAT", "Program Files/KvsLogos/Deep/er/still.txt"};
+    for (const auto& [bits, kib] : {std::pair{12, 1400}, std::pair{16, 20000}, std::pair{32, 34000}}) {
+        SCOPED_TRACE("FAT" + std::to_string(bits));
+        Drive_ d{"fat" + std::to_string(bits), tmp / ("fat" + std::to_string(bits) + ".img"), tmp / "program"};
+        const std::string at = Q_(d.path) + " ";
+        const std::string m = "MTOOLS_SKIP_CHECK=1 ";
+        const std::string img = "-i " + Q_(d.path) + " ";
+        ASSERT_EQ(Sh_("mkfs.fat -F " + std::to_string(bits) + " -C " + at + std::to_string(kib) + " >/dev/null"), 0);
+        ASSERT_EQ(Sh_(m + "mmd " + img + "::/WINDOWS ::/WINDOWS/logos.bak '::/Program Files' '::/Program Files/KvsLogos' "
+                      "'::/Program Files/KvsLogos/Deep' '::/Program Files/KvsLogos/Deep/er'"), 0);
+        // A file between two others is deleted, so the next one written takes its clusters and more.
+        ASSERT_EQ(Sh_(m + "mcopy " + img + Q_(work + "/mid") + " ::/WINDOWS/GAP1 && " + m + "mcopy " + img + Q_(work + "/mid") +
+                      " ::/WINDOWS/GAP2 && " + m + "mdel " + img + "::/WINDOWS/GAP1"), 0);
+        for (const std::string& n : names) {
+            const std::string from = n == "WINDOWS/FRAG.DAT" ? "big" : n.find("Mixed") != std::string::npos ? "mid" : "small";
+            ASSERT_EQ(Sh_(m + "mcopy " + img + Q_(work + "/" + from) + " " + Q_("::/" + n)), 0) << n;
+        }
+        ASSERT_EQ(Sh_(m + "mattrib " + img + "+r +h ::/logo.sys"), 0);
+
+        DiskImage disk;
+        DiskOpen(d.path, 0, tmp.path.string() + "/", disk);
+        std::vector<DiskEntry> entries;
+        DiskList(disk, "", "", true, entries);
+        const std::string ours = tmp / "ours", theirs = tmp / "theirs";
+        fs::remove_all(ours);
+        fs::remove_all(theirs);
+        fs::create_directories(ours);
+        std::vector<DiskEntry> top;
+        for (const DiskEntry& e : entries)
+            if (e.path.find('/') == std::string::npos) top.push_back(e);
+        DiskCopyOut(disk, top, ours + "/");
+        std::vector<std::string> files;
+        for (const DiskEntry& e : entries)
+            if (!e.folder) files.push_back(e.shortPath);
+        const std::vector<int> attrs = DiskGetAttrs(disk, files);
+        DiskClose(disk);
+        Extract(d, theirs);
+
+        std::map<std::string, int64_t> listed, extracted;
+        for (const DiskEntry& e : entries) listed[e.path] = e.folder ? -1 : e.size;
+        for (const auto& e : fs::recursive_directory_iterator(theirs)) {
+            const std::string rel = e.path().lexically_relative(theirs).string();
+            extracted[rel] = e.is_directory() ? -1 : int64_t(e.file_size());
+            if (e.is_directory()) continue;
+            EXPECT_EQ(ReadWholeFile(ours + "/" + rel), ReadWholeFile(e.path().string())) << rel;
+            EXPECT_EQ(fs::last_write_time(ours + "/" + rel), e.last_write_time()) << rel;
+        }
+        EXPECT_EQ(listed, extracted);
+        EXPECT_TRUE(listed.count("logo.sys") && listed.count("Program Files/KvsLogos/Photo [1] été.png"));
+        // mtools finds every file by the short path the program addresses it with.
+        std::string shortArgs;
+        for (const std::string& f : files) shortArgs += " " + Q_("::/" + f);
+        const std::string out = tmp / "attrs.txt";
+        ASSERT_EQ(Sh_(m + "mattrib " + img + shortArgs + " >" + Q_(out)), 0);
+        const std::string text = ReadWholeFile(out);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), int(files.size()));
+        for (size_t i = 0; i < files.size(); i++)
+            EXPECT_EQ(attrs[i], files[i] == "logo.sys" ? DISK_ATTR_ARCHIVE | DISK_ATTR_READONLY | DISK_ATTR_HIDDEN : DISK_ATTR_ARCHIVE)
+                << files[i];
+    }
+}
+
 // A sparse image on a host disk that fills up: the command stops before it touched the image.
 TEST_F(DiskImageTest, SparseImageOnAFullHostDiskIsLeftAsItWas)
 {
