@@ -32,7 +32,6 @@ DriveChoice Current_;
 bool Open_ = false;
 DriveStage Stage_;
 void (*Reload_)() = nullptr;
-bool Lazy_ = false;
 int Depth_ = 0;  // commands of the window running inside one another
 
 [[noreturn]] void fail_(const std::string& text)
@@ -203,9 +202,9 @@ void DriveUseOpen(const DriveChoice& given)
             if (!MtoolsInstalled_())
                 fail_("Disk images are read and written through mtools, which is not installed here "
                       "(on Debian: apt-get install mtools).");
-            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, Lazy_, Stage_);  // the image lock keeps programs apart
+            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, true, Stage_);  // the image lock keeps programs apart
             SysSetWindowsDir(StageWindowsDir(Stage_));
-            DriveSetFetcher(Lazy_ ? &fetch_ : nullptr);
+            DriveSetFetcher(&fetch_);
         } else {
             fail_("The drive " + choice.path + " does not exist.");
         }
@@ -295,12 +294,6 @@ void DriveUseEnd()
     }
     StageRelease(Stage_);
     if (!problem.empty()) fail_(problem);
-}
-
-void DriveUseStageLazily(bool lazy)
-{
-    TRACE("DriveUse.DriveUseStageLazily");
-    Lazy_ = lazy;
 }
 
 void DriveUseSetReloadHook(void (*hook)())

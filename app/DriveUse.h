@@ -33,9 +33,6 @@ void DriveUseBegin();
 // Writes the command's changes back and lets the image go. When that fails the drive is re-read
 // from the image (reload hook) and the error raised.
 void DriveUseEnd();
-// Whether a disk image opened next copies a stored picture out only when it is read (for a
-// command whose every read of a picture goes through the store); off by default.
-void DriveUseStageLazily(bool lazy);
 // What the window does when the drive was re-read under it: load settings and store again.
 void DriveUseSetReloadHook(void (*hook)());
 // Closes the drive; changes of a disk image not committed are dropped.

@@ -71,8 +71,7 @@ const KvsCommand KVS_GALLERY = {
                  "has no extension) under the image prefix P (default: FILE's name). An existing FILE\n"
                  "is replaced only with --yes. Prints the summary with the download times.",
          .options = {{.name = "--prefix", .kind = KVS_TEXT, .value = "P", .help = "the image prefix stored in the gallery"}},
-         .complete = "file name",
-         .readsWholeStore = true},
+         .complete = "file name"},
         {.name = "open",
          .proc = Open_,
          .operands = "FILE %o",
@@ -84,7 +83,6 @@ const KvsCommand KVS_GALLERY = {
               .excludes = "--overwrite"},
              {.name = "--overwrite", .help = "replace stored images that begin with the prefix", .excludes = "--as"},
          },
-         .complete = "file",
-         .readsWholeStore = true},
+         .complete = "file"},
     },
 };

@@ -34,9 +34,6 @@ struct KvsCommand {
     // What the operands are, for completion: one word per operand, the last one repeating:
     // "file", "name" (a stored image), "setting", "-" (nothing to offer).
     const char* complete = "-";
-    // Reads stored pictures other than through the store's loader (which copies each out of a disk
-    // image when it is read): the whole store is copied out of an image first.
-    bool readsWholeStore = false;
     // Commands with actions ("gallery create"): the first operand chooses one of these.
     std::vector<KvsCommand> actions = {};
 };

@@ -312,7 +312,6 @@ static int RunCommand_(const KvsCommand& cmd, const KvsArgs& args)
 static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
 {
     TRACE("KvsSupport.RunOnDrive_");
-    DriveUseStageLazily(!cmd.readsWholeStore);
     DriveUseOpenChosen();
     if (!DriveUseIsImage()) return RunCommand_(cmd, args);
     std::ostringstream held;

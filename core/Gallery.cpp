@@ -13,6 +13,7 @@
 #include "core/Settings.h"
 #include "core/StoreLock.h"
 #include "core/StoreView.h"
+#include "platform/DrivePath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,7 +100,9 @@ static void GalleryWriteRecord_(int f, const ImageEntry& e)
     BytesPutLE32(rec + GAL_R_ANIMSTART, e.AnimStart);
     uint8_t* data = nullptr;
     int h = Undef;
-    FOpen(h, GetStorageDir() + SafeStoredName(name), FM_READ);
+    const std::string path = GetStorageDir() + SafeStoredName(name);
+    DriveFetch(path);
+    FOpen(h, path, FM_READ);
     const int64_t length = FSize(h);
     if (length < 0 || length > 0x7FFFFFFF) MonError(EC_FILE, FE_READ, __LINE__);
     if (length > 0) {

@@ -253,8 +253,6 @@ std::string NextMessage_(int position)
     return message;
 }
 
-// Runs a command as the outermost monitor block: a failure ends up in an error box rather than
-// escaping into Qt's event loop.
 // The disk image changed while the window had let it go: show what it holds now.
 void ReloadFromDrive_()
 {
@@ -263,6 +261,8 @@ void ReloadFromDrive_()
     StoreViewGet().RefreshList(true);
 }
 
+// Runs a command as the outermost monitor block: a failure ends up in an error box rather than
+// escaping into Qt's event loop.
 void Command_(const std::function<void()>& body)
 {
     // A disk image is held, and re-read when it changed, only while the command runs.

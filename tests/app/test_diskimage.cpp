@@ -220,6 +220,11 @@ TEST_F(DiskImageTest, CommandsOnImagesGiveTheFilesOfAFolderDrive)
             const Run_ created = Kvs(folder, "gallery create " + Q_(gallery) + " --prefix G " + Q_(name) + " " + Q_(second));
             ASSERT_EQ(created.status, 0) << created.err;
         }
+        // A gallery made from the image holds the pictures' bytes, not what the image was staged with.
+        const std::string fromImage = tmp / "from-image.gal";
+        fs::remove(fromImage);
+        EXPECT_EQ(Kvs(image, "gallery create " + Q_(fromImage) + " --prefix G " + Q_(name) + " " + Q_(second)).status, 0);
+        EXPECT_EQ(ReadWholeFile(fromImage), ReadWholeFile(gallery));
         both("gallery open " + Q_(gallery) + " --as Shared");
         // What inst wrote into MSDOS.SYS left it hidden, system and read-only.
         EXPECT_NE(Attr(image, "MSDOS.SYS").find("SHR"), std::string::npos) << Attr(image, "MSDOS.SYS");
