@@ -213,6 +213,7 @@ const KvsCommand KVS_LIST = {
         {.name = "--json", .help = "one JSON array of objects\n"
                                    "{\"name\", \"positions\", \"size\", \"fromLogoFile\", \"animStart\"} instead"},
     },
+    .writesNothing = true,
 };
 
 const KvsCommand KVS_POSITIONS = {

@@ -384,8 +384,11 @@ std::vector<Holder_> holders_(int fd)
         if (!fds) continue;
         bool holds = false;
         while (dirent* f = readdir(fds)) {
+            // Pipes, sockets and the like link to no path: only files are looked at further.
+            char link[2];
             struct stat st;
-            if (f->d_name[0] == '.' || stat((fdDir + "/" + f->d_name).c_str(), &st) != 0) continue;
+            if (f->d_name[0] == '.' || readlinkat(dirfd(fds), f->d_name, link, sizeof link) < 1 || link[0] != '/') continue;
+            if (fstatat(dirfd(fds), f->d_name, &st, 0) != 0) continue;
             if (st.st_dev == img.st_dev && st.st_ino == img.st_ino) holds = true;
         }
         closedir(fds);
@@ -437,7 +440,8 @@ void copyItem_(const DiskImage& d, FatVolume& v, const FatItem& item, const std:
     const std::string to = hostRoot + path;
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(to).parent_path(), ec);
-    const timespec times[2] = {{item.modified, 0}, {item.modified, 0}};
+    const int64_t modified = FatModified(item);
+    const timespec times[2] = {{modified, 0}, {modified, 0}};
     if (item.attr & FAT_ATTR_FOLDER) {
         std::filesystem::create_directories(to, ec);
         std::vector<FatItem> inside;

@@ -353,15 +353,27 @@ void watchFolder_(DriveStage& st, const std::string& rel)
 
 void startWatching_(DriveStage& st)
 {
+    if (!st.ordered) return;
     st.watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (st.watch < 0) return;  // without it the write-back falls back to its fixed order
     watchFolder_(st, "");
     for (const std::string& f : st.folders) watchFolder_(st, f);
 }
 
+// Removes the watches and keeps the instance: the kernel retires them in the background, where
+// closing an instance that still watches waits for that (10 ms and more).
+void unwatch_(DriveStage& st)
+{
+    for (const auto& [wd, rel] : st.watched) inotify_rm_watch(st.watch, wd);
+    st.watched.clear();
+}
+
 void stopWatching_(DriveStage& st)
 {
-    if (st.watch >= 0) close(st.watch);
+    if (st.watch >= 0) {
+        unwatch_(st);
+        close(st.watch);
+    }
     st.watch = -1;
     st.watched.clear();
     st.order.clear();
@@ -628,12 +640,14 @@ static void ProbeSpace_(const DriveStage& st)
     });
 }
 
-void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, DriveStage& stage)
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, bool ordered,
+               DriveStage& stage)
 {
     TRACE("DriveStage.StageOpen");
     stage = DriveStage();
     stage.keep = keep;
     stage.lazy = lazy;
+    stage.ordered = ordered;
     stage.keep.insert(OWNER_FILE);
     dropOrphans_(tempBase_());
     std::string pattern = tempBase_() + "/" + WORK_PREFIX + std::to_string(getpid()) + "-XXXXXX";
@@ -693,12 +707,13 @@ void StageFetch(DriveStage& stage, const std::string& hostPath)
     });
 }
 
-int StageWriteBack(DriveStage& stage)
+int StageWriteBack(DriveStage& stage, bool last)
 {
     TRACE("DriveStage.StageWriteBack");
     int count = 0;
     MonBlock([&] {
         readEvents_(stage);
+        if (last) unwatch_(stage);
         std::map<std::string, StageDigest> files;
         std::set<std::string> folders;
         std::map<std::string, std::string> moved;
@@ -822,12 +837,14 @@ bool StageAcquire(DriveStage& stage)
 void StageClose(DriveStage& stage)
 {
     TRACE("DriveStage.StageClose");
-    stopWatching_(stage);
+    // The watch goes first and its instance last, giving the kernel the time between.
+    if (stage.watch >= 0) unwatch_(stage);
     DiskClose(stage.disk);
     SysSetDiskSpaceProbe(std::string(), nullptr);
     if (!stage.work.empty()) {
         std::error_code ec;
         fs::remove_all(stage.work, ec);
     }
+    stopWatching_(stage);
     stage = DriveStage();
 }

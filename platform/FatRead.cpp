@@ -134,21 +134,6 @@ uint8_t checksum_(const uint8_t* shortName)
     return sum;
 }
 
-int64_t localTime_(uint16_t date, uint16_t time)
-{
-    if (date == 0) return 0;
-    std::tm t{};
-    t.tm_year = 80 + (date >> 9);
-    t.tm_mon = ((date >> 5) & 15) - 1;
-    t.tm_mday = date & 31;
-    t.tm_hour = time >> 11;
-    t.tm_min = (time >> 5) & 63;
-    t.tm_sec = (time & 31) * 2;
-    t.tm_isdst = -1;
-    const time_t s = mktime(&t);
-    return s == time_t(-1) ? 0 : int64_t(s);
-}
-
 // The long name a run of LFN entries spells, in the order they are stored (last part first).
 struct LongName_ {
     std::vector<uint16_t> units;  // UTF-16, in reading order
@@ -310,7 +295,8 @@ bool FatList(FatVolume& v, const FatItem& folder, std::vector<FatItem>& out, std
         item.attr = e[11];
         item.cluster = BytesGetLE16(e + 26) | (v.bits == 32 ? uint32_t(BytesGetLE16(e + 20)) << 16 : 0);
         item.size = (e[11] & FAT_ATTR_FOLDER) ? 0 : BytesGetLE32(e + 28);
-        item.modified = localTime_(BytesGetLE16(e + 24), BytesGetLE16(e + 22));
+        item.date = BytesGetLE16(e + 24);
+        item.time = BytesGetLE16(e + 22);
         out.push_back(item);
     }
     return true;
@@ -350,6 +336,22 @@ bool FatReadFile(FatVolume& v, const FatItem& file, int64_t max, std::vector<uin
         out.insert(out.end(), p, p + n);
         return true;
     });
+}
+
+int64_t FatModified(const FatItem& item)
+{
+    TRACE("FatRead.FatModified");
+    if (item.date == 0) return 0;
+    std::tm t{};
+    t.tm_year = 80 + (item.date >> 9);
+    t.tm_mon = ((item.date >> 5) & 15) - 1;
+    t.tm_mday = item.date & 31;
+    t.tm_hour = item.time >> 11;
+    t.tm_min = (item.time >> 5) & 63;
+    t.tm_sec = (item.time & 31) * 2;
+    t.tm_isdst = -1;
+    const time_t s = mktime(&t);
+    return s == time_t(-1) ? 0 : int64_t(s);
 }
 
 bool FatCopyFile(FatVolume& v, const FatItem& file, int outFd)

@@ -34,7 +34,7 @@ struct FatItem {
     uint8_t attr = 0;       // FAT_ATTR_*
     uint32_t cluster = 0;   // the first cluster; 0 for an empty file
     uint32_t size = 0;
-    int64_t modified = 0;   // seconds since 1970; the entry's time is local time
+    uint16_t date = 0, time = 0;  // when it was last written, in local time (FatModified)
     bool root = false;      // the root folder
 };
 
@@ -54,6 +54,8 @@ bool FatFind(FatVolume& v, const std::string& path, FatItem& item);
 // The first max bytes of a file (all of it when it is smaller); false when its clusters end
 // before, or cannot be read.
 bool FatReadFile(FatVolume& v, const FatItem& file, int64_t max, std::vector<uint8_t>& out);
+// When the item was last written, in seconds since 1970; 0 when its entry gives no date.
+int64_t FatModified(const FatItem& item);
 // Writes the whole file to outFd; false when it cannot be read or written.
 bool FatCopyFile(FatVolume& v, const FatItem& file, int outFd);
 // Free clusters, counted in the first FAT; -1 when it cannot be read. With trustInfo a FAT32
