@@ -1,6 +1,7 @@
 // Disk image files that hold a Windows drive: what kind of container a file is, which FAT file
-// system inside it is the drive, the locks on it, and the mtools programs that read and write
-// that file system at its byte offset as an ordinary user (no mounting, no root).
+// system inside it is the drive, the locks on it, reading that file system in this process and
+// writing it through the mtools programs at its byte offset as an ordinary user (no mounting, no
+// root).
 //
 // Paths inside the image are written with '/' and without a leading one ("WINDOWS/WIN.INI");
 // the empty text is the root folder. An existing entry is always addressed by its short (8.3)
@@ -14,7 +15,7 @@
 #include <vector>
 
 enum { DISK_RAW_MBR = 1, DISK_BARE_FAT = 2, DISK_VHD_FIXED = 3 };
-// DOS attributes as mattrib shows and sets them.
+// DOS attributes as the FAT keeps them and mattrib sets them.
 enum { DISK_ATTR_READONLY = 1, DISK_ATTR_HIDDEN = 2, DISK_ATTR_SYSTEM = 4, DISK_ATTR_ARCHIVE = 32 };
 
 // The monitor class of the errors of disk images and drives: its texts are shown as they are.
@@ -64,7 +65,7 @@ void DiskClose(DiskImage& disk);
 void DiskCheckWritable(const DiskImage& disk);
 // The free bytes of the file system, counted in its first FAT; -1 when that cannot be read.
 int64_t DiskFreeBytes(const DiskImage& disk);
-// The DISK_ATTR_* bits of several files at once (one mattrib run), in their order.
+// The DISK_ATTR_* bits of several files at once, in their order.
 std::vector<int> DiskGetAttrs(const DiskImage& disk, const std::vector<std::string>& shortPaths);
 // Makes sure every byte of the image file has its place on the host disk, so that a write into
 // a hole cannot fail half-way for want of space. Raises when the host disk cannot hold it.
