@@ -33,7 +33,6 @@ bool Open_ = false;
 DriveStage Stage_;
 void (*Reload_)() = nullptr;
 int Depth_ = 0;  // commands of the window running inside one another
-bool Ordered_ = true;  // the program's writes on a disk image are watched for their order
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -203,7 +202,7 @@ void DriveUseOpen(const DriveChoice& given)
             if (!MtoolsInstalled_())
                 fail_("Disk images are read and written through mtools, which is not installed here "
                       "(on Debian: apt-get install mtools).");
-            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, true, Ordered_, Stage_);  // the image lock keeps programs apart
+            StageOpen(choice.path, choice.partition, {STORE_LOCK_FILE}, true, Stage_);  // the image lock keeps programs apart
             SysSetWindowsDir(StageWindowsDir(Stage_));
             DriveSetFetcher(&fetch_);
         } else {
@@ -244,7 +243,7 @@ bool DriveUseIsImage()
     return StageIsOpen(Stage_);
 }
 
-int DriveUseCommit(bool last)
+int DriveUseCommit()
 {
     TRACE("DriveUse.DriveUseCommit");
     if (!StageIsOpen(Stage_)) return 0;
@@ -255,7 +254,7 @@ int DriveUseCommit(bool last)
             if (Reload_) Reload_();
             return;
         }
-        written = StageWriteBack(Stage_, last);
+        written = StageWriteBack(Stage_);
     });
     return written;
 }
@@ -295,12 +294,6 @@ void DriveUseEnd()
     }
     StageRelease(Stage_);
     if (!problem.empty()) fail_(problem);
-}
-
-void DriveUseOrderWrites(bool on)
-{
-    TRACE("DriveUse.DriveUseOrderWrites");
-    Ordered_ = on;
 }
 
 void DriveUseSetReloadHook(void (*hook)())

@@ -24,8 +24,8 @@ void DriveUseOpenChosen();
 const DriveChoice& DriveUseCurrent();
 bool DriveUseIsImage();
 // Writes the changes of a disk image back (nothing for a folder drive); the number written.
-// Raises naming what could not be written. last: nothing is written before the drive is closed.
-int DriveUseCommit(bool last = false);
+// Raises naming what could not be written.
+int DriveUseCommit();
 // The window works on a disk image only while a command runs. Begin takes the image again and,
 // when it changed meanwhile (an emulator ran Windows), re-reads it and calls the reload hook.
 // Begin and End pair up; a command run inside another is part of it.
@@ -33,9 +33,6 @@ void DriveUseBegin();
 // Writes the command's changes back and lets the image go. When that fails the drive is re-read
 // from the image (reload hook) and the error raised.
 void DriveUseEnd();
-// Whether a disk image opened next watches the order of the program's writes (on by default).
-// A command that writes nothing on the drive turns it off: the watch costs its end.
-void DriveUseOrderWrites(bool on);
 // What the window does when the drive was re-read under it: load settings and store again.
 void DriveUseSetReloadHook(void (*hook)());
 // Closes the drive; changes of a disk image not committed are dropped.

@@ -165,7 +165,7 @@ int RunWithoutWindow(const std::vector<std::string>& params)
             ShutDown(nullptr);
         }
         // A disk image gets what the run wrote, also when part of it failed.
-        MonBlock([] { DriveUseCommit(true); });
+        MonBlock([] { DriveUseCommit(); });
     } catch (const std::exception& e) {
         Ui().ErrorBox(e.what());
         ProgramEnd();

@@ -1,6 +1,7 @@
 #include "base/Basic.h"
 
 #include "base/Mon.h"
+#include "base/WriteJournal.h"
 
 #include <cerrno>
 #include <cmath>
@@ -380,6 +381,7 @@ int FDelete(const std::string& name)
         if (!link)
             std::filesystem::permissions(name, std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
         if (std::remove(name.c_str()) != 0) code = 6;
+        else JournalNote(name);
     }
     MonError(EC_FILE, code, __LINE__);
     return code;

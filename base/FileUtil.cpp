@@ -4,6 +4,7 @@
 #include "base/Basic.h"
 #include "base/Mon.h"
 #include "base/SafeFile.h"
+#include "base/WriteJournal.h"
 
 #include <filesystem>
 #include <system_error>
@@ -130,6 +131,6 @@ bool MakeLongDir(const std::string& folder)
     TRACE("miscprocs.MakeLongDir");
     if (folder.empty()) return false;
     std::error_code ec;
-    fs::create_directories(fs::path(folder), ec);
+    if (fs::create_directories(fs::path(folder), ec)) JournalNote(folder);
     return fs::is_directory(fs::path(folder), ec);
 }

@@ -2,6 +2,7 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
+#include "base/WriteJournal.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -115,6 +116,7 @@ int commit_(const std::string& target, Temp& t, int64_t expectSize)
     if (!closed) return 8;
     if (!syncTemp_(t, expectSize)) return 4;
     if (rename(t.path.c_str(), target.c_str()) != 0) return 10;
+    JournalNote(target);
     syncFolder_(target);
     return 0;
 }

@@ -154,7 +154,6 @@ const KvsCommand KVS_CONVERT = {
          .help = "how the colours are remapped (default: none)", .needs = "--colors"},
     },
     .complete = "file",
-    .writesNothing = true,
 };
 
 const KvsCommand KVS_INFO = {
@@ -165,5 +164,4 @@ const KvsCommand KVS_INFO = {
     .help = "Loads FILE through the format reader its extension names and prints\n"
             "format=NAME width=W height=H bpp=B, for example format=BMP width=320 height=400 bpp=8.",
     .complete = "file",
-    .writesNothing = true,
 };

@@ -20,5 +20,4 @@ const KvsCommand KVS_DEBUG_INFO = {
     .summary = "print the debug report",
     .help = "Prints the debug report (memory, system, folders, logo files, pick methods, number of\n"
             "stored images, automatic change).",
-    .writesNothing = true,
 };

@@ -133,5 +133,4 @@ const KvsCommand KVS_PATHS = {
     .summary = "print the folders and logo files in use",
     .help = "Prints windows=, program=, storage=, backup= and logo.startup=, logo.wait=, logo.off=\n"
             "lines: where the program reads and writes its files.",
-    .writesNothing = true,
 };

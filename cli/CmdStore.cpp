@@ -213,7 +213,6 @@ const KvsCommand KVS_LIST = {
         {.name = "--json", .help = "one JSON array of objects\n"
                                    "{\"name\", \"positions\", \"size\", \"fromLogoFile\", \"animStart\"} instead"},
     },
-    .writesNothing = true,
 };
 
 const KvsCommand KVS_POSITIONS = {

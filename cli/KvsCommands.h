@@ -34,9 +34,6 @@ struct KvsCommand {
     // What the operands are, for completion: one word per operand, the last one repeating:
     // "file", "name" (a stored image), "setting", "-" (nothing to offer).
     const char* complete = "-";
-    // Writes nothing on the drive: on a disk image the order of its writes is not watched (were
-    // there any, the write-back would take its fixed order).
-    bool writesNothing = false;
     // Commands with actions ("gallery create"): the first operand chooses one of these.
     std::vector<KvsCommand> actions = {};
 };

@@ -312,7 +312,6 @@ static int RunCommand_(const KvsCommand& cmd, const KvsArgs& args)
 static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
 {
     TRACE("KvsSupport.RunOnDrive_");
-    DriveUseOrderWrites(!cmd.writesNothing);
     DriveUseOpenChosen();
     if (!DriveUseIsImage()) return RunCommand_(cmd, args);
     std::ostringstream held;
@@ -326,7 +325,7 @@ static int RunOnDrive_(const KvsCommand& cmd, const KvsArgs& args)
         MonClearError();
     }
     try {
-        MonBlock([] { DriveUseCommit(true); });
+        MonBlock([] { DriveUseCommit(); });
     } catch (...) {
         std::cout.rdbuf(out);
         if (!failure.empty()) KvsFail(failure);

@@ -5,6 +5,7 @@
 #include "base/SafeFile.h"
 #include "base/StrUtil.h"
 #include "base/StrUtil.h"
+#include "base/WriteJournal.h"
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
@@ -412,7 +413,7 @@ void prepare_(Outcome& o, bool install)
     std::error_code ec;
     for (int i = sets + 1; i <= AUTOCHANGE_SETS_MAX; ++i) {
         const std::string dir = rot + setName_(i);
-        if (exists_(DriveResolve(dir))) fs::remove_all(DriveResolve(dir), ec);
+        if (exists_(DriveResolve(dir)) && fs::remove_all(DriveResolve(dir), ec) > 0) JournalNote(DriveResolve(dir));
     }
     if (!firstError.empty()) o.Warnings.push_back("A logo set of the automatic change is incomplete: " + firstError);
     writeState_(sets, basis, after);
@@ -574,7 +575,7 @@ Outcome AutoChangeRemove()
         const std::string rot = rotationDir_();
         ProfileForget(stateFile_());
         std::error_code ec;
-        fs::remove_all(rot, ec);
+        if (fs::remove_all(rot, ec) > 0) JournalNote(rot);
         if (ec || exists_(rot)) fail_("Couldn't remove the folder \"" + rot + "\".");
     });
     return o;

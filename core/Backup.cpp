@@ -5,6 +5,7 @@
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "base/StrUtil.h"
+#include "base/WriteJournal.h"
 #include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "platform/DrivePath.h"
@@ -224,7 +225,7 @@ bool BackupLogoFile(const std::string& logoPath)
     const std::string backup = NextBackupName(folder);
     if (backup.empty() || !CopyFile_(path, backup)) return false;
     int added = AppendRestoreLine_(bat, path, "copy \"" + DriveToWin(backup) + "\" \"" + winPath + "\"");
-    if (added != 1) fs::remove(backup, ec);
+    if (added != 1 && fs::remove(backup, ec)) JournalNote(backup);
     return added >= 0;
 }
 

@@ -7,6 +7,7 @@
 #include "base/SafeFile.h"
 #include "base/StrUtil.h"
 #include "base/UiServices.h"
+#include "base/WriteJournal.h"
 #include "core/Names.h"
 #include "core/Settings.h"
 #include "core/StoreLock.h"
@@ -449,6 +450,8 @@ bool RenameImage(const std::string& oldName, const std::string& newName)
     if (fs::exists(to, ec) && !fs::equivalent(from, to, ec)) return false;
     fs::rename(from, to, ec);
     if (ec) return false;
+    JournalNote(from.string());
+    JournalNote(to.string());
     ImageListRename(Images, oldName, newName);
     return true;
 }

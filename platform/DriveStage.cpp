@@ -3,6 +3,7 @@
 
 #include "base/Mon.h"
 #include "base/SafeFile.h"
+#include "base/WriteJournal.h"
 #include "platform/ProfileFile.h"
 #include "platform/SysInfo.h"
 
@@ -10,7 +11,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <strings.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,7 +33,6 @@ const char* const WINDOWS_FOLDERS[] = {"logos.bak", "KVSROT"};
 const char* const WINDOWS_FILES[] = {"WIN.INI", "registry.ini", "LOGOW.SYS", "LOGOS.SYS"};
 constexpr const char* WORK_PREFIX = "kvs-drive-";
 constexpr const char* OWNER_FILE = "owner";
-constexpr uint32_t WATCH_MASK = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_ONLYDIR;
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -345,57 +344,16 @@ void scan_(const DriveStage& st, std::map<std::string, StageDigest>& files, std:
 
 // ---- the order of writes ----
 
-void watchFolder_(DriveStage& st, const std::string& rel)
+// Reads the changes the program noted since the last call: each path keeps the number of its
+// last change.
+void readJournal_(DriveStage& st)
 {
-    const int wd = inotify_add_watch(st.watch, (st.root + rel).c_str(), WATCH_MASK);
-    if (wd >= 0) st.watched[wd] = rel;
-}
-
-void startWatching_(DriveStage& st)
-{
-    if (!st.ordered) return;
-    st.watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (st.watch < 0) return;  // without it the write-back falls back to its fixed order
-    watchFolder_(st, "");
-    for (const std::string& f : st.folders) watchFolder_(st, f);
-}
-
-// Removes the watches and keeps the instance: the kernel retires them in the background, where
-// closing an instance that still watches waits for that (10 ms and more).
-void unwatch_(DriveStage& st)
-{
-    for (const auto& [wd, rel] : st.watched) inotify_rm_watch(st.watch, wd);
-    st.watched.clear();
-}
-
-void stopWatching_(DriveStage& st)
-{
-    if (st.watch >= 0) {
-        unwatch_(st);
-        close(st.watch);
-    }
-    st.watch = -1;
-    st.watched.clear();
-    st.order.clear();
-}
-
-// Reads the writes noted since the last call: each path keeps the number of its last event.
-void readEvents_(DriveStage& st)
-{
-    if (st.watch < 0) return;
-    alignas(inotify_event) char buf[65536];
-    for (;;) {
-        const ssize_t n = read(st.watch, buf, sizeof buf);
-        if (n <= 0) break;
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            auto w = st.watched.find(e->wd);
-            if (w == st.watched.end() || e->len == 0) continue;
-            const std::string rel = join_(w->second, e->name);
-            st.order[rel] = ++st.events;
-            if ((e->mask & IN_ISDIR) && (e->mask & (IN_CREATE | IN_MOVED_TO))) watchFolder_(st, rel);
-        }
+    for (const std::string& noted : JournalTake()) {
+        const std::string path = fs::path(noted).lexically_normal().string();
+        if (path.size() <= st.root.size() || path.compare(0, st.root.size(), st.root) != 0) continue;
+        std::string rel = path.substr(st.root.size());
+        while (!rel.empty() && rel.back() == '/') rel.pop_back();
+        if (!rel.empty()) st.order[rel] = ++st.events;
     }
 }
 
@@ -407,8 +365,8 @@ struct Change_ {
     int64_t key = 0;
 };
 
-// The event number that orders rel: its own, else that of the nearest folder above it with one
-// (a folder made before its files were watched), else one past every event.
+// The number that orders rel: its own, else that of the nearest folder above it with one (a
+// folder removed with everything in it), else one past every change noted.
 int64_t keyOf_(const DriveStage& st, const std::string& rel)
 {
     for (std::string p = rel; !p.empty(); p = parentOf_(p)) {
@@ -418,9 +376,9 @@ int64_t keyOf_(const DriveStage& st, const std::string& rel)
     return st.events + 1;
 }
 
-// The changes in the order they were made. Without events (no inotify, or a queue that ran over)
-// a fixed order protects the logos: backups, restore lines and pictures before the logo files and
-// the index.
+// The changes in the order they were made. What was changed other than through the program's own
+// file operations (so not noted) comes last, in a fixed order that protects the logos: backups,
+// restore lines and pictures before the logo files and the index.
 std::vector<Change_> ordered_(const DriveStage& st, std::vector<Change_> changes)
 {
     auto fixedRank = [](const std::string& rel) {
@@ -599,8 +557,9 @@ void stageAll_(DriveStage& st)
     st.files.clear();
     st.folders.clear();
     scan_(st, st.files, st.folders);
-    stopWatching_(st);
-    startWatching_(st);
+    // From here on the program's changes are noted for the order of the write-back.
+    JournalKeep(true);
+    st.order.clear();
 }
 
 }  // namespace
@@ -640,14 +599,12 @@ static void ProbeSpace_(const DriveStage& st)
     });
 }
 
-void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, bool ordered,
-               DriveStage& stage)
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, DriveStage& stage)
 {
     TRACE("DriveStage.StageOpen");
     stage = DriveStage();
     stage.keep = keep;
     stage.lazy = lazy;
-    stage.ordered = ordered;
     stage.keep.insert(OWNER_FILE);
     dropOrphans_(tempBase_());
     std::string pattern = tempBase_() + "/" + WORK_PREFIX + std::to_string(getpid()) + "-XXXXXX";
@@ -707,13 +664,12 @@ void StageFetch(DriveStage& stage, const std::string& hostPath)
     });
 }
 
-int StageWriteBack(DriveStage& stage, bool last)
+int StageWriteBack(DriveStage& stage)
 {
     TRACE("DriveStage.StageWriteBack");
     int count = 0;
     MonBlock([&] {
-        readEvents_(stage);
-        if (last) unwatch_(stage);
+        readJournal_(stage);
         std::map<std::string, StageDigest> files;
         std::set<std::string> folders;
         std::map<std::string, std::string> moved;
@@ -837,14 +793,12 @@ bool StageAcquire(DriveStage& stage)
 void StageClose(DriveStage& stage)
 {
     TRACE("DriveStage.StageClose");
-    // The watch goes first and its instance last, giving the kernel the time between.
-    if (stage.watch >= 0) unwatch_(stage);
+    JournalKeep(false);
     DiskClose(stage.disk);
     SysSetDiskSpaceProbe(std::string(), nullptr);
     if (!stage.work.empty()) {
         std::error_code ec;
         fs::remove_all(stage.work, ec);
     }
-    stopWatching_(stage);
     stage = DriveStage();
 }

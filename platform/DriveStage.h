@@ -34,25 +34,19 @@ struct DriveStage {
     std::set<std::string> folders;
     std::map<std::string, std::string> shortOf;  // the short path of an entry of the image, by its path
     std::set<std::string> keep;  // names of the program's own working files, never written back
-    int watch = -1;                        // inotify on the working folder: the order of writes
-    std::map<int, std::string> watched;    // watch descriptor -> folder below the root
-    std::map<std::string, int64_t> order;  // path -> number of its last write event
-    int64_t events = 0;
+    std::map<std::string, int64_t> order;  // path -> number of its last change noted
+    int64_t events = 0;                    // changes noted so far
     FileStamp released;  // the image as this program left it when it let it go
     bool lazy = false;   // stored pictures are copied out only when read
-    bool ordered = true; // the program's writes are watched for their order
     std::map<uint64_t, std::string> placeholders;  // inode -> path of a stored picture not copied out yet
 };
 
 // Opens the image (see DiskOpen), removes what killed programs left behind, and stages the
 // drive's files. Files named as one of keep (a lock file, say) stay in the working folder. With
 // lazy the stored pictures are empty files of their size until StageFetch copies them out; a
-// renamed or deleted one is renamed or deleted in the image. With ordered the program's writes
-// into the working folder are watched for their order; a program that writes nothing spares the
-// watch (its write-back would take the fixed order). Raises through the error monitor; nothing
-// is left open after an error.
-void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, bool ordered,
-               DriveStage& stage);
+// renamed or deleted one is renamed or deleted in the image. Raises through the error monitor;
+// nothing is left open after an error.
+void StageOpen(const std::string& image, int partition, const std::set<std::string>& keep, bool lazy, DriveStage& stage);
 // Copies a stored picture out of the image before it is read (nothing when it is there).
 void StageFetch(DriveStage& stage, const std::string& hostPath);
 // The staged Windows folder, trailing '/'.
@@ -61,10 +55,8 @@ std::string StageWindowsDir(const DriveStage& stage);
 // the order the program wrote them, each file under a temporary name in its folder renamed over
 // the old one (keeping the old file's spelling and DOS attributes). Checks the room on the image
 // and on the host disk first. Returns the number of changes written; raises naming every file it
-// could not write, and then the image holds what was written before. With last (the stage is
-// closed after it) the watch ends before the image is written, so that closing does not wait
-// for the kernel to retire it.
-int StageWriteBack(DriveStage& stage, bool last = false);
+// could not write, and then the image holds what was written before.
+int StageWriteBack(DriveStage& stage);
 // Lets the image go (no lock held) while the working folder stays.
 void StageRelease(DriveStage& stage);
 // Takes the image again; when it changed since it was let go (an emulator ran Windows), the

@@ -126,7 +126,7 @@ int main(int argc, char** argv)
     }
     // The window's changes reach a disk image when it closes.
     try {
-        MonBlock([] { DriveUseCommit(true); });
+        MonBlock([] { DriveUseCommit(); });
     } catch (const std::exception& e) {
         ForegroundBox_(e.what());
         rc = 1;
