@@ -16,6 +16,7 @@
 #include "core/SettingsLock.h"
 #include "platform/DrivePath.h"
 #include "platform/Shipped.h"
+#include "platform/SysExe.h"
 #include "platform/SysInfo.h"
 
 // ---- the variables ----
