@@ -1,6 +1,7 @@
 #include "base/Basic.h"
 
 #include "base/Mon.h"
+#include "base/NumGroup.h"
 #include "base/WriteJournal.h"
 
 #include <cerrno>
@@ -13,55 +14,10 @@
 
 namespace {
 
-struct MemEntry {
-    void* block;
-    void** owner;
-    int64_t size;
-    std::string name;
-};
-
-struct FileEntry {
-    int handle;
-    bool text;
-    std::string name;
-    std::FILE* fp;
-};
-
-struct BasicState {
-    std::vector<MemEntry> mem;
-    int memHighest = 0;
-    std::vector<FileEntry> files;
-    int nextHandle = 1;
-    std::string lastFileName;
-    BasicState()
-    {
-        mem.reserve(256);
-        files.reserve(FILE_MAX_ENTRIES);
-    }
-    ~BasicState();
-};
-
-BasicState& St()
-{
-    static BasicState state;
-    return state;
-}
-
-std::string GroupedNumber_(int64_t v)
-{
-    std::string digits = std::to_string(v < 0 ? -v : v), out;
-    int n = static_cast<int>(digits.size());
-    for (int i = 0; i < n; ++i) {
-        out += digits[i];
-        if ((n - 1 - i) % 3 == 0 && i != n - 1) out += ',';
-    }
-    return v < 0 ? "-" + out : out;
-}
-
 int FindMem_(void* block, void* const* owner)
 {
     if (block == nullptr) return -1;
-    auto& m = St().mem;
+    auto& m = RegGet().mem;
     for (int i = static_cast<int>(m.size()) - 1; i >= 0; --i)
         if (m[i].block == block && m[i].owner == owner) return i;
     return -1;
@@ -69,14 +25,14 @@ int FindMem_(void* block, void* const* owner)
 
 void RemoveMem_(int pos)
 {
-    auto& m = St().mem;
+    auto& m = RegGet().mem;
     if (pos != static_cast<int>(m.size()) - 1) m[pos] = std::move(m.back());
     m.pop_back();
 }
 
-FileEntry* FindFile_(int handle, int* pos = nullptr)
+RegFileEntry* FindFile_(int handle, int* pos = nullptr)
 {
-    auto& f = St().files;
+    auto& f = RegGet().files;
     for (size_t i = 0; i < f.size(); ++i)
         if (f[i].handle == handle) {
             if (pos) *pos = static_cast<int>(i);
@@ -87,7 +43,7 @@ FileEntry* FindFile_(int handle, int* pos = nullptr)
 
 void RemoveFile_(int pos)
 {
-    auto& f = St().files;
+    auto& f = RegGet().files;
     if (pos != static_cast<int>(f.size()) - 1) f[pos] = std::move(f.back());
     f.pop_back();
 }
@@ -103,7 +59,7 @@ int64_t AdjustedSize_(int64_t size)
 
 int OpenEntry_(int& handle, const std::string& name, bool text, std::FILE* fp)
 {
-    auto& s = St();
+    auto& s = RegGet();
     handle = s.nextHandle++;
     s.files.push_back({handle, text, name.substr(0, 255), fp});
     return 0;
@@ -111,21 +67,11 @@ int OpenEntry_(int& handle, const std::string& name, bool text, std::FILE* fp)
 
 }  // namespace
 
-BasicState::~BasicState()
-{
-    // Program end: leftovers are released last first; owners are not touched, their frames are gone.
-    for (auto it = files.rbegin(); it != files.rend(); ++it)
-        if (it->fp) std::fclose(it->fp);
-    files.clear();
-    for (auto it = mem.rbegin(); it != mem.rend(); ++it) std::free(it->block);
-    mem.clear();
-}
-
 // ---------------------------------------------------------------- memory
 
 int MemAllocNamed(void** owner, int64_t size, int line, int kind, const std::string& name)
 {
-    auto& s = St();
+    auto& s = RegGet();
     int code = 0;
     int64_t adjusted = AdjustedSize_(size);
     if (adjusted == 0) {
@@ -147,12 +93,12 @@ int MemAllocNamed(void** owner, int64_t size, int line, int kind, const std::str
                 *owner = block;
                 int position = static_cast<int>(s.mem.size());
                 fullName = std::string(1, kindLetter) + ":" +
-                           (name.empty() ? "Handle #" + std::to_string(position) : name) + ":" + GroupedNumber_(line);
+                           (name.empty() ? "Handle #" + std::to_string(position) : name) + ":" + NumGroupDigits(line);
                 s.mem.push_back({block, owner, adjusted, fullName});
                 if (static_cast<int>(s.mem.size()) > s.memHighest) s.memHighest = static_cast<int>(s.mem.size());
             }
         } else {
-            MemEntry& e = s.mem[pos];
+            RegMemEntry& e = s.mem[pos];
             void* block = std::realloc(e.block, static_cast<size_t>(adjusted));
             if (!block) {
                 code = 3;
@@ -162,7 +108,7 @@ int MemAllocNamed(void** owner, int64_t size, int line, int kind, const std::str
                 e.owner = owner;
                 e.size = adjusted;
                 e.name = std::string(1, kindLetter) + ":" + (name.empty() ? "Handle #" + std::to_string(pos) : name) +
-                         ":" + GroupedNumber_(line);
+                         ":" + NumGroupDigits(line);
                 *owner = block;
             }
         }
@@ -177,7 +123,7 @@ void MemFree(void** owner)
 {
     int pos = FindMem_(*owner, owner);
     if (pos < 0) return;
-    std::free(St().mem[pos].block);
+    std::free(RegGet().mem[pos].block);
     RemoveMem_(pos);
     *owner = nullptr;
 }
@@ -189,7 +135,7 @@ void MemXchg(void** a, void** b)
         MonError(EC_MEMORY, ME_MANAGER, __LINE__);
         return;
     }
-    auto& m = St().mem;
+    auto& m = RegGet().mem;
     std::swap(m[pa].block, m[pb].block);
     std::swap(m[pa].size, m[pb].size);
 }
@@ -199,32 +145,14 @@ bool MemIsRegistered(void* const* owner) { return FindMem_(*owner, owner) >= 0; 
 int64_t MemSize(void* const* owner)
 {
     int pos = FindMem_(*owner, owner);
-    return pos < 0 ? 0 : St().mem[pos].size;
-}
-
-int MemCount() { return static_cast<int>(St().mem.size()); }
-
-void MemFreeFrom(int position)
-{
-    // Owner variables are not cleared here: when the monitor releases a failed block the
-    // frames that held them may be gone. Look-ups match block and owner, so stale copies
-    // of a freed address are never taken for registered blocks.
-    auto& m = St().mem;
-    if (position < 0) position = 0;
-    while (static_cast<int>(m.size()) > position) {
-        std::free(m.back().block);
-        m.pop_back();
-    }
+    return pos < 0 ? 0 : RegGet().mem[pos].size;
 }
 
 // ---------------------------------------------------------------- files
 
-const std::string& LastFileName() { return St().lastFileName; }
-void SetLastFileName(const std::string& name) { St().lastFileName = name; }
-
 int FOpen(int& handle, const std::string& name, int mode)
 {
-    auto& s = St();
+    auto& s = RegGet();
     s.lastFileName = name;
     handle = Undef;
     int code = 0;
@@ -252,7 +180,7 @@ int FOpen(int& handle, const std::string& name, int mode)
 int FRead(int handle, void* buffer, int64_t count)
 {
     int code = 0;
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (f && count > 0) {
         std::clearerr(f->fp);
         if (std::fread(buffer, 1, static_cast<size_t>(count), f->fp) != static_cast<size_t>(count)) code = 3;
@@ -264,7 +192,7 @@ int FRead(int handle, void* buffer, int64_t count)
 void FReadPart(int handle, void* buffer, int64_t count, int64_t& bytesRead)
 {
     bytesRead = 0;
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (f && count > 0) {
         std::clearerr(f->fp);
         bytesRead = static_cast<int64_t>(std::fread(buffer, 1, static_cast<size_t>(count), f->fp));
@@ -274,7 +202,7 @@ void FReadPart(int handle, void* buffer, int64_t count, int64_t& bytesRead)
 int FWrite(int handle, const void* buffer, int64_t count)
 {
     int code = 0;
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (f && count > 0) {
         std::clearerr(f->fp);
         if (std::fwrite(buffer, 1, static_cast<size_t>(count), f->fp) != static_cast<size_t>(count)) code = 4;
@@ -286,7 +214,7 @@ int FWrite(int handle, const void* buffer, int64_t count)
 int FSeek(int handle, int64_t position)
 {
     int code = 0;
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (f) {
         std::clearerr(f->fp);
         if (position < 0 || fseeko(f->fp, static_cast<off_t>(position), SEEK_SET) != 0) code = 5;
@@ -297,7 +225,7 @@ int FSeek(int handle, int64_t position)
 
 int64_t FSize(int handle)
 {
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (!f) return Undef;
     off_t here = ftello(f->fp);
     if (fseeko(f->fp, 0, SEEK_END) != 0) return Undef;
@@ -308,14 +236,14 @@ int64_t FSize(int handle)
 
 int64_t FPos(int handle)
 {
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     return f ? static_cast<int64_t>(ftello(f->fp)) : Undef;
 }
 
 void FClose(int handle)
 {
     int pos = 0;
-    FileEntry* f = FindFile_(handle, &pos);
+    RegFileEntry* f = FindFile_(handle, &pos);
     if (!f) return;
     // The last part of a write may only fail here (a full disk): that is a failed write.
     bool failed = std::fclose(f->fp) != 0;
@@ -325,7 +253,7 @@ void FClose(int handle)
 
 int TXTOpen(int& handle, const std::string& name, int mode)
 {
-    auto& s = St();
+    auto& s = RegGet();
     s.lastFileName = name;
     handle = Undef;
     int code = 0;
@@ -343,7 +271,7 @@ int TXTOpen(int& handle, const std::string& name, int mode)
 int TXTWrite(int handle, const std::string& text)
 {
     int code = 0;
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (f) {
         std::clearerr(f->fp);
         if (std::fwrite(text.data(), 1, text.size(), f->fp) != text.size() || std::fwrite("\r\n", 1, 2, f->fp) != 2)
@@ -356,7 +284,7 @@ int TXTWrite(int handle, const std::string& text)
 bool TXTReadLn(int handle, std::string& line)
 {
     line.clear();
-    FileEntry* f = FindFile_(handle);
+    RegFileEntry* f = FindFile_(handle);
     if (!f) return false;
     int c = std::fgetc(f->fp);
     if (c == EOF) return false;
@@ -372,7 +300,7 @@ void TXTClose(int handle) { FClose(handle); }
 
 int FDelete(const std::string& name)
 {
-    St().lastFileName = name;
+    RegGet().lastFileName = name;
     int code = 0;
     std::error_code ec;
     const bool link = std::filesystem::is_symlink(name, ec);
@@ -385,18 +313,6 @@ int FDelete(const std::string& name)
     }
     MonError(EC_FILE, code, __LINE__);
     return code;
-}
-
-int FileCount() { return static_cast<int>(St().files.size()); }
-
-void FCloseFrom(int position)
-{
-    auto& f = St().files;
-    if (position < 0) position = 0;
-    while (static_cast<int>(f.size()) > position) {
-        if (f.back().fp) std::fclose(f.back().fp);
-        f.pop_back();
-    }
 }
 
 // ---------------------------------------------------------------- helpers
@@ -444,13 +360,7 @@ void NumToStr(std::string& text, int mode, uint32_t value)
         pad = '0';
     } else if (mode >= 100) {
         width = mode - 100;
-        std::string grouped;
-        int n = static_cast<int>(digits.size());
-        for (int i = 0; i < n; ++i) {
-            grouped += digits[i];
-            if ((n - 1 - i) % 3 == 0 && i != n - 1) grouped += ',';
-        }
-        digits = grouped;
+        digits = NumGroupDigits(value);
     } else if (mode > 0) {
         width = mode;
     }
@@ -491,17 +401,6 @@ double ClampFloat(double value, double low, double high)
     if (value > high) value = high;
     if (value < low) value = low;
     return value;
-}
-
-std::string MemLeakReport()
-{
-    auto& s = St();
-    std::string r = "Max. allocated memory handles: " + std::to_string(s.memHighest) + "\r\n";
-    r += "Memory handles not freed:\r\n";
-    for (auto& e : s.mem) r += "  " + e.name + ":" + std::to_string(e.size) + " bytes\r\n";
-    r += "Files not closed: " + std::to_string(s.files.size()) + "\r\n";
-    for (auto& f : s.files) r += "  " + f.name + "\r\n";
-    return r;
 }
 
 double DivisibleFloat(double value, double divisor)

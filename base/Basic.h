@@ -1,7 +1,9 @@
-// Memory registry, file table and low-level helpers. Every heap block of the program's
-// own units is registered under the address of the pointer variable that owns it, so the
+// Memory, files and low-level helpers. Every heap block of the program's own units is
+// registered (base/Registry) under the address of the pointer variable that owns it, so the
 // error monitor can release what a failing block acquired.
 #pragma once
+
+#include "base/Registry.h"
 
 #include <cstdint>
 #include <string>
@@ -14,17 +16,12 @@ enum { MEM_ORDINARY = 0, MEM_STRING = 1, MEM_NEW = 2 };
 // File open modes.
 enum { FM_READ = 1, FM_WRITE = 2, FM_CREATE = 4, FM_APPEND = 8 };
 
-constexpr int MEM_MAX_ENTRIES = 10240;
-constexpr int FILE_MAX_ENTRIES = 64;
-
 // ---- memory (class-5 result codes, 0 = success) ----
 int MemAllocNamed(void** owner, int64_t size, int line, int kind, const std::string& name);
 int MemAlloc(void** owner, int64_t size);
 void MemFree(void** owner);
 void MemXchg(void** a, void** b);
 bool MemIsRegistered(void* const* owner);
-int MemCount();
-void MemFreeFrom(int position);
 // Registered size of the block the variable holds, 0 when unregistered.
 int64_t MemSize(void* const* owner);
 
@@ -50,11 +47,6 @@ int TXTWrite(int handle, const std::string& text);
 bool TXTReadLn(int handle, std::string& line);
 void TXTClose(int handle);
 int FDelete(const std::string& name);
-int FileCount();
-void FCloseFrom(int position);
-// The file name last given to FOpen, TXTOpen or FDelete (used in file-class messages).
-const std::string& LastFileName();
-void SetLastFileName(const std::string& name);
 
 // ---- helpers ----
 void FillMem(int value, int64_t length, void* address);
@@ -81,6 +73,3 @@ inline uint32_t SwapRB(uint32_t color)
 {
     return (color & 0xFF00FF00u) | ((color & 0xFFu) << 16) | ((color >> 16) & 0xFFu);
 }
-
-// The leak report of program end (written to the trace only when tracing is on).
-std::string MemLeakReport();

@@ -1,6 +1,7 @@
 #include "base/Mon.h"
 
-#include "base/Basic.h"
+#include "base/NumGroup.h"
+#include "base/Registry.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,8 +38,8 @@ struct MonState {
     int traceState = -1;  // -1: not yet decided from the environment
     std::string traceFile;
     // The file and memory registry is built first so that it is torn down after the monitor,
-    // whose destructor still writes the leak report through it.
-    MonState() { (void)LastFileName(); }
+    // whose destructor still writes the leak report from it.
+    MonState() { (void)RegGet(); }
     ~MonState();
 };
 
@@ -48,28 +49,19 @@ MonState& M()
     return state;
 }
 
-std::string Grouped_(uint64_t v) { return NumToStr(100, static_cast<uint32_t>(v > 0xFFFFFFFFu ? 0xFFFFFFFFu : v)); }
+std::string Grouped_(uint64_t v) { return NumGroupDigits(v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<int64_t>(v)); }
 
 void TraceLine_(const std::string& line)
 {
     auto& m = M();
     if (m.traceState != 1) return;
-    // Tracing off and the monitor locked while the trace writes: its own file operations
-    // must neither be traced nor record or raise errors.
-    m.traceState = 0;
-    bool lock = m.lock, suspended = m.suspended;
-    m.lock = m.suspended = true;
-    int h = Undef;
-    std::string keepName = LastFileName();
-    if (TXTOpen(h, m.traceFile, FM_APPEND) != 0) TXTOpen(h, m.traceFile, FM_CREATE);
-    if (h != Undef) {
-        TXTWrite(h, line);
-        TXTClose(h);
-    }
-    SetLastFileName(keepName);
-    m.lock = lock;
-    m.suspended = suspended;
-    m.traceState = 1;
+    // Plain stdio, not the file table: the trace must not record, raise or release anything.
+    std::FILE* fp = std::fopen(m.traceFile.c_str(), "ab");
+    if (!fp) fp = std::fopen(m.traceFile.c_str(), "wb");
+    if (!fp) return;
+    std::fwrite(line.data(), 1, line.size(), fp);
+    std::fwrite("\r\n", 1, 2, fp);
+    std::fclose(fp);
 }
 
 void MemoryStatus_(uint64_t& physTotal, uint64_t& physFree, uint64_t& swapTotal, uint64_t& swapFree)

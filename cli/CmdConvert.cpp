@@ -10,6 +10,7 @@
 #include "cli/KvsCommands.h"
 #include "cli/KvsSupport.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFPrepare.h"
 #include "formats/FFSniff.h"
 #include "image/ImgBasic.h"
 #include "image/ImgResize.h"

@@ -14,6 +14,7 @@
 #include "core/ImageStore.h"
 #include "core/LogoBuilder.h"
 #include "core/LogoCommands.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 #include "core/StoreCommands.h"
 

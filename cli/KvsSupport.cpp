@@ -18,7 +18,7 @@
 #include "core/LogoBuilder.h"
 #include "core/Settings.h"
 #include "core/StoreLock.h"
-#include "platform/SysInfo.h"
+#include "platform/SysExe.h"
 
 static int Forced_ = CONSOLE_ASK;
 

@@ -35,7 +35,6 @@ static void FileFailed_(const std::string& text)
     if (FileErrors_) FileErrors_->push_back(text);
     else Ui().ErrorBox(text);
 }
-static int FilterIndex_ = 1;      // the "Add New Image" dialog's filter, kept while the program runs
 static const Answers* Ask_ = nullptr;  // the answers of the running batch; none: ask through Ui()
 
 static std::string FileNameOf_(const std::string& path)
@@ -55,7 +54,6 @@ static std::string ExtOf_(const std::string& name)
     return (p == std::string::npos || name[p] != '.') ? std::string() : name.substr(p);
 }
 
-
 // A plain file name of at most 127 characters; a long stem is cut so the extension stays.
 static std::string StoreFileName_(const std::string& name)
 {
@@ -71,22 +69,6 @@ std::string AddTargetPath(const std::string& source)
     TRACE("AddImages.AddTargetPath");
     const std::string rest = ForceFileExt(NameAfterSeparator(FileNameOf_(source), true), ".png");
     return GetStorageDir() + SafeStoredName(NameJoinPrefix(DefPrefix, rest, IMAGE_NAME_MAX));
-}
-
-void AddSysToFilter(std::string& filter)
-{
-    TRACE("AddImages.AddSysToFilter");
-    // ";*.sys" joins the patterns of the first (all formats) entry.
-    size_t first = filter.find('|');
-    size_t second = first == std::string::npos ? std::string::npos : filter.find('|', first + 1);
-    if (second != std::string::npos) filter.insert(second, ";*.sys");
-    // "|SYS Files|*.sys" goes before the last entry (caption|pattern).
-    size_t last = filter.rfind('|');
-    size_t beforeLast = (last == std::string::npos || last == 0) ? std::string::npos : filter.rfind('|', last - 1);
-    if (beforeLast != std::string::npos)
-        filter.insert(beforeLast, "|SYS Files|*.sys");
-    else
-        filter += std::string(filter.empty() ? "" : "|") + "SYS Files|*.sys";
 }
 
 std::string ResolveNameClash(const std::string& target)
@@ -246,15 +228,4 @@ Outcome ImagesAdd(const std::vector<std::string>& files, int resizeMode, const s
         o.Skipped.push_back("Adding aborted.");
     }
     return o;
-}
-
-Outcome ImagesAddAsk()
-{
-    TRACE("AddImages.ImagesAddAsk");
-    OverwriteChoice = OC_NONE;
-    std::string filter = FFMakeLoadFilter(FFC_STILL, FFF_LONG_NAMES);
-    AddSysToFilter(filter);
-    const std::vector<std::string> files = Ui().MultiFileOpenDlg(ADD_DIALOG_TITLE, FileOpenDir, filter, FilterIndex_);
-    if (files.empty() || !Ui().ResizeModeDialog()) return Outcome();
-    return ImagesAdd(files, ResizeMode, DefPrefix, Answers());
 }

@@ -18,7 +18,6 @@ struct ImageEntry;
 // a batch starts; Esc in the main window sets OC_ABORT.
 extern int32_t OverwriteChoice;  // an OC_ value
 
-constexpr const char* ADD_DIALOG_TITLE = "Add New Image";
 constexpr const char* CLASH_CAPTION = "Image Already Exists";
 constexpr const char* STORAGE_DIR_ERROR = "Couldn't make storage directory.";
 
@@ -34,8 +33,6 @@ struct AddResult {
 // prefix (empty keeps DefPrefix); both become the settings, as the resize-mode dialog does.
 // Name clashes are answered through ask.
 Outcome ImagesAdd(const std::vector<std::string>& files, int resizeMode, const std::string& prefix, const Answers& ask);
-// The window's "Add" command: file dialog, resize-mode dialog, ImagesAdd.
-Outcome ImagesAddAsk();
 // Adds the files in order; writes the index at the end, also after an abort or a failure.
 void ImagesAddBatch(const std::vector<std::string>& files, AddResult* result = nullptr);
 // Loads, fits, reduces and stores one picture. target is in and out: the final stored path,
@@ -43,8 +40,6 @@ void ImagesAddBatch(const std::vector<std::string>& files, AddResult* result = n
 bool ImagesAddOne(const std::string& source, std::string& target, ImageEntry& entry);
 // The final target path, or empty text to skip the file.
 std::string ResolveNameClash(const std::string& target);
-// Extends the dispatcher's load filter with logo files ("*.sys").
-void AddSysToFilter(std::string& filter);
 
 // The stored path a source file gets: storage folder + DefPrefix + "--" + the source name behind
 // its own prefix, with ".png". A plain file name of at most 127 characters.

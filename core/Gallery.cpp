@@ -25,19 +25,11 @@ namespace fs = std::filesystem;
 // Errors of this unit carry their own text (the class whose text is the current message).
 constexpr int32_t GAL_ERROR_CLASS = 2;
 
-static int OpenFilterIndex_ = 1;  // the open dialog's filter, kept while the program runs
-
 static void PutShortText_(uint8_t* p, const std::string& text, size_t capacity)
 {
     const size_t n = std::min(text.size(), capacity);
     p[0] = static_cast<uint8_t>(n);
     std::memcpy(p + 1, text.data(), n);
-}
-
-static std::string FolderOf_(const std::string& path)
-{
-    const size_t p = path.find_last_of('/');
-    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
 }
 
 // ---------------------------------------------------------------- download times
@@ -373,42 +365,4 @@ std::string GalPrefixProposal(const std::string& file)
 {
     TRACE("Gallery.GalPrefixProposal");
     return ForceFileExt(fs::path(file).filename().string(), "");
-}
-
-Outcome GalleryCreateAsk(const std::vector<std::string>& names)
-{
-    TRACE("Gallery.GalleryCreateAsk");
-    Outcome o;
-    if (names.size() < 2) {
-        o.Warnings.push_back(GAL_TOO_FEW);
-        return o;
-    }
-    int filterIndex = 1;
-    std::string folder = GalDir;
-    std::string file = Ui().FileSaveDlg("Create New Gallery", folder, "MyGallery", filterIndex, GAL_FILTER);
-    if (file.empty()) return o;
-    if (fs::path(file).extension().empty()) file += ".gal";
-    GalDir = FolderOf_(file);
-    std::error_code ec;
-    if (fs::exists(file, ec) && Ui().YesNo(GAL_EXISTS, 2) != "Y") return o;
-    std::string prefix = GalPrefixProposal(file);
-    if (!Ui().PromptText("Create Gallery", "Enter gallery image prefix", prefix)) return o;
-    const std::string clean = SanitizeName(prefix, false);
-    if (clean.empty() || clean.size() > static_cast<size_t>(GAL_PREFIX_MAX)) {
-        o.Warnings.push_back(GAL_INVALID_PREFIX);
-        return o;
-    }
-    Answers ask;
-    ask.ReplaceFile = [](const std::string&) { return true; };  // asked above, before the prefix
-    return GalleryCreate(file, prefix, names, ask);
-}
-
-Outcome GalleryOpenAsk()
-{
-    TRACE("Gallery.GalleryOpenAsk");
-    std::string folder = GalDir;
-    const std::string file = Ui().FileOpenDlg("Open a Gallery", folder, GAL_FILTER, OpenFilterIndex_);
-    if (file.empty()) return Outcome();
-    GalDir = FolderOf_(file);
-    return GalleryOpen(file, std::string(), Answers());
 }

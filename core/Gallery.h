@@ -53,11 +53,6 @@ Outcome GalleryOpen(const std::string& file, const std::string& prefixOverride, 
 // The prefix proposed for a new gallery: its file name without the extension.
 std::string GalPrefixProposal(const std::string& file);
 
-// The window's "Create..." for the highlighted images: save dialog, questions, prompt, GalleryCreate.
-Outcome GalleryCreateAsk(const std::vector<std::string>& names);
-// The window's "Open...": open dialog, GalleryOpen.
-Outcome GalleryOpenAsk();
-
 // Seconds to download size bytes at rate bits per second, as the summary shows them: rounded
 // half to even, above 20 raised to the next multiple of 5.
 double GalDownloadSeconds(double size, double rate);

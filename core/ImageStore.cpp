@@ -505,6 +505,9 @@ void StoreReloadIfChanged()
     if (StoreIndexChangedElsewhere()) StoreLoad();
 }
 
+// Every outermost take of the store lock, by whichever command, makes this list current.
+[[maybe_unused]] static const bool ReloadOnLock_ = (StoreLockSetReload(StoreReloadIfChanged), true);
+
 void StoreReload()
 {
     TRACE("ImageStore.StoreReload");

@@ -4,6 +4,7 @@
 #include "base/StrUtil.h"
 #include "core/AutoChange.h"
 #include "core/LogoBuilder.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 #include "core/StoreLock.h"
 #include "platform/DrivePath.h"

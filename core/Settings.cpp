@@ -13,9 +13,11 @@
 #include "base/StrUtil.h"
 #include "platform/WinUtils.h"
 #include "core/Names.h"
+#include "core/ProgramDir.h"
 #include "core/SettingsLock.h"
 #include "platform/DrivePath.h"
 #include "platform/Shipped.h"
+#include "platform/SysExe.h"
 #include "platform/SysInfo.h"
 
 // ---- the variables ----
@@ -58,7 +60,6 @@ static std::string LogoFile_[3];
 static bool LogoFileSet_[3] = {false, false, false};
 static std::string MessageText_[3];
 static std::string StorageDir_;
-static std::string ProgramDir_;
 static std::string ExeName_;
 static std::vector<std::string> Params_;
 
@@ -301,13 +302,6 @@ std::string ParamStr(int index)
 }
 
 // ---- folders and files ----
-std::string GetProgramDir()
-{
-    TRACE("Settings.GetProgramDir");
-    if (ProgramDir_.empty()) ProgramDir_ = AddBS(GetAppDir());
-    return ProgramDir_;
-}
-
 std::string GetExeName()
 {
     TRACE("Settings.GetExeName");
@@ -528,7 +522,7 @@ void LoadSettings()
 {
     TRACE("Settings.LoadSettings");
     // The pick generator (Shuffle) seeds itself from the clock on first use, once per run.
-    ProgramDir_.clear();
+    ProgramDirForget();
     std::string dir = GetProgramDir();
     std::error_code ec;
     if (!dir.empty() && !std::filesystem::is_directory(dir, ec)) SysMakeDirs(dir);

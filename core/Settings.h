@@ -118,7 +118,6 @@ std::string GetDefaultLogoFileName(int position);
 std::string GetStorageDir();
 void SetStorageDir(const std::string& path);
 std::string GetDefaultStorageDir();
-std::string GetProgramDir();  // with trailing separator
 std::string GetBackupDir();   // Windows folder + "logos.bak", with trailing separator
 std::string GetExeName();     // full path of the program (parameter 0)
 

@@ -1,7 +1,7 @@
 #include "core/SettingsLock.h"
 
 #include "base/Mon.h"
-#include "core/Settings.h"
+#include "core/ProgramDir.h"
 #include "platform/FileLock.h"
 
 #include <fcntl.h>

@@ -4,7 +4,6 @@
 #include "base/Mon.h"
 #include "base/SafeFile.h"
 #include "base/UiServices.h"
-#include "core/ImageStore.h"
 #include "core/Settings.h"
 #include "platform/DrivePath.h"
 #include "platform/FileLock.h"
@@ -22,6 +21,7 @@ namespace {
 FileLock held_[2];  // the store, the Windows folder
 std::string failText_ = STORE_LOCK_BUSY;  // why the last take failed
 int waitMs_ = 5000;
+void (*reload_)() = nullptr;
 
 // The store's lock file (made with its folder for a change); the Windows folder is locked itself,
 // so nothing is added to a real Windows installation. -1 when there is nothing to open.
@@ -102,12 +102,14 @@ bool StoreLockTake(int what, bool exclusive)
         return false;
     }
     // Only the outermost take reads again: what it read is current while the lock is held.
-    if ((what & LOCK_STORE) && first) StoreReloadIfChanged();
+    if ((what & LOCK_STORE) && first && reload_) reload_();
     if (exclusive) ++ExclusiveTakes_;
     return true;
 }
 
 int StoreLockExclusiveTakes() { return ExclusiveTakes_; }
+
+void StoreLockSetReload(void (*reload)()) { reload_ = reload; }
 
 void StoreLockRelease(int what)
 {

@@ -23,9 +23,13 @@ constexpr int STORE_LOCK_ERROR_CLASS = 2;  // a monitor error whose text is STOR
 enum { LOCK_STORE = 1, LOCK_WINDOWS = 2 };
 
 // Takes the locks named by what (LOCK_STORE, LOCK_WINDOWS); false when another program holds them
-// past the wait or an exclusive take is nested in a shared one (nothing more is then held). Taking the store lock reads the store list again when
-// another program changed headers.dat since this one read it.
+// past the wait or an exclusive take is nested in a shared one (nothing more is then held). The
+// outermost take of the store lock runs the reload given below, so that what the program holds of
+// the store is current while the lock is.
 bool StoreLockTake(int what, bool exclusive);
+// The image store gives the step that reads its list again when another program changed it; the
+// lock sits below the store, whose own reads and writes take it.
+void StoreLockSetReload(void (*reload)());
 void StoreLockRelease(int what);
 // How many times this program took a lock exclusively: a front-end tells by it whether a command
 // changed the drive or the store.

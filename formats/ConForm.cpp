@@ -2,7 +2,7 @@
 #include "formats/ConForm.h"
 
 #include "base/Mon.h"
-#include "formats/FFDispatch.h"
+#include "formats/FFFormatIds.h"
 #include "formats/FF_BMP.h"
 #include "formats/FF_PCX.h"
 #include "formats/FF_TGA.h"

@@ -1,4 +1,4 @@
-// Format dispatch and format basics.
+// Format dispatch.
 #include "formats/FFDispatch.h"
 
 #include <algorithm>
@@ -41,7 +41,6 @@ struct FFFormat_ {
     const char* WriteExt;  // nullptr: not in the writing table
     FFCaption_ Caption;
     int WriteRank;
-    int32_t Depth[6];      // writer depth for a source of 8, 15, 16, 24, 32 and other bits
     FFLoadFn_ Load;        // nullptr: ImgLoad refuses the format
     FFSaveFn_ Save;        // nullptr: ImgSave refuses the format
     int32_t WriteId = 0;                        // 0: Id
@@ -66,52 +65,52 @@ const FFCaption_ kMP2Caption_ = {"MPA", "MPEG Audio Layer II", "MP2, MPEG Audio 
 
 const FFFormat_ kFormats_[] = {
     {FMT_QMF, kMovie_, ".qmf", ".qmf", {"QMF", "Quick Movie Format", "QMF, Quick Movie Format"},
-     3, {8, 16, 16, 24, 24, 24}, nullptr, nullptr},
+     3, nullptr, nullptr},
     {FMT_GIF, FFC_STILL | FFC_MULTI | FFC_PICTURES, ".gif.giff", nullptr,
      {"GIF", "Graphics Interchange Format", "GIF, Graphics Interchange Format"},
-     kNone_, {}, GIFLoadFirst_, nullptr},
+     kNone_, GIFLoadFirst_, nullptr},
     {FMT_BMP, kStill_, ".bmp.dib.rle", ".bmp.dib",
      {"BMP", "Windows Device Independent Bitmap", "BMP/DIB, Windows Device Independent Bitmap"},
-     1, {8, 15, 24, 24, 32, 24}, BMPLoad_, BMPSave_},
+     1, BMPLoad_, BMPSave_},
     {FMT_FLIC, FFC_MULTI | FFC_PICTURES, ".flc.fli", ".flc.fli", {"FLIC", "Autodesk FLIC", "FLIC/FLIC-Pro, Autodesk"},
-     2, {8, 8, 8, 8, 8, 8}, nullptr, nullptr},
+     2, nullptr, nullptr},
     {FMT_RAS, kStill_, ".ras.sun.im1", ".ras.sun.im1", {"RGB", "Sun Raster Image", "RAS, Sun Raster Image"},
-     11, {8, 24, 24, 24, 32, 24}, RASLoad, RASSave},
+     11, RASLoad, RASSave},
     {FMT_SGI, kStill_, ".rgb.rgba.bw.sgi", ".rgb.sgi", {"SGI", "Silicon Graphics Image", "RGB, Silicon Graphics Image"},
-     10, {24, 24, 24, 24, 32, 24}, SGILoad, SGISave},
+     10, SGILoad, SGISave},
     {FMT_PNM, kStill_, ".pnm.ppm.pgm", ".ppm.pnm", {"PNM", "Portable Image", "PNM, Portable Image"},
-     12, {24, 24, 24, 24, 24, 24}, PNMLoad, PNMSave, 0, &kPPMCaption_},
+     12, PNMLoad, PNMSave, 0, &kPPMCaption_},
     {FMT_PCX, kStill_, ".pcx", ".pcx", {"PCX", "Zsoft Paintbrush", "PCX, Zsoft Paintbrush"},
-     5, {8, 24, 24, 24, 24, 24}, PCXLoad_, PCXSave_},
+     5, PCXLoad_, PCXSave_},
     {FMT_PNG, kStill_, ".png", ".png", {"PNG", "Portable Network Graphics", "PNG, Portable Network Graphics"},
-     6, {8, 24, 24, 24, 24, 24}, PNGLoad, PNGSave},
+     6, PNGLoad, PNGSave},
     {FMT_AVI, kMovie_, ".avi", ".avi", {"AVI", "Windows Audio Video Interleaved", "AVI, Windows Audio Video Interleaved"},
-     0, {8, 15, 24, 24, 24, 24}, nullptr, nullptr},
+     0, nullptr, nullptr},
     {FMT_WAV, kSound_, ".wav", ".wav", {"WAV", "Windows Wave Sound", "WAV, Windows Wave Sound"},
-     9, {0, 0, 0, 0, 0, 0}, nullptr, nullptr},
+     9, nullptr, nullptr},
     {FMT_JPEG, kStill_, ".jpg.jpeg.jif.jfif.jpe.J", ".jpg.jpeg",
      {"JPEG", "Joint Photographic Experts Group", "JPEG, Joint Photographic Experts Group"},
-     4, {24, 24, 24, 24, 24, 24}, JPGLoad, JPGSave},
+     4, JPGLoad, JPGSave},
     {FMT_TIFF, kStill_, ".tif.tiff", ".tif.tiff", {"TIFF", "Tagged Image File Format", "TIFF, Tagged Image File Format"},
-     13, {8, 24, 24, 24, 24, 24}, TIFLoad, TIFSave},
+     13, TIFLoad, TIFSave},
     {FMT_MPEG, kMovie_, ".mpg.mpeg.m1v.m2v.mpe", ".mpg.mpeg.m1v.m2v",
      {"MPEG", "Moving Pictures Experts Group", "MPEG, Moving Pictures Experts Group"},
-     8, {24, 24, 24, 24, 24, 24}, nullptr, nullptr},
+     8, nullptr, nullptr},
     {FMT_TGA, kStill_, ".tga", ".tga", {"TGA", "Truevision Targa", "TGA, Truevision Targa"},
-     7, {8, 15, 24, 24, 32, 24}, TGALoad_, TGASave_},
-    {FMT_BAY, kStill_, ".bay", nullptr, {"BAY", "Bayer Image", "BAY, Bayer Image"}, kNone_, {}, BayLoad, nullptr},
+     7, TGALoad_, TGASave_},
+    {FMT_BAY, kStill_, ".bay", nullptr, {"BAY", "Bayer Image", "BAY, Bayer Image"}, kNone_, BayLoad, nullptr},
     {FMT_XPM, kStill_, ".xpm", ".xpm", {"XPM", "X PixMap", "XPM, X PixMap"},
-     14, {24, 24, 24, 24, 24, 24}, XPMLoad, XPMSave},
+     14, XPMLoad, XPMSave},
     // MPEG audio is read under the MPEG identifier and written under its own.
     {FMT_MPEG, kSound_, ".mp3.mpa.mp2", ".mp2", {"MPA", "MPEG Audio Layer I/II/III", "MP3/MPA, MPEG Audio Layer I/II/III"},
-     15, {0, 0, 0, 0, 0, 0}, nullptr, nullptr, FMT_MPA, &kMP2Caption_},
+     15, nullptr, nullptr, FMT_MPA, &kMP2Caption_},
     {FMT_OGG, kSound_, ".ogg", ".ogg", {"OGG", "Ogg Vorbis Audio", "OGG, Ogg Vorbis Audio"},
-     16, {0, 0, 0, 0, 0, 0}, nullptr, nullptr},
+     16, nullptr, nullptr},
     // Read only: what browsers save and phones take.
-    {FMT_WEBP, kStill_, ".webp", nullptr, {"WEBP", "WebP Image", "WEBP, WebP Image"}, kNone_, {}, WEBPLoad, nullptr},
+    {FMT_WEBP, kStill_, ".webp", nullptr, {"WEBP", "WebP Image", "WEBP, WebP Image"}, kNone_, WEBPLoad, nullptr},
     {FMT_HEIF, kStill_, ".heic.heif.hif", nullptr,
-     {"HEIC", "High Efficiency Image File", "HEIC/HEIF, High Efficiency Image File"}, kNone_, {}, HEIFLoad, nullptr},
-    {FMT_AVIF, kStill_, ".avif", nullptr, {"AVIF", "AV1 Image File", "AVIF, AV1 Image File"}, kNone_, {}, HEIFLoad, nullptr},
+     {"HEIC", "High Efficiency Image File", "HEIC/HEIF, High Efficiency Image File"}, kNone_, HEIFLoad, nullptr},
+    {FMT_AVIF, kStill_, ".avif", nullptr, {"AVIF", "AV1 Image File", "AVIF, AV1 Image File"}, kNone_, HEIFLoad, nullptr},
 };
 
 int32_t WriteIdOf_(const FFFormat_& f) { return f.WriteId ? f.WriteId : f.Id; }
@@ -256,78 +255,6 @@ std::string FFMakeLoadFilter(int32_t mask, int32_t flags)
     std::string filter;
     FFMakeLoadFilter(mask, flags, filter);
     return filter;
-}
-
-int32_t FFTargetBpp(int32_t format, int32_t bpp)
-{
-    TRACE("FFDispatch.FFTargetBpp");
-    int column;
-    switch (bpp) {
-    case 8: column = 0; break;
-    case 15: column = 1; break;
-    case 16: column = 2; break;
-    case 24: column = 3; break;
-    case 32: column = 4; break;
-    default: column = 5; break;
-    }
-    // The depth rows belong to the writing table.
-    for (const FFFormat_* f : Tables_().Writers)
-        if (WriteIdOf_(*f) == format) return f->Depth[column];
-    return Undef;
-}
-
-static void FFClear_(FFInfo& ffi)
-{
-    ffi.img = nullptr;
-    ffi.temp_img = Image();
-    ffi.temp_used = false;
-}
-
-void FFInit(int32_t format, FFInfo& ffi, Image& image, int align)
-{
-    TRACE("FFDispatch.FFInit");
-    FFClear_(ffi);
-    try {
-        MonBlock([&] {
-            bool ok = ImgIsValid(image) && image.Width >= 4 && image.Width <= 4096 && image.Height >= 4 &&
-                      image.Height <= 4096;
-            int32_t target = ok ? FFTargetBpp(format, image.Bpp) : Undef;
-            // A target of 0 means the format takes no pictures at all.
-            if (target == Undef || target <= 0) ok = false;
-            if (!ok) {
-                MonError(EC_MOVIE2, MVE_INVALID_FORMAT, __LINE__);
-                return;
-            }
-            if (align < 1) align = 1;
-            Image* src = &image;
-            int w = (image.Width + align - 1) / align * align;
-            int h = (image.Height + align - 1) / align * align;
-            if (w != image.Width || h != image.Height) {
-                ImgAllocNamed(ffi.temp_img, w, h, "FFDispatch.FFInit.temp_img", __LINE__, image.Bpp);
-                FillMem(0, ffi.temp_img.Size, ffi.temp_img.Data);
-                ImgCopyPalette(image, ffi.temp_img);
-                ImgInsert(image, ffi.temp_img, 0, 0);
-                ffi.temp_used = true;
-                src = &ffi.temp_img;
-            }
-            if (target != src->Bpp) {
-                ImgConvBpp(*src, ffi.temp_img, target);
-                ffi.temp_used = true;
-            }
-            ffi.img = ffi.temp_used ? &ffi.temp_img : &image;
-        });
-    } catch (...) {
-        // The failing block has already released temp_img's block.
-        FFClear_(ffi);
-        throw;
-    }
-}
-
-void FFDone(FFInfo& ffi)
-{
-    TRACE("FFDispatch.FFDone");
-    if (ffi.temp_used) ImgFree(ffi.temp_img);
-    FFClear_(ffi);
 }
 
 namespace {

@@ -7,8 +7,8 @@
 #include "base/Basic.h"
 #include "base/Bytes.h"
 #include "base/Mon.h"
-#include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "formats/FFFormatIds.h"
 #include "image/ImgOrient.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "formats/FFPrepare.h"
 #include "platform/JpegCodec.h"
 
 static const int32_t JPGQuality_ = 85;

@@ -5,8 +5,8 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "formats/FFPrepare.h"
 
 namespace {
 

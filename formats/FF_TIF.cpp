@@ -11,8 +11,8 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "formats/FFPrepare.h"
 #include "platform/ExternMsg.h"
 
 namespace {

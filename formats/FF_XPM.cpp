@@ -3,8 +3,8 @@
 
 #include "base/Basic.h"
 #include "base/Mon.h"
-#include "formats/FFDispatch.h"
 #include "formats/FFFile.h"
+#include "formats/FFPrepare.h"
 #include "platform/XpmCodec.h"
 
 void XPMLoad(const std::string& name, Image& img)

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "image/ImgBasic.h"
+#include "image/ImgRecord.h"
 
 constexpr int PAL_CELLS = 262144;  // 64 x 64 x 64 colour cells
 constexpr int PAL_MAX_BOXES = 256;

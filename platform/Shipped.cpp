@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/Mon.h"
-#include "platform/SysInfo.h"
+#include "platform/SysExe.h"
 
 namespace {
 

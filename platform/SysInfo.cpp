@@ -3,6 +3,7 @@
 
 #include "base/Mon.h"
 #include "platform/Shipped.h"
+#include "platform/SysExe.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -118,19 +119,6 @@ std::string SysDriveRoot()
     size_t slash = w.rfind('/');
     if (slash == std::string::npos) return std::string("./");  // relative folder without a parent
     return w.substr(0, slash + 1);
-}
-
-std::string SysExePath()
-{
-    TRACE("SysInfo.SysExePath");
-    std::vector<char> buf(4096);
-    for (;;) {
-        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) return std::string();
-        if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
-        if (buf.size() > (1u << 20)) return std::string();
-        buf.resize(buf.size() * 2);
-    }
 }
 
 std::string SysProgramDir()

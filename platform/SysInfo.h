@@ -16,8 +16,6 @@ void SysSetWindowsDir(const std::string& dir);
 std::string SysWindowsDir();
 // Root folder of the drive of the Windows folder: its parent, with a trailing '/'.
 std::string SysDriveRoot();
-// Full path of the running executable; empty text when unknown.
-std::string SysExePath();
 // The program folder with a trailing '/': $KVS_PROGRAM_DIR when set, else the executable's folder
 // when writable and not an installed copy (see ShippedInstallDir), else $XDG_CONFIG_HOME/KelvaneStudio/ (created).
 std::string SysProgramDir();

@@ -8,7 +8,7 @@
 #include "app/DriveUse.h"
 #include "app/StartUp.h"
 #include "app/StudioHelp.h"
-#include "platform/SysInfo.h"
+#include "platform/SysExe.h"
 
 #ifdef KVS_GUI
 #include <QApplication>

@@ -22,6 +22,7 @@
 #include "base/Mon.h"
 #include "platform/Prefs.h"
 #include "base/StrUtil.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 #include "core/SettingsLock.h"
 

@@ -9,6 +9,7 @@
 
 #include "base/Mon.h"
 #include "platform/WinUtils.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 
 #ifndef KVS_VERSION

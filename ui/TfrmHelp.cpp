@@ -15,6 +15,7 @@
 #include "base/Mon.h"
 #include "base/UiServices.h"
 #include "core/Outcome.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 #include "platform/Shipped.h"
 

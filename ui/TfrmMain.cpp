@@ -47,6 +47,7 @@
 #include "formats/FFDispatch.h"
 #include "image/ImgResize.h"
 #include "platform/SysInfo.h"
+#include "ui/AskCommands.h"
 #include "ui/TDisplayControl.h"
 #include "ui/TfrmAbout.h"
 #include "ui/TfrmDrives.h"

@@ -26,6 +26,7 @@
 #include "base/UiServices.h"
 #include "core/LogoBuilder.h"
 #include "core/Options.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 
 OptionsWorkCopy OptionsWork;

@@ -1,4 +1,5 @@
 #include "platform/FileAttr.h"
+#include "platform/SysExe.h"
 #include "platform/SysInfo.h"
 #include "support/TempDir.h"
 

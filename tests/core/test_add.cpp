@@ -168,14 +168,6 @@ TEST(LogoFitBox, ModesAndRounding)
     EXPECT_EQ(y, 172);
 }
 
-TEST(AddSysToFilter, InsertsTheLogoFileEntries)
-{
-    std::string f = "All supported formats|*.gif;*.bmp|BMP, Windows|*.bmp|GIF, Graphics|*.gif|Any file (*.*)|*.*";
-    AddSysToFilter(f);
-    EXPECT_EQ(f, "All supported formats|*.gif;*.bmp;*.sys|BMP, Windows|*.bmp|GIF, Graphics|*.gif"
-                 "|SYS Files|*.sys|Any file (*.*)|*.*");
-}
-
 TEST_F(AddTest, BorderModeKeeps4to3AndAddsSideBorders)
 {
     ScriptedUi ui;
@@ -392,19 +384,4 @@ TEST_F(AddTest, StorageFolderThatCannotBeMade)
     EXPECT_TRUE(r.Aborted);
     EXPECT_TRUE(r.Stored.empty());
     EXPECT_EQ(ImageListCount(Images), 0);
-}
-
-TEST_F(AddTest, CommandUsesTheDialogs)
-{
-    ScriptedUi ui;
-    ui.multiOpenFiles = {{Pic("p.bmp", 40, 30)}};
-    ui.resizeModes = {false};
-    OverwriteChoice = OC_ABORT;  // left over from an earlier batch
-    ImagesAddAsk();
-    EXPECT_EQ(OverwriteChoice, OC_NONE);
-    EXPECT_EQ(ui.Last("multiopen"), "Add New Image");
-    EXPECT_EQ(ImageListCount(Images), 0);  // resize dialog cancelled
-    ui.multiOpenFiles = {{src / "p.bmp"}};
-    ImagesAddAsk();
-    EXPECT_EQ(ImageListCount(Images), 1);
 }

@@ -256,47 +256,11 @@ TEST_F(GalleryTest, WriteFailureKeepsTheOldFile)
     EXPECT_EQ(TempsIn_(out.path), 0);
 }
 
-TEST_F(GalleryTest, CreateFlowChecks)
+TEST_F(GalleryTest, OnePictureNamedTwiceIsOnePicture)
 {
-    ScriptedUi ui;
-    const std::vector<std::string> one = {"Plain.png"}, two = {"Plain.png", "Hill--Top.png"};
-    Shown(GalleryCreateAsk(one));
-    EXPECT_EQ(ui.Last("warning"), GAL_TOO_FEW);
-    EXPECT_EQ(ui.Count("save"), 0);
-
-    ui.saveFiles = {""};  // Cancel
-    Shown(GalleryCreateAsk(two));
-    EXPECT_EQ(ui.Last("save"), "Create New Gallery");
-    EXPECT_EQ(ui.Count("prompt"), 0);
-    // One picture named twice is one picture.
     const Outcome twice = GalleryCreate(out / "Twice.gal", "T", {"Plain.png", "plain.PNG"}, Answers());
     ASSERT_EQ(twice.Errors, std::vector<std::string>{GAL_TOO_FEW});
     EXPECT_FALSE(fs::exists(out / "Twice.gal"));
-
-    // A 64-character prefix is refused, 63 accepted; ".gal" is added.
-    ui.saveFiles = {out / "Mine", out / "Mine"};
-    ui.prompts = {std::string(64, 'p'), std::string(63, 'p')};
-    Shown(GalleryCreateAsk(two));
-    EXPECT_EQ(ui.Last("warning"), GAL_INVALID_PREFIX);
-    EXPECT_EQ(ui.Last("prompt"), "Create Gallery|Enter gallery image prefix|Mine");
-    EXPECT_FALSE(fs::exists(out / "Mine.gal"));
-    EXPECT_EQ(GalDir, out.str());
-    ui.answers = {"Y"};  // not asked: the file does not exist yet
-    Shown(GalleryCreateAsk(two));
-    ASSERT_TRUE(fs::exists(out / "Mine.gal"));
-    EXPECT_EQ(ReadAll(out / "Mine.gal").substr(40, 64), ShortText(std::string(63, 'p'), 64));
-
-    // The file exists now: No stops; Yes and a prompt of "--" gives MyPicture.
-    ui.answers.clear();
-    ui.saveFiles = {out / "Mine.gal"};
-    Shown(GalleryCreateAsk(two));
-    EXPECT_EQ(ui.Last("yesno"), GAL_EXISTS);
-    EXPECT_EQ(ui.log.back().defaultButton, 2);
-    ui.saveFiles = {out / "Mine.gal"};
-    ui.answers = {"Y"};
-    ui.prompts = {std::string(" -- ")};
-    Shown(GalleryCreateAsk(two));
-    EXPECT_EQ(ReadAll(out / "Mine.gal").substr(40, 64), ShortText("MyPicture", 64));
 }
 
 TEST_F(GalleryTest, RefusedFilesChangeNothing)
@@ -463,9 +427,4 @@ TEST_F(GalleryTest, PrefixClashQuestion)
     ASSERT_TRUE(Shown(GalleryRead(out / "c.gal")));
     EXPECT_EQ(ui.Last("info"), "Images extracted under prefix \"\".");
     EXPECT_EQ(ReadAll(store / "--Dawn.png"), Png("new dawn"));
-
-    // The open command's dialog.
-    ui.openFiles = {""};
-    Shown(GalleryOpenAsk());
-    EXPECT_EQ(ui.Last("open"), "Open a Gallery");
 }

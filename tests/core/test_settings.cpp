@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Prefs.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 #include "platform/ProfileFile.h"
 #include "platform/Registry.h"

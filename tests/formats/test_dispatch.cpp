@@ -10,6 +10,7 @@
 #include "base/Mon.h"
 #include "formats/FF_AVI.h"
 #include "formats/FFDispatch.h"
+#include "formats/FFPrepare.h"
 #include "image/ImgBasic.h"
 #include "support/TempDir.h"
 
@@ -113,6 +114,9 @@ TEST(FFDispatch, WriterDepthTable)
     EXPECT_EQ(FFTargetBpp(FMT_GIF, 8), Undef);
     EXPECT_EQ(FFTargetBpp(FMT_BAY, 8), Undef);
     EXPECT_EQ(FFTargetBpp(99, 8), Undef);
+    // The depths live apart from the writing table: every row there must have its depth row.
+    for (int i = 0; i < FFTableCount(FF_WRITE); ++i)
+        EXPECT_NE(FFTargetBpp(FFTableRow(FF_WRITE, i).Id, 24), Undef) << FFTableRow(FF_WRITE, i).Short;
 }
 
 TEST(FFDispatch, WriterPreparation)

@@ -21,6 +21,7 @@
 #include <functional>
 
 #include "platform/Prefs.h"
+#include "core/ProgramDir.h"
 #include "core/Settings.h"
 #include "support/TempEnv.h"
 #include "ui/DialogUtil.h"
