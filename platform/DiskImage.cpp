@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -367,11 +369,33 @@ struct Holder_ {
 };
 
 // Other processes that have the image open: their ids and program names (/proc/PID/comm).
+// Whether no other open of the image exists anywhere, which spares looking through /proc: the
+// kernel grants a write lease only then. The lease is given back at once; should an opener break
+// it meanwhile, the signal that tells is one ignored by default. False where leases are refused
+// (another file system, another owner): then /proc is looked through.
+bool aloneOnImage_(int fd)
+{
+    if (fcntl(fd, F_SETSIG, SIGURG) != 0 || fcntl(fd, F_SETLEASE, F_WRLCK) != 0) return false;
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return true;
+}
+
+std::string lastPart_(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The other processes that have the image open. Only a descriptor whose path ends in the image's
+// own name is looked at further (a system holds thousands of descriptors; the emulators open the
+// image by a name the user gave); the file's identity then decides.
 std::vector<Holder_> holders_(int fd)
 {
     std::vector<Holder_> found;
     struct stat img;
-    if (fstat(fd, &img) != 0) return found;
+    char own[PATH_MAX];
+    const ssize_t ownLen = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), own, sizeof own - 1);
+    if (fstat(fd, &img) != 0 || ownLen <= 0) return found;
+    const std::string name = lastPart_(std::string(own, static_cast<size_t>(ownLen)));
     DIR* proc = opendir("/proc");
     if (!proc) return found;
     const pid_t self = getpid();
@@ -384,18 +408,19 @@ std::vector<Holder_> holders_(int fd)
         if (!fds) continue;
         bool holds = false;
         while (dirent* f = readdir(fds)) {
-            // Pipes, sockets and the like link to no path: only files are looked at further.
-            char link[2];
+            char link[PATH_MAX];
             struct stat st;
-            if (f->d_name[0] == '.' || readlinkat(dirfd(fds), f->d_name, link, sizeof link) < 1 || link[0] != '/') continue;
+            if (f->d_name[0] == '.') continue;
+            const ssize_t n = readlinkat(dirfd(fds), f->d_name, link, sizeof link - 1);
+            if (n <= 0 || link[0] != '/' || lastPart_(std::string(link, static_cast<size_t>(n))) != name) continue;
             if (fstatat(dirfd(fds), f->d_name, &st, 0) != 0) continue;
             if (st.st_dev == img.st_dev && st.st_ino == img.st_ino) holds = true;
         }
         closedir(fds);
         if (!holds) continue;
-        std::string name = readSmall_(std::string("/proc/") + p->d_name + "/comm");
-        while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
-        found.push_back({pid, name});
+        std::string comm = readSmall_(std::string("/proc/") + p->d_name + "/comm");
+        while (!comm.empty() && (comm.back() == '\n' || comm.back() == ' ')) comm.pop_back();
+        found.push_back({pid, comm});
     }
     closedir(proc);
     return found;
@@ -526,6 +551,7 @@ void DiskCheckWritable(const DiskImage& disk)
         MonErrorMsg(DISK_ERROR_CLASS, inUseText_(disk.fd), __LINE__);
         return;
     }
+    if (aloneOnImage_(disk.fd)) return;
     // Another instance waiting for the lock has the file open too, and writes nothing without it.
     for (const Holder_& h : holders_(disk.fd))
         if (!ownProgram_(h.name)) {
