@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -380,22 +379,13 @@ bool aloneOnImage_(int fd)
     return true;
 }
 
-std::string lastPart_(const std::string& path)
-{
-    return path.substr(path.rfind('/') + 1);
-}
-
-// The other processes that have the image open. Only a descriptor whose path ends in the image's
-// own name is looked at further (a system holds thousands of descriptors; the emulators open the
-// image by a name the user gave); the file's identity then decides.
+// The other processes that have the image open: the file's identity decides, whatever name they
+// opened it by.
 std::vector<Holder_> holders_(int fd)
 {
     std::vector<Holder_> found;
     struct stat img;
-    char own[PATH_MAX];
-    const ssize_t ownLen = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), own, sizeof own - 1);
-    if (fstat(fd, &img) != 0 || ownLen <= 0) return found;
-    const std::string name = lastPart_(std::string(own, static_cast<size_t>(ownLen)));
+    if (fstat(fd, &img) != 0) return found;
     DIR* proc = opendir("/proc");
     if (!proc) return found;
     const pid_t self = getpid();
@@ -408,11 +398,10 @@ std::vector<Holder_> holders_(int fd)
         if (!fds) continue;
         bool holds = false;
         while (dirent* f = readdir(fds)) {
-            char link[PATH_MAX];
+            // Pipes, sockets and the like link to no path: only files are looked at further.
+            char link[2];
             struct stat st;
-            if (f->d_name[0] == '.') continue;
-            const ssize_t n = readlinkat(dirfd(fds), f->d_name, link, sizeof link - 1);
-            if (n <= 0 || link[0] != '/' || lastPart_(std::string(link, static_cast<size_t>(n))) != name) continue;
+            if (f->d_name[0] == '.' || readlinkat(dirfd(fds), f->d_name, link, sizeof link) < 1 || link[0] != '/') continue;
             if (fstatat(dirfd(fds), f->d_name, &st, 0) != 0) continue;
             if (st.st_dev == img.st_dev && st.st_ino == img.st_ino) holds = true;
         }
