@@ -109,6 +109,12 @@ bool walk_(FatVolume& v, uint32_t first, int64_t max, bool mustFill, Take take)
     return true;
 }
 
+// Whether the file's size fits the file system at all: a damaged entry can claim 4 GiB.
+bool fits_(const FatVolume& v, const FatItem& file)
+{
+    return int64_t(file.size) <= int64_t(v.clusters) * v.clusterBytes;
+}
+
 std::string trimmed_(const uint8_t* p, size_t n)
 {
     size_t len = n;
@@ -331,7 +337,7 @@ bool FatReadFile(FatVolume& v, const FatItem& file, int64_t max, std::vector<uin
 {
     TRACE("FatRead.FatReadFile");
     out.clear();
-    if (file.attr & FAT_ATTR_FOLDER) return false;
+    if ((file.attr & FAT_ATTR_FOLDER) || !fits_(v, file)) return false;
     return walk_(v, file.cluster, std::min<int64_t>(max, file.size), true, [&](const uint8_t* p, int64_t n) {
         out.insert(out.end(), p, p + n);
         return true;
@@ -357,7 +363,7 @@ int64_t FatModified(const FatItem& item)
 bool FatCopyFile(FatVolume& v, const FatItem& file, int outFd)
 {
     TRACE("FatRead.FatCopyFile");
-    if (file.attr & FAT_ATTR_FOLDER) return false;
+    if ((file.attr & FAT_ATTR_FOLDER) || !fits_(v, file)) return false;
     return walk_(v, file.cluster, file.size, true, [&](const uint8_t* p, int64_t n) {
         int64_t done = 0;
         while (done < n) {
