@@ -23,6 +23,8 @@
 #include "core/StoreLock.h"
 #include "base/Mon.h"
 #include "platform/DiskImage.h"
+#include "platform/DriveStage.h"
+#include "base/SafeFile.h"
 #include "platform/DrivePath.h"
 #include "platform/SysInfo.h"
 #include "platform/ProfileFile.h"
@@ -589,6 +591,37 @@ TEST_F(DiskImageTest, TheProgramReadsAnImageAsMtoolsDoes)
             EXPECT_EQ(attrs[i], files[i] == "logo.sys" ? DISK_ATTR_ARCHIVE | DISK_ATTR_READONLY | DISK_ATTR_HIDDEN : DISK_ATTR_ARCHIVE)
                 << files[i];
     }
+}
+
+// The write-back writes files in the order the program wrote them, not in the order of their names:
+// mcopy, seen through a stand-in on PATH that notes each call, gets them as they were written.
+TEST_F(DiskImageTest, TheWriteBackFollowsTheOrderOfWrites)
+{
+    const Drive_ image = Image("fat16", "order.img");
+    const std::string bin = tmp / "bin", calls = tmp / "calls.txt";
+    fs::create_directories(bin);
+    WriteWholeFile(bin + "/mcopy", "#!/bin/sh\necho \"$@\" >>" + Q_(calls) + "\nexec /usr/bin/mcopy \"$@\"\n");
+    fs::permissions(bin + "/mcopy", fs::perms::owner_all);
+    const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    const char* tmpdir = getenv("TMPDIR");
+    const std::string savedTmp = tmpdir ? tmpdir : "";
+    setenv("TMPDIR", tmp.path.c_str(), 1);
+    DriveStage stage;
+    StageOpen(image.path, 0, {}, true, stage);
+    const std::string win = StageWindowsDir(stage);
+    for (const char* name : {"zzz.ini", "aaa.ini", "mmm.ini"}) SafeWrite(win + name, std::string(name));
+    EXPECT_EQ(StageWriteBack(stage), 3);
+    StageClose(stage);
+    setenv("PATH", path.c_str(), 1);
+    if (tmpdir) setenv("TMPDIR", savedTmp.c_str(), 1);
+    else unsetenv("TMPDIR");
+    const std::string log = ReadWholeFile(calls);
+    const size_t z = log.find("zzz.ini"), a = log.find("aaa.ini"), m = log.find("mmm.ini");
+    ASSERT_NE(m, std::string::npos) << log;
+    EXPECT_LT(z, a) << log;
+    EXPECT_LT(a, m) << log;
+    EXPECT_TRUE(Clean(image));
 }
 
 // A sparse image on a host disk that fills up: the command stops before it touched the image.
