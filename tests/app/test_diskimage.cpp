@@ -514,9 +514,10 @@ TEST_F(DiskImageTest, AFatPartitionInTheLastSlotIsFound)
 }
 
 // The program reads an image in its own process; mtools, which writes it, is the judge of what it
-// holds. FAT12, FAT16 and FAT32 with long names (pattern characters, accents, spaces), names in lower case
-// without a long name, attributes, nested folders, a fragmented file and deleted entries: the
-// listing, the short names (mtools finds each by it), the attributes and every byte agree.
+// holds. FAT12, FAT16 and FAT32 with long names (pattern characters, accents, spaces), names in
+// lower case without a long name, attributes, nested folders, a folder over several clusters, a
+// fragmented file and deleted entries: the listing, the short names (mtools finds each by it),
+// the attributes and every byte agree.
 TEST_F(DiskImageTest, TheProgramReadsAnImageAsMtoolsDoes)
 {
     const std::string work = tmp / "parts";
@@ -528,6 +529,8 @@ TEST_F(DiskImageTest, TheProgramReadsAnImageAsMtoolsDoes)
     for (char& c : mid) c = static_cast<char>(rng());
     std::ofstream(work + "/big", std::ios::binary) << big;
     std::ofstream(work + "/mid", std::ios::binary) << mid;
+    fs::create_directories(work + "/many");
+    for (int i = 0; i < 60; i++) std::ofstream(work + "/many/A long picture name, number " + std::to_string(i) + ".png") << i;
     const std::vector<std::string> names = {"logo.sys", "WINDOWS/logow.sys", "WINDOWS/Mixed Case Name.Bin",
                                             "Program Files/KvsLogos/Photo [1] été.png",
                                             "Program Files/KvsLogos/photo1.png", "WINDOWS/logos.bak/RESTORE.BAT",
@@ -549,6 +552,8 @@ TEST_F(DiskImageTest, TheProgramReadsAnImageAsMtoolsDoes)
             ASSERT_EQ(Sh_(m + "mcopy " + img + Q_(work + "/" + from) + " " + Q_("::/" + n)), 0) << n;
         }
         ASSERT_EQ(Sh_(m + "mattrib " + img + "+r +h ::/logo.sys"), 0);
+        // Enough long names that the folder spans clusters and names are split across them.
+        ASSERT_EQ(Sh_(m + "mcopy " + img + Q_(work) + "/many/* '::/Program Files/KvsLogos/'"), 0);
 
         DiskImage disk;
         DiskOpen(d.path, 0, tmp.path.string() + "/", disk);
