@@ -32,9 +32,6 @@ namespace {
 constexpr int SECTOR = 512;
 // Seconds to wait for another instance of this program to finish with the image.
 constexpr int LOCK_WAIT_SECONDS = 10;
-constexpr const char* CONVERT_HINT =
-    " Kelvane Studio reads raw disk images and fixed-size VHD files only; convert it first, for "
-    "example: qemu-img convert -O raw IMAGE drive.img";
 
 [[noreturn]] void fail_(const std::string& text)
 {
@@ -66,20 +63,6 @@ bool isFatType_(unsigned t)
 
 // The name of a container this program cannot read, from its first sector (zero-filled past the
 // end of a small file) and its last; empty for none.
-std::string foreignContainer_(const unsigned char* first, const unsigned char* footer, int64_t size)
-{
-    if (memcmp(first, "QFI\xfb", 4) == 0) return "QCOW2";
-    if (memcmp(first, "QED\0", 4) == 0) return "QED";
-    if (memcmp(first, "vhdxfile", 8) == 0) return "VHDX";
-    if (memcmp(first, "WithoutFreeSpace", 16) == 0 || memcmp(first, "WithouFreSpacExt", 16) == 0) return "Parallels";
-    if (memcmp(first, "KDMV", 4) == 0 || memcmp(first, "COWD", 4) == 0) return "VMDK";
-    const std::string head(reinterpret_cast<const char*>(first), SECTOR);
-    if (head.find("# Disk DescriptorFile") != std::string::npos) return "VMDK descriptor";
-    if (BytesGetLE32(first + 64) == 0xBEDA107F) return "VDI";
-    if (memcmp(first, "conectix", 8) == 0) return "dynamic VHD";
-    if (size >= 2 * SECTOR && memcmp(footer, "conectix", 8) == 0 && BytesGetBE32(footer + 60) != 2) return "dynamic VHD";
-    return std::string();
-}
 
 struct Candidate_ {
     int partition;
@@ -292,8 +275,8 @@ void recognise_(DiskImage& d, int partition)
     const size_t head = static_cast<size_t>(std::min<int64_t>(st.st_size, SECTOR));
     if (!readAt_(d.fd, 0, first, head) || (st.st_size >= SECTOR && !readAt_(d.fd, st.st_size - SECTOR, footer, SECTOR)))
         fail_("Couldn't read the disk image " + d.path + ".");
-    const std::string foreign = foreignContainer_(first, footer, st.st_size);
-    if (!foreign.empty()) fail_("The disk image " + d.path + " is a " + foreign + " file." + CONVERT_HINT);
+    const std::string foreign = DiskForeignKind(first, footer, st.st_size);
+    if (!foreign.empty()) fail_("The disk image " + d.path + " is a " + foreign + " file." + DISK_CONVERT_HINT);
     if (st.st_size < 2 * SECTOR) fail_("The file " + d.path + " is not a disk image (too small).");
     int64_t dataSize = st.st_size;
     if (memcmp(footer, "conectix", 8) == 0) dataSize -= SECTOR;
@@ -477,6 +460,22 @@ void copyItem_(const DiskImage& d, FatVolume& v, const FatItem& item, const std:
 }
 
 }  // namespace
+
+std::string DiskForeignKind(const unsigned char* first, const unsigned char* footer, int64_t size)
+{
+    TRACE("DiskImage.DiskForeignKind");
+    if (memcmp(first, "QFI\xfb", 4) == 0) return "QCOW2";
+    if (memcmp(first, "QED\0", 4) == 0) return "QED";
+    if (memcmp(first, "vhdxfile", 8) == 0) return "VHDX";
+    if (memcmp(first, "WithoutFreeSpace", 16) == 0 || memcmp(first, "WithouFreSpacExt", 16) == 0) return "Parallels";
+    if (memcmp(first, "KDMV", 4) == 0 || memcmp(first, "COWD", 4) == 0) return "VMDK";
+    const std::string head(reinterpret_cast<const char*>(first), SECTOR);
+    if (head.find("# Disk DescriptorFile") != std::string::npos) return "VMDK descriptor";
+    if (BytesGetLE32(first + 64) == 0xBEDA107F) return "VDI";
+    if (memcmp(first, "conectix", 8) == 0) return "dynamic VHD";
+    if (size >= 2 * SECTOR && memcmp(footer, "conectix", 8) == 0 && BytesGetBE32(footer + 60) != 2) return "dynamic VHD";
+    return std::string();
+}
 
 bool DiskIsImageFile(const std::string& path)
 {

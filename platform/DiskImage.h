@@ -21,6 +21,11 @@ enum { DISK_ATTR_READONLY = 1, DISK_ATTR_HIDDEN = 2, DISK_ATTR_SYSTEM = 4, DISK_
 // The monitor class of the errors of disk images and drives: its texts are shown as they are.
 constexpr int32_t DISK_ERROR_CLASS = 2;
 
+// What a user is told to do with a container the program cannot read.
+constexpr const char* DISK_CONVERT_HINT =
+    " Kelvane Studio reads raw disk images and fixed-size VHD files only; convert it first, for "
+    "example: qemu-img convert -O raw IMAGE drive.img";
+
 constexpr const char* DISK_IN_USE_TEXT =
     "The disk image is in use by another program. Shut the emulator down first.";
 
@@ -46,6 +51,9 @@ struct DiskImage {
     std::vector<DiskEntry> rootEntries;  // the root and the Windows folder as DiskOpen found them
 };
 
+// The container the program cannot read ("QCOW2", "dynamic VHD", "VMDK descriptor", ...) that a
+// file of size bytes is, from its first and last sectors; empty for a raw image or a fixed VHD.
+std::string DiskForeignKind(const unsigned char* first, const unsigned char* footer, int64_t size);
 // Whether path names an existing regular file (an image) rather than a folder.
 bool DiskIsImageFile(const std::string& path);
 // Opens the image: recognises the container, finds the file system (partition 0: the first FAT

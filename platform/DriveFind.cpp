@@ -21,6 +21,7 @@
 
 #include "base/Bytes.h"
 #include "base/Mon.h"
+#include "platform/DiskImage.h"
 #include "platform/FatPeek.h"
 #include "platform/FatRead.h"
 
@@ -30,9 +31,6 @@ using Clock_ = std::chrono::steady_clock;
 constexpr int SECTOR = 512;
 // Smaller files cannot hold a Windows installation; skipping them spares most opens.
 constexpr int64_t MIN_IMAGE = 64 * 1024;
-constexpr const char* CONVERT_TEXT =
-    " Kelvane Studio reads raw disk images and fixed-size VHD files only; convert it first, for "
-    "example: qemu-img convert -O raw IMAGE drive.img";
 const char* const IMAGE_EXTS[] = {"img", "ima", "raw", "vhd", "hdd", "dsk", "image", "qcow2", "qcow", "vmdk", "vdi"};
 // File systems a Windows 95/98 partition is mounted as.
 const char* const FAT_TYPES[] = {"vfat", "msdos", "umsdos", "fat"};
@@ -203,14 +201,14 @@ bool lookFolder_(const std::string& root, const std::string& place, const std::s
     return true;
 }
 
-std::string foreign_(const uint8_t* first, const uint8_t* footer, int64_t size)
+// The kind a refused container is listed as: "qcow2", "vmdk", "vdi", "vhd-dynamic", "vhdx", ...
+std::string foreignId_(const std::string& container)
 {
-    if (memcmp(first, "QFI\xfb", 4) == 0) return "qcow2";
-    if (memcmp(first, "KDMV", 4) == 0 || memcmp(first, "# Disk DescriptorFile", 21) == 0) return "vmdk";
-    if (BytesGetLE32(first + 64) == 0xBEDA107F) return "vdi";
-    if (memcmp(first, "conectix", 8) == 0) return "vhd-dynamic";
-    if (size >= 2 * SECTOR && memcmp(footer, "conectix", 8) == 0 && BytesGetBE32(footer + 60) != 2) return "vhd-dynamic";
-    return std::string();
+    if (container == "dynamic VHD") return "vhd-dynamic";
+    if (container == "VMDK descriptor") return "vmdk";
+    std::string id = container;
+    for (char& c : id) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return id;
 }
 
 bool isFatType_(unsigned t)
@@ -248,17 +246,17 @@ void lookImage_(const std::string& path, const std::string& place, std::vector<D
     const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= MIN_IMAGE &&
                     pread(fd, first, SECTOR, 0) == SECTOR && pread(fd, footer, SECTOR, st.st_size - SECTOR) == SECTOR;
     if (ok) {
-        const std::string foreign = foreign_(first, footer, st.st_size);
+        const std::string foreign = DiskForeignKind(first, footer, st.st_size);
         const bool vhd = memcmp(footer, "conectix", 8) == 0;
         const int64_t end = vhd ? st.st_size - SECTOR : st.st_size;
         FatLook look;
         if (!foreign.empty()) {
             DriveFound d;
             d.path = path;
-            d.kind = foreign;
+            d.kind = foreignId_(foreign);
             d.place = place;
             d.size = st.st_size;
-            d.refused = "The disk image " + path + " is a " + DriveFindKindText(foreign) + " file." + CONVERT_TEXT;
+            d.refused = "The disk image " + path + " is a " + foreign + " file." + DISK_CONVERT_HINT;
             refused.push_back(d);
         } else if (FatIsBootSector(first)) {
             if (FatPeek(fd, 0, end, look) && look.windows) found.push_back(fromLook_(path, 0, vhd ? "vhd" : "fat", place, look));

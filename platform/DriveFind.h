@@ -11,7 +11,7 @@
 struct DriveFound {
     std::string path;       // mount point or image file, absolute, without a trailing '/'
     int partition = 0;      // of an image's MBR; 0 for a mount or a bare file system
-    std::string kind;       // "mounted", "fat", "mbr", "vhd"; refused: "qcow2", "vmdk", "vdi", "vhd-dynamic"
+    std::string kind;       // "mounted", "fat", "mbr", "vhd"; refused: "qcow2", "vmdk", "vdi", "vhd-dynamic", "vhdx", "qed", "parallels"
     std::string place;      // where it was found: "mount table", "86Box", ..., "added folder", "home folder"
     std::string windows;    // "Windows 98 Second Edition"; empty when the drive does not say
     std::string label;      // volume label; empty for none
