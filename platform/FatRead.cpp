@@ -1,8 +1,10 @@
 // Reading a FAT file system: geometry, the FAT, folders with long names, file content.
 #include "platform/FatRead.h"
 
+#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
