@@ -193,6 +193,17 @@ bool sameText_(const std::string& a, const std::string& b)
     return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
+// Raises for a folder below more folders than a Windows path (260 characters) can name: a
+// damaged file system whose folder points back at one above it, which would be walked without end.
+void refuseTooDeep_(const DiskImage& d, const std::string& path)
+{
+    if (std::count(path.begin(), path.end(), '/') <= 128) return;
+    size_t cut = 0;
+    for (int parts = 0; parts < 3 && cut != std::string::npos; parts++) cut = path.find('/', cut + 1);
+    fail_("The disk image " + d.path + " is damaged: a folder in " + path.substr(0, cut) +
+          " leads back to a folder above it. Check the image with fsck.fat or Windows' ScanDisk.");
+}
+
 // The file system of the open image, read in this process.
 FatVolume volume_(const DiskImage& d)
 {
@@ -216,6 +227,7 @@ void listInto_(const DiskImage& d, FatVolume& v, const FatItem& folder, const st
                bool recursive, std::vector<DiskEntry>& out)
 {
     std::vector<FatItem> items;
+    refuseTooDeep_(d, path);
     if (!FatList(v, folder, items))
         fail_("Couldn't list the folder " + (path.empty() ? std::string("\\") : path) + " in the disk image " + d.path + ".");
     const size_t first = out.size();
@@ -442,6 +454,7 @@ void copyItem_(const DiskImage& d, FatVolume& v, const FatItem& item, const std:
     if (item.attr & FAT_ATTR_FOLDER) {
         std::filesystem::create_directories(to, ec);
         std::vector<FatItem> inside;
+        refuseTooDeep_(d, path);
         if (ec || !FatList(v, item, inside)) fail_("Couldn't read " + path + " from the disk image " + d.path + ".");
         for (const FatItem& e : inside) copyItem_(d, v, e, join_(path, e.name), hostRoot, scratch);
         utimensat(AT_FDCWD, to.c_str(), times, 0);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,6 +25,7 @@
 #include "base/Mon.h"
 #include "platform/DiskImage.h"
 #include "platform/DriveStage.h"
+#include "platform/FatRead.h"
 #include "base/SafeFile.h"
 #include "platform/DrivePath.h"
 #include "platform/SysInfo.h"
@@ -627,6 +629,34 @@ TEST_F(DiskImageTest, TheWriteBackFollowsTheOrderOfWrites)
     EXPECT_LT(z, a) << log;
     EXPECT_LT(a, m) << log;
     EXPECT_TRUE(Clean(image));
+}
+
+// A damaged image whose storage folder holds a folder pointing back at the storage folder itself:
+// a command says the image cannot be read instead of walking it without end.
+TEST_F(DiskImageTest, AFolderPointingBackIsAnErrorNotAnEndlessWalk)
+{
+    const Drive_ image = Image("fat16", "loop.img");
+    const std::string mmd = "MTOOLS_SKIP_CHECK=1 mmd -i " + Q_(image.path) + " ";
+    Sh_(mmd + "'::/Program Files' 2>/dev/null; " + mmd + "'::/Program Files/KvsLogos' 2>/dev/null");
+    ASSERT_EQ(Sh_(mmd + "'::/Program Files/KvsLogos/LOOP'"), 0);
+    const int fd = open(image.path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    FatVolume v;
+    FatItem bak;
+    ASSERT_TRUE(FatOpen(fd, 0, static_cast<int64_t>(fs::file_size(image.path)), v));
+    ASSERT_TRUE(FatFind(v, "Program Files/KvsLogos", bak));
+    const int64_t dir = v.dataStart + int64_t(bak.cluster - 2) * v.clusterBytes;
+    std::vector<uint8_t> entries(v.clusterBytes);
+    ASSERT_EQ(pread(fd, entries.data(), entries.size(), dir), static_cast<ssize_t>(entries.size()));
+    size_t at = 0;
+    while (at + 32 <= entries.size() && std::memcmp(entries.data() + at, "LOOP       ", 11) != 0) at += 32;
+    ASSERT_LT(at + 32, entries.size());
+    const uint8_t back[2] = {static_cast<uint8_t>(bak.cluster), static_cast<uint8_t>(bak.cluster >> 8)};
+    ASSERT_EQ(pwrite(fd, back, 2, dir + static_cast<int64_t>(at) + 26), 2);
+    close(fd);
+    const Run_ r = Kvs(image, "list");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("is damaged: a folder in Program Files/KvsLogos/LOOP leads back"), std::string::npos) << r.err;
 }
 
 // A sparse image on a host disk that fills up: the command stops before it touched the image.
