@@ -136,28 +136,9 @@ void OptionsFillWorkCopy(OptionsWorkCopy& work)
     work.messages4 = GetMessageText(POS_TURNOFF);
     work.autoChange = AutoChange;
     work.resizeMode = ResizeMode;
-    work.fontName = FontName;
-    work.fontBold = FontBold;
-    work.fontItalic = FontItalic;
-    work.fontUnderline = FontUnderline;
-    work.fontStrikeout = FontStrikeout;
-    work.fontSize = FontSize;
-    work.fontCharSet = FontCharSet;
+    work.font = LogoMessageFontSet();
     work.textColor = TextColor;
     work.textBorderColor = TextBorderColor;
-}
-
-LogoMessageFont OptionsWorkCopyFont(const OptionsWorkCopy& work)
-{
-    LogoMessageFont font;
-    font.Name = work.fontName;
-    font.Size = work.fontSize;
-    font.Bold = work.fontBold;
-    font.Italic = work.fontItalic;
-    font.Underline = work.fontUnderline;
-    font.Strikeout = work.fontStrikeout;
-    font.CharSet = work.fontCharSet;
-    return font;
 }
 
 Outcome OptionsApplyWorkCopy(const OptionsWorkCopy& work)
@@ -171,13 +152,13 @@ Outcome OptionsApplyWorkCopy(const OptionsWorkCopy& work)
     SetMessageText(POS_TURNOFF, work.messages4);
     ResizeMode = work.resizeMode;
     AutoChange = work.autoChange;
-    FontName = work.fontName;
-    FontBold = work.fontBold;
-    FontItalic = work.fontItalic;
-    FontUnderline = work.fontUnderline;
-    FontStrikeout = work.fontStrikeout;
-    FontSize = work.fontSize;
-    FontCharSet = work.fontCharSet;
+    FontName = work.font.Name;
+    FontBold = work.font.Bold;
+    FontItalic = work.font.Italic;
+    FontUnderline = work.font.Underline;
+    FontStrikeout = work.font.Strikeout;
+    FontSize = work.font.Size;
+    FontCharSet = work.font.CharSet;
     TextColor = work.textColor;
     TextBorderColor = work.textBorderColor;
     Outcome o = OptionsSaveSettings();

@@ -13,10 +13,7 @@ struct OptionsWorkCopy {
     std::string messages1, messages2, messages4;  // message lists of Startup, Wait, Turn Off
     bool autoChange = false;
     int32_t resizeMode = 0;  // passes through unchanged
-    std::string fontName;
-    bool fontBold = false, fontItalic = false, fontUnderline = false, fontStrikeout = false;
-    int32_t fontSize = 0;
-    int32_t fontCharSet = 0;
+    LogoMessageFont font;
     int32_t textColor = 0;
     int32_t textBorderColor = 0;
 };
@@ -33,8 +30,6 @@ Outcome OptionsEnsureLogoOption();
 Outcome OptionsRestoreLogoOption(std::string& restored);
 // The copy from the settings and the message lists in memory.
 void OptionsFillWorkCopy(OptionsWorkCopy& work);
-// The message font the work copy describes, as the logo builder takes it.
-LogoMessageFont OptionsWorkCopyFont(const OptionsWorkCopy& work);
 // The copy into the settings, then the settings file, the message files, the Run entry after
 // AutoChange, the boot-logo switch in MSDOS.SYS and the drive's DOS step of the automatic change
 // (installed when AutoChange was turned on, removed when off, else its sets refilled); each file

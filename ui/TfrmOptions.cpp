@@ -34,11 +34,11 @@ OptionsWorkCopy OptionsWork;
 std::string OptionsFontText(const OptionsWorkCopy& work)
 {
     TRACE("wOptions.OptionsFontText");
-    std::string text = work.fontName + ", size " + std::to_string(work.fontSize);
-    if (work.fontBold) text += ", bold";
-    if (work.fontItalic) text += ", italic";
-    if (work.fontUnderline) text += ", underline";
-    if (work.fontStrikeout) text += ", strikeout";
+    std::string text = work.font.Name + ", size " + std::to_string(work.font.Size);
+    if (work.font.Bold) text += ", bold";
+    if (work.font.Italic) text += ", italic";
+    if (work.font.Underline) text += ", underline";
+    if (work.font.Strikeout) text += ", strikeout";
     return text;
 }
 
@@ -46,13 +46,13 @@ void OptionsTakeFont(OptionsWorkCopy& work, const std::string& name, bool bold, 
                      bool strikeout, int32_t size, int32_t charSet)
 {
     TRACE("wOptions.OptionsTakeFont");
-    work.fontName = name;
-    work.fontBold = bold;
-    work.fontItalic = italic;
-    work.fontUnderline = underline;
-    work.fontStrikeout = strikeout;
-    work.fontSize = std::clamp<int32_t>(size, 6, 72);
-    work.fontCharSet = charSet;
+    work.font.Name = name;
+    work.font.Bold = bold;
+    work.font.Italic = italic;
+    work.font.Underline = underline;
+    work.font.Strikeout = strikeout;
+    work.font.Size = std::clamp<int32_t>(size, 6, 72);
+    work.font.CharSet = charSet;
 }
 
 // ---------------------------------------------------------------- colour swatch
@@ -120,7 +120,7 @@ static void ShowFitWarning_(QPlainTextEdit* memo, const OptionsWorkCopy& work)
 {
     auto* warn = memo->parentWidget()->findChild<QLabel*>(memo->objectName() + QStringLiteral("Fit"));
     if (!warn) return;
-    const std::vector<std::string> past = LogoMessageLinesPastEdge(MemoGetText(memo), OptionsWorkCopyFont(work));
+    const std::vector<std::string> past = LogoMessageLinesPastEdge(MemoGetText(memo), work.font);
     warn->setVisible(!past.empty());
     if (past.empty()) return;
     std::string text = "Runs off the logo's right edge: \"" + past.front() + "\"";
@@ -323,13 +323,7 @@ void TfrmOptions::ReadBack(OptionsWorkCopy& work)
 {
     TRACE("wOptions.TfrmOptions.ReadBack");
     // The font fields come from the font dialog's results, the rest from the controls.
-    work.fontName = Font.fontName;
-    work.fontBold = Font.fontBold;
-    work.fontItalic = Font.fontItalic;
-    work.fontUnderline = Font.fontUnderline;
-    work.fontStrikeout = Font.fontStrikeout;
-    work.fontSize = Font.fontSize;
-    work.fontCharSet = Font.fontCharSet;
+    work.font = Font.font;
     work.autoChange = chkAutoStart->isChecked();
     work.textColor = panTextColor1->Color();
     work.textBorderColor = panTextColor2->Color();
@@ -369,12 +363,12 @@ void TfrmOptions::chkAnimEnabledClick()
 void TfrmOptions::btnFontSelectClick()
 {
     TRACE("wOptions.TfrmOptions.btnFontSelectClick");
-    QFont f(WinToQ(Font.fontName));
-    if (Font.fontSize > 0) f.setPointSize(Font.fontSize);
-    f.setBold(Font.fontBold);
-    f.setItalic(Font.fontItalic);
-    f.setUnderline(Font.fontUnderline);
-    f.setStrikeOut(Font.fontStrikeout);
+    QFont f(WinToQ(Font.font.Name));
+    if (Font.font.Size > 0) f.setPointSize(Font.font.Size);
+    f.setBold(Font.font.Bold);
+    f.setItalic(Font.font.Italic);
+    f.setUnderline(Font.font.Underline);
+    f.setStrikeOut(Font.font.Strikeout);
     // A font that is not installed is preset as the face fontconfig draws it with: the dialog
     // lists that face with its styles, so bold and italic survive an OK.
     const QString substitute = QFontInfo(f).family();
@@ -386,10 +380,10 @@ void TfrmOptions::btnFontSelectClick()
     if (size <= 0 && chosen.pixelSize() > 0) size = chosen.pixelSize() * 72 / 96;
     // The substitute kept means the font asked for is kept: the messages are drawn with it anyway.
     const std::string name =
-        chosen.family() == substitute ? Font.fontName : QToWin(chosen.family());
+        chosen.family() == substitute ? Font.font.Name : QToWin(chosen.family());
     // The toolkit's fonts carry no Windows character set: the old one stays.
     OptionsTakeFont(Font, name, chosen.bold(), chosen.italic(), chosen.underline(), chosen.strikeOut(), size,
-                    Font.fontCharSet);
+                    Font.font.CharSet);
     ShowFontText_(OptionsFontText(Font));
 }
 

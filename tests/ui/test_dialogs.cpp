@@ -228,11 +228,11 @@ TEST_F(OptionsDialogTest, FontTextAndSizeClamp)
     EXPECT_EQ(dlg.edFont->text(), "Verdana, size 10, bold");
     OptionsWorkCopy w = work;
     OptionsTakeFont(w, "Arial", false, true, true, true, 80, 238);
-    EXPECT_EQ(w.fontSize, 72);
-    EXPECT_EQ(w.fontCharSet, 238);
+    EXPECT_EQ(w.font.Size, 72);
+    EXPECT_EQ(w.font.CharSet, 238);
     EXPECT_EQ(OptionsFontText(w), "Arial, size 72, italic, underline, strikeout");
     OptionsTakeFont(w, "Arial", false, false, false, false, 4, 0);
-    EXPECT_EQ(w.fontSize, 6);
+    EXPECT_EQ(w.font.Size, 6);
 }
 
 TEST_F(OptionsDialogTest, ColourSwatchesReadBack)
